@@ -1,0 +1,18 @@
+#pragma once
+
+#include "token/CTokenModule.h"
+
+#include <memory>
+#include <string>
+
+// One scanned certificate. Strings are UTF-8 byte strings.
+struct CertRecord {
+    std::string strDisplayName;
+    std::string strIssueDate;   // 14 digits, UTC
+    std::string strExpiryDate;  // 14 digits, UTC
+    CK_OBJECT_HANDLE hCertObject = CK_INVALID_HANDLE;
+    // CKA_ID followed by one zero byte, so it also reads as a C string.
+    std::unique_ptr<unsigned char[]> pId;
+    CK_ULONG ulIdLen = 0;
+    int nMark = 0;  // 1: expired or superseded
+};

@@ -1,0 +1,48 @@
+#include "platform/CCertificate.h"
+
+#include "platform/SystemTimeConv.h"
+
+#include <climits>
+#include <ctime>
+
+#include <openssl/asn1.h>
+#include <openssl/x509.h>
+
+std::unique_ptr<CCertificate> CCertificate::Decode(const unsigned char* der, std::size_t length)
+{
+    if (der == nullptr || length == 0 || length > static_cast<std::size_t>(LONG_MAX))
+        return nullptr;
+    const unsigned char* p = der;
+    X509* cert = d2i_X509(nullptr, &p, static_cast<long>(length));
+    if (cert == nullptr)
+        return nullptr;
+    return std::unique_ptr<CCertificate>(new CCertificate(cert));
+}
+
+CCertificate::~CCertificate()
+{
+    X509_free(m_pCert);
+}
+
+const X509_NAME* CCertificate::Subject() const
+{
+    return X509_get_subject_name(m_pCert);
+}
+
+SYSTEMTIME CCertificate::NotBefore() const
+{
+    return ToSystemTime(X509_get0_notBefore(m_pCert));
+}
+
+SYSTEMTIME CCertificate::NotAfter() const
+{
+    return ToSystemTime(X509_get0_notAfter(m_pCert));
+}
+
+SYSTEMTIME CCertificate::ToSystemTime(const ASN1_TIME* time)
+{
+    std::tm tm{};
+    if (time == nullptr || ASN1_TIME_to_tm(time, &tm) != 1)
+        return SYSTEMTIME{};
+    return SystemTimeConv::FromTm(tm);
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "platform/WinTypes.h"
+
+#include <cstddef>
+#include <memory>
+
+#include <openssl/types.h>
+
+// A decoded X.509 certificate: its subject name and validity times.
+class CCertificate {
+public:
+    // Null when `der` is not one DER-encoded certificate.
+    static std::unique_ptr<CCertificate> Decode(const unsigned char* der, std::size_t length);
+
+    ~CCertificate();
+    CCertificate(const CCertificate&) = delete;
+    CCertificate& operator=(const CCertificate&) = delete;
+
+    const X509_NAME* Subject() const;
+    // Calendar fields in UTC, the time base certificates are stored in;
+    // all fields 0 when the time cannot be read.
+    SYSTEMTIME NotBefore() const;
+    SYSTEMTIME NotAfter() const;
+
+private:
+    explicit CCertificate(X509* cert) : m_pCert(cert) {}
+    static SYSTEMTIME ToSystemTime(const ASN1_TIME* time);
+
+    X509* m_pCert;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+namespace testsupport {
+
+// A fresh folder under $TMPDIR, removed with everything in it on destruction.
+class CTempDir {
+public:
+    CTempDir();
+    ~CTempDir();
+    CTempDir(const CTempDir&) = delete;
+    CTempDir& operator=(const CTempDir&) = delete;
+
+    const std::string& Path() const { return m_strPath; }
+    std::string File(const std::string& name) const { return m_strPath + "/" + name; }
+
+private:
+    std::string m_strPath;
+};
+
+}  // namespace testsupport

@@ -1,0 +1,304 @@
+#include "token/CTokenModule.h"
+
+#include <algorithm>
+#include <cstring>
+
+using Lock = std::lock_guard<std::mutex>;
+
+CTokenModule::CTokenModule() = default;
+
+CTokenModule::~CTokenModule()
+{
+    Lock lock(m_mutex);
+    if (m_bInitialized)
+        Finalize();
+    Unload();
+}
+
+bool CTokenModule::HasFunctionList() const
+{
+    Lock lock(m_mutex);
+    return m_pFunctionList != nullptr;
+}
+
+std::string CTokenModule::LastLoadError() const
+{
+    Lock lock(m_mutex);
+    return m_hModule.LastError();
+}
+
+CK_RV CTokenModule::Load(const char* fileName)
+{
+    Lock lock(m_mutex);
+    if (IsLoaded())
+        return Reinitialize();
+    CK_RV rv = LoadLibrary(fileName);
+    if (rv != CKR_OK)
+        return rv;
+    rv = Call(&CK_FUNCTION_LIST::C_Initialize, nullptr);
+    if (rv != CKR_OK) {
+        Unload();
+        return rv;
+    }
+    m_bInitialized = true;
+    return CKR_OK;
+}
+
+CK_RV CTokenModule::LoadLibrary(const char* fileName)
+{
+    int error = m_hModule.Load(fileName);
+    if (error != 0)
+        return static_cast<CK_RV>(error);
+    m_pfnGetFunctionList = reinterpret_cast<CK_C_GetFunctionList>(m_hModule.Symbol("C_GetFunctionList"));
+    if (m_pfnGetFunctionList == nullptr) {
+        Unload();
+        return RV_NO_FUNCTION_LIST;
+    }
+    CK_RV rv = m_pfnGetFunctionList(&m_pFunctionList);
+    if (rv == CKR_OK && m_pFunctionList == nullptr)
+        rv = CKR_FUNCTION_FAILED;
+    if (rv != CKR_OK) {
+        Unload();
+        return rv;
+    }
+    return CKR_OK;
+}
+
+CK_RV CTokenModule::Reinitialize()
+{
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_Initialize, nullptr);
+    if (rv == CKR_OK || rv == CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+        m_bInitialized = true;
+        return CKR_OK;
+    }
+    Unload();
+    return rv;
+}
+
+CK_RV CTokenModule::GetSlotList()
+{
+    Lock lock(m_mutex);
+    if (!IsLoaded())
+        return RV_NO_FUNCTION_LIST;
+
+    CK_ULONG all = 0;
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_FALSE, nullptr, &all);
+    if (rv != CKR_OK || all == 0) {
+        Finalize();
+        ReleaseSlotList();
+        return rv;
+    }
+
+    auto list = std::make_unique<CK_SLOT_ID[]>(all);
+    CK_ULONG present = all;
+    rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, list.get(), &present);
+    if (rv == CKR_OK && present > all)
+        rv = CKR_FUNCTION_FAILED;  // more than it was given room for
+    if (rv == CKR_OK && present >= 1) {
+        m_pSlotList = std::move(list);
+        m_ulSlotCount = present;
+        return CKR_OK;
+    }
+    Finalize();
+    ReleaseSlotList();
+    return rv;
+}
+
+CK_RV CTokenModule::GetTokenInfo(CK_SLOT_ID slotId, CK_TOKEN_INFO* info)
+{
+    Lock lock(m_mutex);
+    return Call(&CK_FUNCTION_LIST::C_GetTokenInfo, slotId, info);
+}
+
+CK_RV CTokenModule::OpenSession(CK_ULONG index)
+{
+    Lock lock(m_mutex);
+    if (index >= m_ulSlotCount || index >= MAX_SESSIONS)
+        return CKR_ARGUMENTS_BAD;
+    // A session left open would pile up in the module and keep its login alive.
+    if (m_hSessions[index] != CK_INVALID_HANDLE) {
+        Call(&CK_FUNCTION_LIST::C_CloseSession, m_hSessions[index]);
+        m_hSessions[index] = CK_INVALID_HANDLE;
+    }
+    CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_OpenSession, m_pSlotList[index], CKF_SERIAL_SESSION | CKF_RW_SESSION,
+                    nullptr, nullptr, &session);
+    if (rv == CKR_OK)
+        m_hSessions[index] = session;
+    return rv;
+}
+
+CK_RV CTokenModule::Login(CK_ULONG index, const unsigned char* pin, CK_ULONG pinLen)
+{
+    Lock lock(m_mutex);
+    if (index >= MAX_SESSIONS)
+        return CKR_ARGUMENTS_BAD;
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_Login, m_hSessions[index], CKU_USER, const_cast<CK_UTF8CHAR_PTR>(pin),
+                    pinLen);
+    return rv == CKR_USER_ALREADY_LOGGED_IN ? CKR_OK : rv;
+}
+
+CK_RV CTokenModule::FindCertificates(CK_SESSION_HANDLE session, CK_ULONG* count)
+{
+    Lock lock(m_mutex);
+    if (count == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
+    CK_CERTIFICATE_TYPE certType = CKC_X_509;
+    CK_ATTRIBUTE tmpl[] = {
+        {CKA_CLASS, &certClass, sizeof certClass},
+        {CKA_CERTIFICATE_TYPE, &certType, sizeof certType},
+    };
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_FindObjectsInit, session, tmpl, CK_ULONG{2});
+    if (rv != CKR_OK)
+        return rv;
+    CK_ULONG found = 0;
+    rv = Call(&CK_FUNCTION_LIST::C_FindObjects, session, m_hCerts, MAX_CERTS, &found);
+    Call(&CK_FUNCTION_LIST::C_FindObjectsFinal, session);
+    // A module may claim more than it was asked for; only MAX_CERTS handles exist.
+    *count = rv == CKR_OK ? std::min(found, MAX_CERTS) : 0;
+    return rv;
+}
+
+CK_RV CTokenModule::ReadCertificate(CK_ULONG index, unsigned char* value, CK_ULONG* valueLen, unsigned char* id,
+                                    CK_ULONG* idLen)
+{
+    Lock lock(m_mutex);
+    if (index >= MAX_CERTS || valueLen == nullptr || idLen == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    CK_ATTRIBUTE attrs[] = {
+        {CKA_VALUE, nullptr, 0},
+        {CKA_ID, nullptr, 0},
+    };
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_GetAttributeValue, m_hSessions[0], m_hCerts[index], attrs, CK_ULONG{2});
+    if (rv != CKR_OK)
+        return rv;
+    // CK_UNAVAILABLE_INFORMATION or an absurd size would overflow the
+    // callers' "length + 1" buffers or exhaust memory.
+    if (attrs[0].ulValueLen > MAX_ATTRIBUTE_LEN || attrs[1].ulValueLen > MAX_ATTRIBUTE_LEN)
+        return RV_BAD_LENGTH;
+    if (value == nullptr && id == nullptr) {
+        *valueLen = attrs[0].ulValueLen;
+        *idLen = attrs[1].ulValueLen;
+        return CKR_OK;
+    }
+    if (*valueLen < attrs[0].ulValueLen || *idLen < attrs[1].ulValueLen)
+        return RV_BUFFER_TOO_SMALL;
+    attrs[0].pValue = value;
+    attrs[1].pValue = id;
+    return Call(&CK_FUNCTION_LIST::C_GetAttributeValue, m_hSessions[0], m_hCerts[index], attrs, CK_ULONG{2});
+}
+
+CK_RV CTokenModule::DestroyCertificate(CK_OBJECT_HANDLE cert)
+{
+    Lock lock(m_mutex);
+    return Call(&CK_FUNCTION_LIST::C_DestroyObject, m_hSessions[0], cert);
+}
+
+CK_RV CTokenModule::FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id)
+{
+    Lock lock(m_mutex);
+    return FindKey(session, CKO_PUBLIC_KEY, id, m_hPubKey);
+}
+
+CK_RV CTokenModule::FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id)
+{
+    Lock lock(m_mutex);
+    return FindKey(session, CKO_PRIVATE_KEY, id, m_hPrivKey);
+}
+
+CK_RV CTokenModule::FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, const unsigned char* id,
+                            CK_OBJECT_HANDLE& target)
+{
+    // Emptied first, so a search that finds nothing can never leave the key
+    // of an earlier search behind for the destroy that follows.
+    target = CK_INVALID_HANDLE;
+    if (id == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    CK_KEY_TYPE keyType = CKK_RSA;
+    CK_ATTRIBUTE tmpl[] = {
+        {CKA_CLASS, &keyClass, sizeof keyClass},
+        {CKA_KEY_TYPE, &keyType, sizeof keyType},
+        {CKA_ID, const_cast<unsigned char*>(id), std::strlen(reinterpret_cast<const char*>(id))},
+    };
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_FindObjectsInit, session, tmpl, CK_ULONG{3});
+    if (rv != CKR_OK)
+        return rv;
+    CK_OBJECT_HANDLE found = CK_INVALID_HANDLE;
+    CK_ULONG count = 0;
+    rv = Call(&CK_FUNCTION_LIST::C_FindObjects, session, &found, CK_ULONG{1}, &count);
+    Call(&CK_FUNCTION_LIST::C_FindObjectsFinal, session);
+    if (rv != CKR_OK)
+        return rv;
+    if (count == 0 || found == CK_INVALID_HANDLE)
+        return RV_KEY_NOT_FOUND;
+    target = found;
+    return CKR_OK;
+}
+
+CK_RV CTokenModule::DestroyPubKey()
+{
+    Lock lock(m_mutex);
+    return DestroyKey(m_hPubKey);
+}
+
+CK_RV CTokenModule::DestroyPrivKey()
+{
+    Lock lock(m_mutex);
+    return DestroyKey(m_hPrivKey);
+}
+
+CK_RV CTokenModule::DestroyKey(CK_OBJECT_HANDLE& key)
+{
+    if (key == CK_INVALID_HANDLE)
+        return RV_KEY_NOT_FOUND;
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_DestroyObject, m_hSessions[0], key);
+    // A handle is used once: a later destroy must find its key anew.
+    key = CK_INVALID_HANDLE;
+    return rv;
+}
+
+CK_RV CTokenModule::Close()
+{
+    Lock lock(m_mutex);
+    if (m_hSessions[0] == CK_INVALID_HANDLE)
+        return CKR_OK;
+    Call(&CK_FUNCTION_LIST::C_CloseSession, m_hSessions[0]);
+    m_hSessions[0] = CK_INVALID_HANDLE;
+    Finalize();
+    ReleaseSlotList();
+    return CKR_OK;
+}
+
+void CTokenModule::Finalize()
+{
+    Call(&CK_FUNCTION_LIST::C_Finalize, nullptr);
+    m_bInitialized = false;
+    // Every session ends with the module's finalisation.
+    ForgetSessions();
+}
+
+void CTokenModule::ForgetSessions()
+{
+    std::fill(std::begin(m_hSessions), std::end(m_hSessions), CK_INVALID_HANDLE);
+    m_hPubKey = CK_INVALID_HANDLE;
+    m_hPrivKey = CK_INVALID_HANDLE;
+}
+
+void CTokenModule::ReleaseSlotList()
+{
+    m_pSlotList.reset();
+    m_ulSlotCount = 0;
+}
+
+void CTokenModule::Unload()
+{
+    ReleaseSlotList();
+    ForgetSessions();
+    m_pFunctionList = nullptr;
+    m_pfnGetFunctionList = nullptr;
+    m_hModule.Free();
+    std::fill(std::begin(m_hCerts), std::end(m_hCerts), CK_INVALID_HANDLE);
+    m_ulCertCount = 0;
+    m_bInitialized = false;
+}

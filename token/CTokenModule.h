@@ -1,0 +1,97 @@
+#pragma once
+
+#include "platform/CLibrary.h"
+#include "token/Pkcs11.h"
+
+#include <memory>
+#include <mutex>
+
+// Certificates seen by one search, and rows of one certificate table.
+constexpr CK_ULONG MAX_CERTS = 10;
+// Sessions held at once; only index 0 is used.
+constexpr CK_ULONG MAX_SESSIONS = 4;
+
+// The one wrapper around the token's PKCS#11 module. Every call into the
+// module goes through here, serialised by one lock, so that the presence
+// monitor's thread never meets a module being initialised, finalised or
+// unloaded by the window's thread.
+class CTokenModule {
+public:
+    // Results of this class's own, beside the module's CK_RV values.
+    static constexpr CK_RV RV_NO_FUNCTION_LIST = 1;  // no C_GetFunctionList, or no module loaded
+    static constexpr CK_RV RV_BUFFER_TOO_SMALL = 2;
+    // A key search that matched nothing.
+    static constexpr CK_RV RV_KEY_NOT_FOUND = CKR_VENDOR_DEFINED | 0x4B01;
+    // The module reported an attribute length that cannot be true.
+    static constexpr CK_RV RV_BAD_LENGTH = CKR_VENDOR_DEFINED | 0x4B02;
+
+    // The longest certificate value or identifier accepted from a module.
+    static constexpr CK_ULONG MAX_ATTRIBUTE_LEN = 1 << 20;
+
+    CTokenModule();
+    // Finalises a module still initialised and unloads it.
+    ~CTokenModule();
+    CTokenModule(const CTokenModule&) = delete;
+    CTokenModule& operator=(const CTokenModule&) = delete;
+
+    CK_RV Load(const char* fileName);
+    CK_RV GetSlotList();
+    CK_RV GetTokenInfo(CK_SLOT_ID slotId, CK_TOKEN_INFO* info);
+    CK_RV OpenSession(CK_ULONG index);
+    CK_RV Login(CK_ULONG index, const unsigned char* pin, CK_ULONG pinLen);
+    CK_RV FindCertificates(CK_SESSION_HANDLE session, CK_ULONG* count);
+    CK_RV ReadCertificate(CK_ULONG index, unsigned char* value, CK_ULONG* valueLen, unsigned char* id,
+                          CK_ULONG* idLen);
+    CK_RV DestroyCertificate(CK_OBJECT_HANDLE cert);
+    CK_RV FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id);
+    CK_RV DestroyPubKey();
+    CK_RV FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id);
+    CK_RV DestroyPrivKey();
+    CK_RV Close();
+
+    // Whether a module's function list is there (the monitor polls only then).
+    bool HasFunctionList() const;
+    // The loader's message for the last failed load.
+    std::string LastLoadError() const;
+
+private:
+    bool IsLoaded() const { return m_hModule.IsLoaded() && m_pfnGetFunctionList != nullptr; }
+    CK_RV LoadLibrary(const char* fileName);
+    CK_RV Reinitialize();
+    CK_RV FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, const unsigned char* id,
+                  CK_OBJECT_HANDLE& target);
+    CK_RV DestroyKey(CK_OBJECT_HANDLE& key);
+    void Finalize();
+    void ReleaseSlotList();
+    void ForgetSessions();
+    void Unload();
+
+    // Calls one function of the module's list; a function the module left
+    // out answers CKR_FUNCTION_NOT_SUPPORTED.
+    template <typename Fn, typename... Args>
+    CK_RV Call(Fn CK_FUNCTION_LIST::*fn, Args... args) const
+    {
+        if (m_pFunctionList == nullptr)
+            return RV_NO_FUNCTION_LIST;
+        Fn f = m_pFunctionList->*fn;
+        return f != nullptr ? f(args...) : CKR_FUNCTION_NOT_SUPPORTED;
+    }
+
+    CK_C_GetFunctionList m_pfnGetFunctionList = nullptr;
+    CLibrary m_hModule;
+    CK_FUNCTION_LIST_PTR m_pFunctionList = nullptr;
+    std::unique_ptr<CK_SLOT_ID[]> m_pSlotList;
+
+public:
+    // Read directly by the window's thread, which alone changes them.
+    CK_ULONG m_ulSlotCount = 0;
+    CK_OBJECT_HANDLE m_hCerts[MAX_CERTS] = {};
+    CK_ULONG m_ulCertCount = 0;
+    CK_SESSION_HANDLE m_hSessions[MAX_SESSIONS] = {};
+
+private:
+    CK_OBJECT_HANDLE m_hPubKey = CK_INVALID_HANDLE;
+    CK_OBJECT_HANDLE m_hPrivKey = CK_INVALID_HANDLE;
+    bool m_bInitialized = false;
+    mutable std::mutex m_mutex;
+};
