@@ -1,0 +1,20 @@
+#pragma once
+// The texts the system shows, byte for byte (UTF-8). The window shows them
+// in message boxes; certpurge-list prints the same ones.
+
+namespace Messages {
+
+// Start-up
+constexpr const char* kLoadModuleFailed = "加载Ulda动态库失败";
+constexpr const char* kMonitorFailed = "失败!";
+
+// Refreshing the list
+constexpr const char* kReloadModuleFailed = "加载动态库失败!";
+constexpr const char* kInsertToken = "请插入Ulda!";
+constexpr const char* kCommunicationFailed = "与Ulda通信失败!";
+constexpr const char* kFindCertificatesFailed = "查找Ulda证书失败!";
+
+// Caption of notices
+constexpr const char* kNoticeCaption = "提示...";
+
+}  // namespace Messages

@@ -1,0 +1,180 @@
+#include "CSoftHsmToken.h"
+#include "inventory/BuildCertTable.h"
+#include "inventory/ScanToken.h"
+#include "platform/CFixedClock.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using testsupport::Bytes;
+using testsupport::CSoftHsmToken;
+using testsupport::CTestCertificate;
+
+namespace {
+
+// 2030-06-15 12:00:00 UTC
+constexpr std::time_t kNow = 1907755200;
+
+class BuildCertTableTest : public ::testing::Test {
+protected:
+    BuildCertTableTest() : m_clock(kNow) {}
+
+    void AddCert(const std::string& cn, const std::string& notBefore, const std::string& notAfter, Bytes id)
+    {
+        m_token.ImportCertificate(
+            CTestCertificate().Add("C", "CN").Add("O", "Acme").Add("CN", cn).NotBefore(notBefore).NotAfter(notAfter).Der(),
+            id);
+    }
+
+    ScanResult Scan() { return ScanToken(m_module, m_token.ModulePath().c_str(), m_table, m_clock); }
+
+    // The position in the found order of the record with this CKA_ID's first byte.
+    CK_ULONG FoundIndexOf(const CertRecord& r)
+    {
+        for (CK_ULONG i = 0; i < m_module.m_ulCertCount; ++i) {
+            if (m_module.m_hCerts[i] == r.hCertObject)
+                return i;
+        }
+        ADD_FAILURE() << "record not among the found handles";
+        return MAX_CERTS;
+    }
+
+    CSoftHsmToken m_token;
+    CTokenModule m_module;
+    CertTable m_table;
+    CFixedClock m_clock;
+};
+
+}  // namespace
+
+TEST_F(BuildCertTableTest, OrdersByIssueDateAndMarksTheSuperseded)
+{
+    AddCert("Y", "20300103000000Z", "20400101000000Z", {3});
+    AddCert("X", "20300102000000Z", "20400101000000Z", {2});
+    AddCert("X", "20300101000000Z", "20400101000000Z", {1});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    ASSERT_EQ(m_table.nCount, 3u);
+
+    EXPECT_EQ(m_table.records[0].pId[0], 1);
+    EXPECT_EQ(m_table.records[1].pId[0], 2);
+    EXPECT_EQ(m_table.records[2].pId[0], 3);
+    EXPECT_EQ(m_table.records[0].strIssueDate, "20300101000000");
+    EXPECT_EQ(m_table.records[0].strExpiryDate, "20400101000000");
+    EXPECT_EQ(m_table.records[0].strDisplayName, "X's Acme ID");
+    EXPECT_EQ(m_table.records[0].nMark, 1);
+    EXPECT_EQ(m_table.records[1].nMark, 0);
+    EXPECT_EQ(m_table.records[2].nMark, 0);
+}
+
+TEST_F(BuildCertTableTest, SameNameSameSecondMarksTheOneFoundFirst)
+{
+    AddCert("Twin", "20300101000000Z", "20400101000000Z", {1});
+    AddCert("Twin", "20300101000000Z", "20400101000000Z", {2});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    ASSERT_EQ(m_table.nCount, 2u);
+    EXPECT_LT(FoundIndexOf(m_table.records[0]), FoundIndexOf(m_table.records[1]));
+    EXPECT_EQ(m_table.records[0].nMark, 1);
+    EXPECT_EQ(m_table.records[1].nMark, 0);
+}
+
+TEST_F(BuildCertTableTest, EmptyDisplayNamesSupersedeEachOther)
+{
+    m_token.ImportCertificate(CTestCertificate().Add("CN", "first field only").NotBefore("20300101000000Z").NotAfter("20400101000000Z").Der(), {1});
+    m_token.ImportCertificate(CTestCertificate().Add("C", "CN").NotBefore("20300102000000Z").NotAfter("20400101000000Z").Der(), {2});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    ASSERT_EQ(m_table.nCount, 2u);
+    EXPECT_EQ(m_table.records[0].strDisplayName, "");
+    EXPECT_EQ(m_table.records[0].nMark, 1);
+    EXPECT_EQ(m_table.records[1].nMark, 0);
+}
+
+TEST_F(BuildCertTableTest, ExpiryIsJudgedByTheUtcClockToTheSecond)
+{
+    // East of UTC (UTC+8) the local wall clock is already past these expiries.
+    m_clock.SetLocalOffset(8 * 3600);
+    AddCert("in two hours", "20300101000000Z", "20300615140000Z", {1});
+    AddCert("exactly now", "20300102000000Z", "20300615120000Z", {2});
+    AddCert("a second ago", "20300103000000Z", "20300615115959Z", {3});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    ASSERT_EQ(m_table.nCount, 3u);
+    EXPECT_EQ(m_table.records[0].nMark, 0);
+    EXPECT_EQ(m_table.records[1].nMark, 0);
+    EXPECT_EQ(m_table.records[2].nMark, 1);
+
+    m_clock.Set(kNow + 1);
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    EXPECT_EQ(m_table.records[1].nMark, 1);
+}
+
+TEST_F(BuildCertTableTest, ExpiredAndSupersededBothMark)
+{
+    AddCert("Old", "20200101000000Z", "20210101000000Z", {1});
+    AddCert("Old", "20200102000000Z", "20210101000000Z", {2});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    EXPECT_EQ(m_table.records[0].nMark, 1);
+    EXPECT_EQ(m_table.records[1].nMark, 1);
+}
+
+TEST_F(BuildCertTableTest, KeepsTheIdWithATerminatingZero)
+{
+    AddCert("id", "20300101000000Z", "20400101000000Z", {0xDE, 0xAD, 0xBE, 0xEF});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    ASSERT_EQ(m_table.nCount, 1u);
+    const CertRecord& r = m_table.records[0];
+    EXPECT_EQ(r.ulIdLen, 4u);
+    EXPECT_EQ(Bytes(r.pId.get(), r.pId.get() + 5), (Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0x00}));
+    EXPECT_EQ(r.hCertObject, m_module.m_hCerts[0]);
+}
+
+TEST_F(BuildCertTableTest, ElevenCertificatesGiveTenRecords)
+{
+    for (int i = 0; i < 11; ++i)
+        AddCert("n" + std::to_string(i), "20300101000000Z", "20400101000000Z", {Bytes::value_type(i + 1)});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    EXPECT_EQ(m_table.nCount, MAX_CERTS);
+}
+
+TEST_F(BuildCertTableTest, ScanStopsAtTheFirstUndecodableCertificate)
+{
+    AddCert("a", "20300101000000Z", "20400101000000Z", {1});
+    m_token.ImportCertificate(Bytes(200, 0x5A), {2});
+    AddCert("b", "20300102000000Z", "20400101000000Z", {3});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    ASSERT_EQ(m_module.m_ulCertCount, 3u);
+
+    // The table holds exactly the certificates found before the bad one.
+    CK_ULONG bad = MAX_CERTS;
+    for (CK_ULONG i = 0; i < 3; ++i) {
+        CK_ULONG vl = 0, il = 0;
+        ASSERT_EQ(m_module.ReadCertificate(i, nullptr, &vl, nullptr, &il), CKR_OK);
+        if (vl == 200)
+            bad = i;
+    }
+    ASSERT_LT(bad, 3u);
+    EXPECT_EQ(m_table.nCount, bad);
+    for (CK_ULONG i = 0; i < m_table.nCount; ++i)
+        EXPECT_NE(m_table.records[i].pId[0], 2);
+}
+
+TEST_F(BuildCertTableTest, OnlyCertificateUndecodableGivesAnEmptyTable)
+{
+    m_token.ImportCertificate(Bytes{0x30, 0x03, 0x02, 0x01, 0x01}, {9});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    EXPECT_EQ(m_table.nCount, 0u);
+}
+
+TEST_F(BuildCertTableTest, ChineseSubject)
+{
+    m_token.ImportCertificate(
+        CTestCertificate().Add("C", "CN").Add("O", "某公司").Add("CN", "张三").NotBefore("20300101000000Z").NotAfter("20400101000000Z").Der(), {1});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    ASSERT_EQ(m_table.nCount, 1u);
+    EXPECT_EQ(m_table.records[0].strDisplayName, "张三's 某公司 ID");
+}
+
+TEST_F(BuildCertTableTest, TokenWithoutCertificates)
+{
+    EXPECT_EQ(Scan(), ScanResult::NoCertificates);
+    EXPECT_EQ(m_table.nCount, 0u);
+}

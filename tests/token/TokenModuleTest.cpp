@@ -1,0 +1,296 @@
+#include "CSoftHsmToken.h"
+#include "token/CTokenModule.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+using testsupport::Bytes;
+using testsupport::CSoftHsmToken;
+using testsupport::CTestCertificate;
+
+namespace {
+
+const unsigned char* Pin(const char* pin) { return reinterpret_cast<const unsigned char*>(pin); }
+
+// The function list of the module instance the code under test loaded, for
+// looking behind its back.
+CK_FUNCTION_LIST_PTR SameInstance(CLibrary& lib, const std::string& path)
+{
+    EXPECT_EQ(lib.Load(path.c_str()), 0);
+    auto get = reinterpret_cast<CK_C_GetFunctionList>(lib.Symbol("C_GetFunctionList"));
+    CK_FUNCTION_LIST_PTR f = nullptr;
+    EXPECT_EQ(get(&f), CKR_OK);
+    return f;
+}
+
+class TokenModuleTest : public ::testing::Test {
+protected:
+    // Loaded, slot list read, session 0 open.
+    void Open()
+    {
+        ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+        ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
+        ASSERT_GE(m_module.m_ulSlotCount, 1u);
+        ASSERT_EQ(m_module.OpenSession(0), CKR_OK);
+    }
+
+    CK_RV FindCerts() { return m_module.FindCertificates(m_module.m_hSessions[0], &m_module.m_ulCertCount); }
+
+    CSoftHsmToken m_token;
+    CTokenModule m_module;
+};
+
+}  // namespace
+
+TEST_F(TokenModuleTest, LoadInitialisesAndSecondLoadIgnoresTheName)
+{
+    EXPECT_FALSE(m_module.HasFunctionList());
+    ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+    EXPECT_TRUE(m_module.HasFunctionList());
+    EXPECT_EQ(m_module.Load("no-such-file.dll"), CKR_OK);
+    EXPECT_EQ(m_module.GetSlotList(), CKR_OK);
+    EXPECT_GE(m_module.m_ulSlotCount, 1u);
+}
+
+TEST_F(TokenModuleTest, LoadFailures)
+{
+    CK_RV rv = m_module.Load("certpurge-missing-module.dll");
+    EXPECT_NE(rv, CKR_OK);
+    EXPECT_FALSE(m_module.LastLoadError().empty());
+    EXPECT_FALSE(m_module.HasFunctionList());
+
+    // A library, but no PKCS#11 module.
+    EXPECT_EQ(m_module.Load("libm.so.6"), CTokenModule::RV_NO_FUNCTION_LIST);
+    EXPECT_FALSE(m_module.HasFunctionList());
+    EXPECT_EQ(m_module.GetSlotList(), CTokenModule::RV_NO_FUNCTION_LIST);
+}
+
+TEST_F(TokenModuleTest, FirstLoadOfAnInitialisedModuleFails)
+{
+    CLibrary lib;
+    CK_FUNCTION_LIST_PTR f = SameInstance(lib, m_token.ModulePath());
+    ASSERT_EQ(f->C_Initialize(nullptr), CKR_OK);
+    EXPECT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_CRYPTOKI_ALREADY_INITIALIZED);
+    EXPECT_FALSE(m_module.HasFunctionList());
+    f->C_Finalize(nullptr);
+}
+
+TEST_F(TokenModuleTest, SlotListPutsTheTokenFirst)
+{
+    ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+    ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
+    ASSERT_GE(m_module.m_ulSlotCount, 1u);
+    CK_TOKEN_INFO info{};
+    EXPECT_EQ(m_module.GetTokenInfo(m_token.Slot(), &info), CKR_OK);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.label), std::strlen(CSoftHsmToken::kLabel)),
+              CSoftHsmToken::kLabel);
+}
+
+TEST_F(TokenModuleTest, ReopeningSessionZeroClosesTheOldOneAndItsLogin)
+{
+    Open();
+    CK_SESSION_HANDLE first = m_module.m_hSessions[0];
+    const char* pin = CSoftHsmToken::kUserPin;
+    ASSERT_EQ(m_module.Login(0, Pin(pin), std::strlen(pin)), CKR_OK);
+    EXPECT_EQ(m_module.Login(0, Pin(pin), std::strlen(pin)), CKR_OK);  // already logged in counts as success
+
+    ASSERT_EQ(m_module.OpenSession(0), CKR_OK);
+    EXPECT_NE(m_module.m_hSessions[0], first);
+    CLibrary lib;
+    CK_FUNCTION_LIST_PTR f = SameInstance(lib, m_token.ModulePath());
+    CK_SESSION_INFO info{};
+    EXPECT_EQ(f->C_GetSessionInfo(first, &info), CKR_SESSION_HANDLE_INVALID);
+
+    // The login ended with the old session: a wrong PIN is a wrong PIN.
+    EXPECT_EQ(m_module.Login(0, Pin("000000"), 6), CKR_PIN_INCORRECT);
+}
+
+TEST_F(TokenModuleTest, FindCertificatesSeesAtMostTenAndEndsTheSearch)
+{
+    for (int i = 0; i < 11; ++i)
+        m_token.ImportCertificate(CTestCertificate().Add("CN", "c" + std::to_string(i)).Der(), {Bytes::value_type(i)});
+    Open();
+    ASSERT_EQ(FindCerts(), CKR_OK);
+    EXPECT_EQ(m_module.m_ulCertCount, MAX_CERTS);
+    // The search was ended: the next one on the same session starts normally.
+    EXPECT_EQ(FindCerts(), CKR_OK);
+    EXPECT_EQ(m_module.FindPubKey(m_module.m_hSessions[0], Pin("\x01")), CTokenModule::RV_KEY_NOT_FOUND);
+}
+
+TEST_F(TokenModuleTest, FindCertificatesOnAnEmptyToken)
+{
+    Open();
+    m_module.m_ulCertCount = 7;
+    ASSERT_EQ(FindCerts(), CKR_OK);
+    EXPECT_EQ(m_module.m_ulCertCount, 0u);
+    EXPECT_EQ(FindCerts(), CKR_OK);
+}
+
+TEST_F(TokenModuleTest, ReadCertificateSizesCapacityAndValues)
+{
+    Bytes der = CTestCertificate().Add("CN", "read me").Der();
+    Bytes id = {0xA1, 0xB2, 0xC3};
+    m_token.ImportCertificate(der, id);
+    Open();
+    ASSERT_EQ(FindCerts(), CKR_OK);
+    ASSERT_EQ(m_module.m_ulCertCount, 1u);
+
+    CK_ULONG valueLen = 0;
+    CK_ULONG idLen = 0;
+    ASSERT_EQ(m_module.ReadCertificate(0, nullptr, &valueLen, nullptr, &idLen), CKR_OK);
+    EXPECT_EQ(valueLen, der.size());
+    EXPECT_EQ(idLen, id.size());
+
+    Bytes value(valueLen + 1, 0);
+    Bytes idBuf(idLen + 1, 0);
+    CK_ULONG shortValue = valueLen - 1;
+    EXPECT_EQ(m_module.ReadCertificate(0, value.data(), &shortValue, idBuf.data(), &idLen),
+              CTokenModule::RV_BUFFER_TOO_SMALL);
+    EXPECT_EQ(value, Bytes(valueLen + 1, 0));  // nothing fetched
+    CK_ULONG shortId = idLen - 1;
+    EXPECT_EQ(m_module.ReadCertificate(0, value.data(), &valueLen, nullptr, &shortId),
+              CTokenModule::RV_BUFFER_TOO_SMALL);
+
+    ASSERT_EQ(m_module.ReadCertificate(0, value.data(), &valueLen, idBuf.data(), &idLen), CKR_OK);
+    EXPECT_EQ(Bytes(value.begin(), value.end() - 1), der);
+    EXPECT_EQ(Bytes(idBuf.begin(), idBuf.end() - 1), id);
+    EXPECT_EQ(idBuf.back(), 0);
+}
+
+TEST_F(TokenModuleTest, KeySearchesFindRsaKeysByIdAndReportNoMatch)
+{
+    m_token.GenerateKeyPair({0x11});
+    m_token.GenerateEcKeyPair({0x22});
+    Open();
+    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
+    ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
+
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x11")), CKR_OK);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x11")), CKR_OK);
+    // Only RSA keys count; the EC pair with its own ID is not found.
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x22")), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x22")), CTokenModule::RV_KEY_NOT_FOUND);
+    // A search after a failed one works normally.
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x11")), CKR_OK);
+}
+
+TEST_F(TokenModuleTest, DestroyAfterAFailedSearchNeverReachesAnEarlierKey)
+{
+    m_token.GenerateKeyPair({0x11});
+    Open();
+    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
+    ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
+
+    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x11")), CKR_OK);
+    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x11")), CKR_OK);
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x99")), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x99")), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_NE(m_module.DestroyPubKey(), CKR_OK);
+    EXPECT_NE(m_module.DestroyPrivKey(), CKR_OK);
+    EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x11}), 1u);
+    EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x11}), 1u);
+}
+
+TEST_F(TokenModuleTest, DestroysCertificateAndKeys)
+{
+    m_token.AddCertificateWithKeys(CTestCertificate().Add("CN", "gone"), {0x42});
+    m_token.AddCertificateWithKeys(CTestCertificate().Add("CN", "kept"), {0x43});
+    Open();
+    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
+    ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
+    ASSERT_EQ(FindCerts(), CKR_OK);
+    ASSERT_EQ(m_module.m_ulCertCount, 2u);
+
+    // Find which handle holds the 0x42 certificate.
+    CK_OBJECT_HANDLE target = CK_INVALID_HANDLE;
+    for (CK_ULONG i = 0; i < 2; ++i) {
+        CK_ULONG vl = 0, il = 0;
+        ASSERT_EQ(m_module.ReadCertificate(i, nullptr, &vl, nullptr, &il), CKR_OK);
+        Bytes v(vl + 1), id(il + 1);
+        ASSERT_EQ(m_module.ReadCertificate(i, v.data(), &vl, id.data(), &il), CKR_OK);
+        if (id[0] == 0x42)
+            target = m_module.m_hCerts[i];
+    }
+    ASSERT_NE(target, CK_INVALID_HANDLE);
+    EXPECT_EQ(m_module.DestroyCertificate(target), CKR_OK);
+    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x42")), CKR_OK);
+    EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
+    EXPECT_NE(m_module.DestroyPubKey(), CKR_OK);  // used once
+    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x42")), CKR_OK);
+    EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
+
+    EXPECT_EQ(m_token.Count(CKO_CERTIFICATE, {0x42}), 0u);
+    EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x42}), 0u);
+    EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x42}), 0u);
+    EXPECT_EQ(m_token.Count(CKO_CERTIFICATE, {0x43}), 1u);
+    EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x43}), 1u);
+    EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x43}), 1u);
+}
+
+TEST_F(TokenModuleTest, IdIsMatchedUpToItsFirstZeroByte)
+{
+    m_token.GenerateKeyPair({0x07});
+    Open();
+    ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
+    const unsigned char id[] = {0x07, 0x00, 0x08, 0x00};
+    EXPECT_EQ(m_module.FindPubKey(m_module.m_hSessions[0], id), CKR_OK);
+}
+
+TEST_F(TokenModuleTest, CloseFinalisesAndLoadBringsTheModuleBack)
+{
+    EXPECT_EQ(m_module.Close(), CKR_OK);  // nothing open: nothing happens
+    ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+    ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
+    CK_ULONG slots = m_module.m_ulSlotCount;
+    EXPECT_EQ(m_module.Close(), CKR_OK);  // no session 0 yet: slot list stays
+    EXPECT_EQ(m_module.m_ulSlotCount, slots);
+
+    ASSERT_EQ(m_module.OpenSession(0), CKR_OK);
+    EXPECT_EQ(m_module.Close(), CKR_OK);
+    EXPECT_EQ(m_module.m_ulSlotCount, 0u);
+    EXPECT_EQ(m_module.m_hSessions[0], CK_INVALID_HANDLE);
+    EXPECT_TRUE(m_module.HasFunctionList());  // still loaded
+    EXPECT_EQ(m_module.Close(), CKR_OK);
+    CK_TOKEN_INFO info{};
+    EXPECT_EQ(m_module.GetTokenInfo(m_token.Slot(), &info), CKR_CRYPTOKI_NOT_INITIALIZED);
+
+    ASSERT_EQ(m_module.Load("ignored"), CKR_OK);
+    ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
+    EXPECT_GE(m_module.m_ulSlotCount, 1u);
+    EXPECT_EQ(m_module.OpenSession(0), CKR_OK);
+}
+
+TEST_F(TokenModuleTest, OpenSessionBeyondTheSlotListIsRefused)
+{
+    EXPECT_EQ(m_module.OpenSession(0), CKR_ARGUMENTS_BAD);
+    ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+    ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
+    EXPECT_EQ(m_module.OpenSession(m_module.m_ulSlotCount), CKR_ARGUMENTS_BAD);
+}
+
+TEST_F(TokenModuleTest, CallsFromTwoThreadsAreSerialised)
+{
+    ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+    std::atomic<bool> stop{false};
+    std::atomic<int> unexpected{0};
+    std::thread poller([&] {
+        while (!stop) {
+            CK_TOKEN_INFO info{};
+            CK_RV rv = m_module.GetTokenInfo(m_token.Slot(), &info);
+            if (rv != CKR_OK && rv != CKR_CRYPTOKI_NOT_INITIALIZED)
+                ++unexpected;
+        }
+    });
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+        ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
+        ASSERT_EQ(m_module.OpenSession(0), CKR_OK);
+        m_module.Close();
+    }
+    stop = true;
+    poller.join();
+    EXPECT_EQ(unexpected, 0);
+}
