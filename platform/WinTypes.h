@@ -28,3 +28,9 @@ struct SYSTEMTIME {
     WORD wSecond = 0;
     WORD wMilliseconds = 0;
 };
+
+using UINT = unsigned int;
+using BOOL = int;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;

@@ -14,6 +14,22 @@ constexpr const char* kInsertToken = "请插入Ulda!";
 constexpr const char* kCommunicationFailed = "与Ulda通信失败!";
 constexpr const char* kFindCertificatesFailed = "查找Ulda证书失败!";
 
+// Removal
+constexpr const char* kNoCertificates = "您的Ulda中没有证书!";
+constexpr const char* kNothingExpired = "您的Ulda中没有过期证书需要删除";
+constexpr const char* kConfirmDelete =
+    "本工具将删除以下红色字体显示的证书，您是否确认？如果确认请点击‘确定’，否则点击‘取消’";
+constexpr const char* kConfirmCaption = "删除证书";
+constexpr const char* kPinIncorrect = "USBKey密码不正确，请重新输入！";
+constexpr const char* kPinLocked = "USBKey密码已被锁定！";
+constexpr const char* kDeleteCertFailed = "删除Ulda过期证书失败!";
+constexpr const char* kFindPubKeyFailed = "查找Ulda过期证书公钥失败!";
+constexpr const char* kDeletePubKeyFailed = "删除Ulda过期证书公钥失败!";
+constexpr const char* kFindPrivKeyFailed = "查找Ulda过期证书私钥失败!";
+constexpr const char* kDeletePrivKeyFailed = "删除Ulda过期证书私钥失败!";
+constexpr const char* kDeleted = "证书已删除完毕，请您重新拔插Ulda查看Ulda中的证书!";
+constexpr const char* kEnterPin = "请输入USBKey密码!";
+
 // Caption of notices
 constexpr const char* kNoticeCaption = "提示...";
 

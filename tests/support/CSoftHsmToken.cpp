@@ -84,6 +84,16 @@ private:
 
 CSoftHsmToken::CSoftHsmToken()
 {
+    Setup();
+}
+
+CSoftHsmToken::CSoftHsmToken(const std::string& folder) : m_dir(folder)
+{
+    Setup();
+}
+
+void CSoftHsmToken::Setup()
+{
     WriteConfig();
     CopyModule();
     if (m_library.Load(CERTPURGE_SOFTHSM_MODULE) != 0)
@@ -99,6 +109,7 @@ CSoftHsmToken::~CSoftHsmToken() = default;
 
 void CSoftHsmToken::WriteConfig()
 {
+    std::filesystem::remove_all(m_dir.File("tokens"));
     std::filesystem::create_directory(m_dir.File("tokens"));
     std::ofstream conf(m_dir.File("softhsm2.conf"));
     conf << "directories.tokendir = " << m_dir.File("tokens") << "\n"
@@ -112,7 +123,8 @@ void CSoftHsmToken::WriteConfig()
 void CSoftHsmToken::CopyModule()
 {
     m_strModuleCopy = m_dir.File("softhsm2-under-test.so");
-    std::filesystem::copy_file(CERTPURGE_SOFTHSM_MODULE, m_strModuleCopy);
+    std::filesystem::copy_file(CERTPURGE_SOFTHSM_MODULE, m_strModuleCopy,
+                               std::filesystem::copy_options::overwrite_existing);
 }
 
 void CSoftHsmToken::InitToken()

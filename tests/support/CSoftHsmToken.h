@@ -24,6 +24,8 @@ public:
     static constexpr const char* kLabel = "certpurge-test";
 
     CSoftHsmToken();
+    // A token in `folder`, made afresh there and kept, for demonstrations.
+    explicit CSoftHsmToken(const std::string& folder);
     ~CSoftHsmToken();
     CSoftHsmToken(const CSoftHsmToken&) = delete;
     CSoftHsmToken& operator=(const CSoftHsmToken&) = delete;
@@ -58,6 +60,7 @@ public:
 
 private:
     class CSession;
+    void Setup();
     void WriteConfig();
     void CopyModule();
     void InitToken();

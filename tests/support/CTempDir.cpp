@@ -18,8 +18,15 @@ CTempDir::CTempDir()
     m_strPath = buf.data();
 }
 
+CTempDir::CTempDir(const std::string& keptFolder) : m_strPath(keptFolder), m_bKeep(true)
+{
+    std::filesystem::create_directories(m_strPath);
+}
+
 CTempDir::~CTempDir()
 {
+    if (m_bKeep)
+        return;
     std::error_code ec;
     std::filesystem::remove_all(m_strPath, ec);
 }

@@ -4,10 +4,12 @@
 
 namespace testsupport {
 
-// A fresh folder under $TMPDIR, removed with everything in it on destruction.
+// A fresh folder under $TMPDIR, removed with everything in it on destruction;
+// or a given folder, created when missing and kept.
 class CTempDir {
 public:
     CTempDir();
+    explicit CTempDir(const std::string& keptFolder);
     ~CTempDir();
     CTempDir(const CTempDir&) = delete;
     CTempDir& operator=(const CTempDir&) = delete;
@@ -17,6 +19,7 @@ public:
 
 private:
     std::string m_strPath;
+    bool m_bKeep = false;
 };
 
 }  // namespace testsupport

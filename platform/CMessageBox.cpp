@@ -1,0 +1,38 @@
+#include "platform/CMessageBox.h"
+
+#include "res/resource.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+QMessageBox::Icon IconFor(UINT type)
+{
+    switch (type & MB_ICONMASK) {
+    case MB_ICONHAND: return QMessageBox::Critical;
+    case MB_ICONQUESTION: return QMessageBox::Question;
+    case MB_ICONEXCLAMATION: return QMessageBox::Warning;
+    case MB_ICONINFORMATION: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;
+    }
+}
+
+}  // namespace
+
+int CMessageBox::Show(QWidget* owner, const char* text, const char* caption, UINT type)
+{
+    QMessageBox box(owner);
+    box.setWindowTitle(QString::fromUtf8(caption != nullptr ? caption : ""));
+    box.setText(QString::fromUtf8(text));
+    box.setTextFormat(Qt::PlainText);
+    box.setIcon(IconFor(type));
+    QPushButton* ok = box.addButton(QString::fromUtf8(kOkText), QMessageBox::AcceptRole);
+    QPushButton* cancel = nullptr;
+    if ((type & MB_TYPEMASK) == MB_OKCANCEL)
+        cancel = box.addButton(QString::fromUtf8(kCancelText), QMessageBox::RejectRole);
+    box.setDefaultButton(ok);
+    box.setEscapeButton(cancel != nullptr ? cancel : ok);
+    box.exec();
+    return cancel != nullptr && box.clickedButton() == cancel ? IDCANCEL : IDOK;
+}

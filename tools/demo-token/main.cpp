@@ -1,0 +1,78 @@
+// certpurge-demo-token FOLDER: makes a SoftHSM2 token in FOLDER holding a
+// dozen certificates with their RSA key pairs, dated around today: valid,
+// expired, superseded, same-name groups, a renewal that kept its key pair,
+// Chinese subjects. The user PIN is 123456.
+
+#include "CSoftHsmToken.h"
+
+#include <cstdio>
+#include <ctime>
+#include <exception>
+
+using testsupport::Bytes;
+using testsupport::CSoftHsmToken;
+using testsupport::CTestCertificate;
+
+namespace {
+
+constexpr std::time_t kDay = 24 * 60 * 60;
+
+struct DemoCert {
+    const char* person;
+    const char* organisation;
+    int issuedDaysAgo;
+    int validDays;
+    unsigned char keyId;  // certificates sharing a key pair share this
+};
+
+constexpr DemoCert kCerts[] = {
+    {"张三", "北京某科技有限公司", 1000, 1095, 0x01},
+    {"张三", "北京某科技有限公司", 300, 1095, 0x02},
+    {"Li Wei", "Acme Trading", 900, 1095, 0x03},
+    {"Li Wei", "Acme Trading", 500, 1095, 0x04},
+    {"Li Wei", "Acme Trading", 120, 1095, 0x04},  // renewed, same key pair
+    {"Wang Fang", "Acme Trading", 340, 390, 0x05},
+    {"Old Server", "Example Org", 2500, 730, 0x06},
+    {"陈静", "上海某银行", 550, 365, 0x07},
+    {"Zhao Lei", "深圳某公司", 90, 1095, 0x08},
+    {"Sun Yu", "Example Org", 760, 730, 0x09},
+    {"刘洋", "北京某科技有限公司", 360, 730, 0x0A},
+    {"Guo Min", "Acme Trading", 30, 730, 0x0B},
+};
+
+CTestCertificate Certificate(const DemoCert& c, std::time_t now)
+{
+    std::time_t issued = now - c.issuedDaysAgo * kDay;
+    return CTestCertificate()
+        .Add("C", "CN", CTestCertificate::kPrintable)
+        .Add("O", c.organisation)
+        .Add("CN", c.person)
+        .NotBefore(issued)
+        .NotAfter(issued + c.validDays * kDay);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: certpurge-demo-token FOLDER\n");
+        return 2;
+    }
+    try {
+        CSoftHsmToken token{std::string(argv[1])};
+        std::time_t now = std::time(nullptr);
+        bool keysMade[256] = {};
+        for (const DemoCert& c : kCerts) {
+            token.ImportCertificate(Certificate(c, now).Der(), Bytes{c.keyId}, c.person);
+            if (!keysMade[c.keyId])
+                token.GenerateKeyPair(Bytes{c.keyId});
+            keysMade[c.keyId] = true;
+        }
+        std::printf("%s\n", token.Folder().File("softhsm2.conf").c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "certpurge-demo-token: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
