@@ -21,6 +21,52 @@ bool CTokenModule::HasFunctionList() const
     return m_pFunctionList != nullptr;
 }
 
+CK_RV CTokenModule::WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID* slot)
+{
+    Lock lock(m_mutex);
+    return Call(&CK_FUNCTION_LIST::C_WaitForSlotEvent, flags, slot, nullptr);
+}
+
+CK_RV CTokenModule::GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info)
+{
+    Lock lock(m_mutex);
+    return Call(&CK_FUNCTION_LIST::C_GetSlotInfo, slotId, info);
+}
+
+CK_RV CTokenModule::ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present)
+{
+    Lock lock(m_mutex);
+    present.clear();
+    if (!IsLoaded())
+        return RV_NO_FUNCTION_LIST;
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_Initialize, nullptr);
+    if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED)
+        return rv;
+    m_bInitialized = true;
+    CK_ULONG count = 0;
+    rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, nullptr, &count);
+    if (rv != CKR_OK || count == 0)
+        return rv;
+    present.resize(count);
+    rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, present.data(), &count);
+    present.resize(rv == CKR_OK ? std::min<CK_ULONG>(count, present.size()) : 0);
+    return rv;
+}
+
+std::vector<CK_SLOT_ID> CTokenModule::SlotList() const
+{
+    Lock lock(m_mutex);
+    if (!m_pSlotList)
+        return {};
+    return std::vector<CK_SLOT_ID>(m_pSlotList.get(), m_pSlotList.get() + m_ulSlotCount);
+}
+
+unsigned long CTokenModule::SessionSerial() const
+{
+    Lock lock(m_mutex);
+    return m_ulSessionSerial;
+}
+
 std::string CTokenModule::LastLoadError() const
 {
     Lock lock(m_mutex);
@@ -125,6 +171,7 @@ CK_RV CTokenModule::OpenSession(CK_ULONG index)
                     nullptr, nullptr, &session);
     if (rv == CKR_OK)
         m_hSessions[index] = session;
+    ++m_ulSessionSerial;
     return rv;
 }
 
@@ -280,6 +327,7 @@ void CTokenModule::Finalize()
 
 void CTokenModule::ForgetSessions()
 {
+    ++m_ulSessionSerial;
     std::fill(std::begin(m_hSessions), std::end(m_hSessions), CK_INVALID_HANDLE);
     m_hPubKey = CK_INVALID_HANDLE;
     m_hPrivKey = CK_INVALID_HANDLE;

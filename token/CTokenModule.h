@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <mutex>
+#include <vector>
 
 // Certificates seen by one search, and rows of one certificate table.
 constexpr CK_ULONG MAX_CERTS = 10;
@@ -49,8 +50,21 @@ public:
     CK_RV DestroyPrivKey();
     CK_RV Close();
 
+    // For the presence monitor's thread.
     // Whether a module's function list is there (the monitor polls only then).
     bool HasFunctionList() const;
+    CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID* slot);
+    CK_RV GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info);
+    // Brings a loaded but finalised module back and lists the slots holding
+    // a token now, leaving the window's slot list alone.
+    CK_RV ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present);
+
+    // The slots that held a token at the last slot listing.
+    std::vector<CK_SLOT_ID> SlotList() const;
+
+    // Changes whenever session 0 is opened or ended, so a caller can tell
+    // that handles it holds belong to an earlier session.
+    unsigned long SessionSerial() const;
     // The loader's message for the last failed load.
     std::string LastLoadError() const;
 
@@ -93,5 +107,6 @@ private:
     CK_OBJECT_HANDLE m_hPubKey = CK_INVALID_HANDLE;
     CK_OBJECT_HANDLE m_hPrivKey = CK_INVALID_HANDLE;
     bool m_bInitialized = false;
+    unsigned long m_ulSessionSerial = 0;
     mutable std::mutex m_mutex;
 };

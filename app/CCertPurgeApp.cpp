@@ -1,0 +1,10 @@
+#include "app/CCertPurgeApp.h"
+
+#include "app/CCertPurgeDlg.h"
+
+bool CCertPurgeApp::InitInstance()
+{
+    CCertPurgeDlg dlg;
+    dlg.DoModal();
+    return false;
+}

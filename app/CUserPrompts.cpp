@@ -1,0 +1,14 @@
+#include "app/CUserPrompts.h"
+
+#include "platform/CMessageBox.h"
+#include "removal/CPinDlg.h"
+
+int CUserPrompts::MessageBox(QWidget* owner, const char* text, const char* caption, UINT type)
+{
+    return CMessageBox::Show(owner, text, caption, type);
+}
+
+int CUserPrompts::RunPinDialog(CPinDlg& dlg)
+{
+    return dlg.DoModal();
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "platform/WinTypes.h"
+
+class CPinDlg;
+class QWidget;
+
+// How the main dialog asks the user things: its message boxes and the PIN
+// dialog. The default shows the real windows; tests put their own in, to
+// answer them and record what was asked.
+class CUserPrompts {
+public:
+    virtual ~CUserPrompts() = default;
+
+    // A modal message box owned by `owner`; IDOK or IDCANCEL.
+    virtual int MessageBox(QWidget* owner, const char* text, const char* caption, UINT type);
+    // Runs the PIN dialog modally; IDOK (with the PIN in its m_strPin) or IDCANCEL.
+    virtual int RunPinDialog(CPinDlg& dlg);
+};

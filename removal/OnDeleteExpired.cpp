@@ -1,0 +1,175 @@
+// The main dialog's removal of out-of-date certificates with their keys.
+
+#include "app/CCertPurgeDlg.h"
+
+#include "inventory/BuildCertTable.h"
+#include "platform/CMessageBox.h"
+#include "removal/CPinDlg.h"
+#include "res/Messages.h"
+#include "res/resource.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// The identifier the key searches look for: the bytes before the first zero.
+std::string KeyId(const CertRecord& record)
+{
+    return std::string(reinterpret_cast<const char*>(record.pId.get()));
+}
+
+bool AnyMarked(const CertTable& table)
+{
+    return std::any_of(table.records.begin(), table.records.begin() + table.nCount,
+                       [](const CertRecord& r) { return r.nMark == 1; });
+}
+
+// A renewed certificate often keeps its predecessor's key pair: keys an
+// unmarked certificate of the table also points at stay.
+bool KeysKeptFor(const CertTable& table, const std::string& id)
+{
+    for (CK_ULONG i = 0; i < table.nCount; ++i) {
+        if (table.records[i].nMark != 1 && KeyId(table.records[i]) == id)
+            return true;
+    }
+    return false;
+}
+
+// Answers of the module that mean the token went away or the session with it.
+bool TokenWentAway(CK_RV rv)
+{
+    return rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_CLOSED || rv == CKR_DEVICE_REMOVED ||
+           rv == CKR_TOKEN_NOT_PRESENT;
+}
+
+}  // namespace
+
+void CCertPurgeDlg::OnDeleteExpired()
+{
+    CertTable table;
+    if (m_token.m_ulSlotCount == 0)
+        return;
+    if (m_token.OpenSession(0) != CKR_OK) {
+        MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
+        return;
+    }
+    if (m_token.FindCertificates(m_token.m_hSessions[0], &m_token.m_ulCertCount) != CKR_OK) {
+        MessageBox(Messages::kFindCertificatesFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
+        return;
+    }
+    if (m_token.m_ulCertCount == 0) {
+        MessageBox(Messages::kNoCertificates, nullptr, MB_OK);
+        return;
+    }
+    BuildCertTable(m_token, table, *m_pClock);
+    if (!AnyMarked(table)) {
+        MessageBox(Messages::kNothingExpired, Messages::kNoticeCaption, MB_OK);
+        m_token.Close();
+        RefreshList();
+        return;
+    }
+
+    // What is deleted is what the user confirms: the list shows this run's
+    // table, not what an earlier refresh found.
+    m_list.DeleteAllItems();
+    FillList(table);
+
+    // Handles of this scan are good only while its session is: a token
+    // pulled out or swapped during the questions below, or a refresh by the
+    // monitor, ends the session they belong to.
+    const unsigned long sessionSerial = m_token.SessionSerial();
+    const unsigned long tokenEvents = m_ulTokenEvents;
+    auto sessionChanged = [&] {
+        return m_token.SessionSerial() != sessionSerial || m_ulTokenEvents != tokenEvents;
+    };
+
+    if (MessageBox(Messages::kConfirmDelete, Messages::kConfirmCaption, MB_OKCANCEL) == IDCANCEL) {
+        m_token.Close();
+        RefreshList();
+        return;
+    }
+    CPinDlg dlgPin(this, m_pPrompts);
+    if (m_pPrompts->RunPinDialog(dlgPin) != IDOK) {
+        dlgPin.WipePin();
+        m_token.Close();
+        RefreshList();
+        return;
+    }
+    if (sessionChanged()) {
+        dlgPin.WipePin();
+        MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
+        RefreshList();
+        return;
+    }
+
+    CK_RV rv = m_token.Login(0, reinterpret_cast<const unsigned char*>(dlgPin.m_strPin.data()),
+                             static_cast<CK_ULONG>(dlgPin.m_strPin.size()));
+    dlgPin.WipePin();
+    if (rv == CKR_PIN_INCORRECT) {
+        MessageBox(Messages::kPinIncorrect, Messages::kNoticeCaption, MB_ICONINFORMATION);
+        RefreshList();
+        return;
+    }
+    if (rv == CKR_PIN_LOCKED) {
+        MessageBox(Messages::kPinLocked, Messages::kNoticeCaption, MB_ICONHAND);
+        RefreshList();
+        return;
+    }
+    if (TokenWentAway(rv)) {
+        MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
+        RefreshList();
+        return;
+    }
+    if (rv != CKR_OK) {
+        RefreshList();
+        return;
+    }
+
+    std::vector<std::string> keysRemoved;
+    for (CK_ULONG i = 0; i < table.nCount; ++i) {
+        if (table.records[i].nMark != 1)
+            continue;
+        if (m_token.DestroyCertificate(table.records[i].hCertObject) != CKR_OK) {
+            MessageBox(Messages::kDeleteCertFailed, nullptr, MB_OK);
+            m_token.Close();
+            return;
+        }
+        if (!DestroyRecord(table, i, keysRemoved))
+            break;
+    }
+
+    MessageBox(Messages::kDeleted, Messages::kNoticeCaption, MB_OK);
+    m_list.DeleteAllItems();
+    RefreshList();
+}
+
+// The keys of a marked record whose certificate is gone; false (after its
+// message) when a key could not be found or destroyed.
+bool CCertPurgeDlg::DestroyRecord(const CertTable& table, CK_ULONG index, std::vector<std::string>& keysRemoved)
+{
+    std::string id = KeyId(table.records[index]);
+    // No identifier names no key; keys of an identifier already handled for
+    // an earlier record are gone with it.
+    if (id.empty() || KeysKeptFor(table, id) ||
+        std::find(keysRemoved.begin(), keysRemoved.end(), id) != keysRemoved.end())
+        return true;
+    const char* failure = nullptr;
+    CK_SESSION_HANDLE session = m_token.m_hSessions[0];
+    const auto* pId = reinterpret_cast<const unsigned char*>(id.c_str());
+    if (m_token.FindPubKey(session, pId) != CKR_OK)
+        failure = Messages::kFindPubKeyFailed;
+    else if (m_token.DestroyPubKey() != CKR_OK)
+        failure = Messages::kDeletePubKeyFailed;
+    else if (m_token.FindPrivKey(session, pId) != CKR_OK)
+        failure = Messages::kFindPrivKeyFailed;
+    else if (m_token.DestroyPrivKey() != CKR_OK)
+        failure = Messages::kDeletePrivKeyFailed;
+    if (failure != nullptr) {
+        MessageBox(failure, nullptr, MB_OK);
+        return false;
+    }
+    keysRemoved.push_back(id);
+    return true;
+}
