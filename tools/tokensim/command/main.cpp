@@ -1,0 +1,9 @@
+#include "CTokenSimCommand.h"
+
+#include <iostream>
+
+int main(int argc, char** argv)
+{
+    CTokenSimCommand command(std::cout, std::cerr);
+    return command.Run(std::vector<std::string>(argv + 1, argv + argc));
+}

@@ -1,0 +1,67 @@
+#include "CFaultRule.h"
+
+#include "CPkcs11Names.h"
+
+namespace {
+
+constexpr std::string_view kLengthPrefix = "len=";
+constexpr std::string_view kUnavailable = "unavailable";
+
+}  // namespace
+
+std::optional<CFaultRule> CFaultRule::Parse(std::string_view text)
+{
+    size_t first = text.find(':');
+    size_t second = first == std::string_view::npos ? first : text.find(':', first + 1);
+    if (second == std::string_view::npos)
+        return std::nullopt;
+
+    CFaultRule rule;
+    rule.m_strFunction = std::string(text.substr(0, first));
+    // Its own function list is the one thing a module cannot fail to give.
+    if (!CPkcs11Names::IsFunction(rule.m_strFunction) || rule.m_strFunction == "C_GetFunctionList")
+        return std::nullopt;
+
+    std::string_view call = text.substr(first + 1, second - first - 1);
+    if (call != "*") {
+        std::optional<CK_ULONG> n = CPkcs11Names::ParseNumber(call);
+        if (!n || *n == 0)
+            return std::nullopt;
+        rule.m_ulCall = *n;
+    }
+    if (!rule.ParseResult(text.substr(second + 1)))
+        return std::nullopt;
+    return rule;
+}
+
+bool CFaultRule::ParseResult(std::string_view text)
+{
+    if (!text.starts_with(kLengthPrefix)) {
+        std::optional<CK_RV> rv = CPkcs11Names::ParseRv(text);
+        m_rv = rv.value_or(CKR_OK);
+        return rv.has_value();
+    }
+    if (m_strFunction != "C_GetAttributeValue")
+        return false;
+    text.remove_prefix(kLengthPrefix.size());
+    std::optional<CK_ULONG> length =
+        text == kUnavailable ? std::optional<CK_ULONG>(CK_UNAVAILABLE_INFORMATION) : CPkcs11Names::ParseNumber(text);
+    m_bLength = length.has_value();
+    m_ulLength = length.value_or(0);
+    return m_bLength;
+}
+
+std::string CFaultRule::Text() const
+{
+    std::string call = EveryCall() ? "*" : std::to_string(m_ulCall);
+    return m_strFunction + ":" + call + ":" + ResultText();
+}
+
+std::string CFaultRule::ResultText() const
+{
+    if (!m_bLength)
+        return CPkcs11Names::Rv(m_rv);
+    if (m_ulLength == CK_UNAVAILABLE_INFORMATION)
+        return std::string(kLengthPrefix) + std::string(kUnavailable);
+    return std::string(kLengthPrefix) + CPkcs11Names::Hex(m_ulLength);
+}

@@ -1,0 +1,208 @@
+#include "CTokenSimState.h"
+
+#include <algorithm>
+#include <random>
+#include <sstream>
+
+namespace {
+
+constexpr const char* kHeader = "tokensim-state 1";
+constexpr const char* kEnd = "end";
+
+struct SModeName {
+    ETokenSimMode mode;
+    const char* name;
+};
+
+constexpr SModeName kModes[] = {
+    {ETokenSimMode::Normal, "normal"},
+    {ETokenSimMode::NoWait, "no-wait"},
+    {ETokenSimMode::EventsAtInit, "events-at-init"},
+    {ETokenSimMode::SlowPoll, "slow-poll"},
+};
+
+const char* PresenceWord(bool present)
+{
+    return present ? "present" : "absent";
+}
+
+std::optional<bool> ParsePresence(const std::string& word)
+{
+    if (word == "present")
+        return true;
+    if (word == "absent")
+        return false;
+    return std::nullopt;
+}
+
+std::optional<SPresence> ReadPresence(std::istream& in)
+{
+    std::string slot;
+    std::string word;
+    if (!(in >> slot >> word))
+        return std::nullopt;
+    std::optional<CSlotSelector> selector = CSlotSelector::Parse(slot);
+    std::optional<bool> present = ParsePresence(word);
+    if (!selector || !present)
+        return std::nullopt;
+    return SPresence{*selector, *present};
+}
+
+}  // namespace
+
+void CTokenSimState::SetPresence(const CSlotSelector& slot, bool present)
+{
+    if (slot.Kind() == CSlotSelector::EKind::All) {
+        m_bDefaultPresent = present;
+        m_overrides.clear();
+    } else {
+        std::erase_if(m_overrides, [&](const SPresence& p) { return p.slot == slot; });
+        m_overrides.push_back({slot, present});
+    }
+    m_changes.push_back({++m_seq, {slot, present}});
+    while (m_changes.size() > kMaxChanges)
+        m_changes.pop_front();
+}
+
+bool CTokenSimState::IsPresent(CK_SLOT_ID id, std::size_t index) const
+{
+    for (auto it = m_overrides.rbegin(); it != m_overrides.rend(); ++it) {
+        if (it->slot.Matches(id, index))
+            return it->present;
+    }
+    return m_bDefaultPresent;
+}
+
+void CTokenSimState::AddRule(CFaultRule rule)
+{
+    if (rule.Id() == 0) {
+        std::random_device random;
+        std::uint64_t id = (std::uint64_t{random()} << 32) | random();
+        rule.SetId(id == 0 ? 1 : id);
+    }
+    m_rules.push_back(std::move(rule));
+}
+
+std::string CTokenSimState::ModeName(ETokenSimMode mode)
+{
+    for (const SModeName& m : kModes) {
+        if (m.mode == mode)
+            return m.name;
+    }
+    return "normal";
+}
+
+std::optional<ETokenSimMode> CTokenSimState::ParseMode(std::string_view name)
+{
+    for (const SModeName& m : kModes) {
+        if (name == m.name)
+            return m.mode;
+    }
+    return std::nullopt;
+}
+
+void CTokenSimState::Reset()
+{
+    SetPresence(CSlotSelector::All(), true);
+    m_rules.clear();
+    m_mode = ETokenSimMode::Normal;
+}
+
+std::string CTokenSimState::Serialize() const
+{
+    std::ostringstream out;
+    out << kHeader << "\n"
+        << "mode " << ModeName(m_mode) << "\n"
+        << "default " << PresenceWord(m_bDefaultPresent) << "\n"
+        << "sequence " << m_seq << "\n";
+    for (const SPresence& p : m_overrides)
+        out << "presence " << p.slot.Text() << " " << PresenceWord(p.present) << "\n";
+    for (const SPresenceChange& c : m_changes)
+        out << "change " << c.seq << " " << c.presence.slot.Text() << " " << PresenceWord(c.presence.present) << "\n";
+    for (const CFaultRule& r : m_rules)
+        out << "rule " << std::hex << r.Id() << std::dec << " " << r.Text() << "\n";
+    out << kEnd << "\n";
+    return out.str();
+}
+
+std::optional<CTokenSimState> CTokenSimState::Parse(const std::string& text)
+{
+    std::istringstream in(text);
+    std::string line;
+    if (!std::getline(in, line) || line != kHeader)
+        return std::nullopt;
+    CTokenSimState state;
+    while (std::getline(in, line)) {
+        if (line == kEnd)
+            return state;
+        if (!state.ParseLine(line))
+            return std::nullopt;
+    }
+    // No end line: the file was cut short.
+    return std::nullopt;
+}
+
+bool CTokenSimState::ParseLine(const std::string& line)
+{
+    std::istringstream in(line);
+    std::string key;
+    in >> key;
+    if (key == "mode") {
+        std::string name;
+        std::optional<ETokenSimMode> mode = in >> name ? ParseMode(name) : std::nullopt;
+        m_mode = mode.value_or(ETokenSimMode::Normal);
+        return mode.has_value();
+    }
+    if (key == "default") {
+        std::string word;
+        std::optional<bool> present = in >> word ? ParsePresence(word) : std::nullopt;
+        m_bDefaultPresent = present.value_or(true);
+        return present.has_value();
+    }
+    if (key == "sequence")
+        return static_cast<bool>(in >> m_seq);
+    if (key == "presence") {
+        std::optional<SPresence> p = ReadPresence(in);
+        if (p)
+            m_overrides.push_back(*p);
+        return p.has_value();
+    }
+    if (key == "change") {
+        std::uint64_t seq = 0;
+        std::optional<SPresence> p = in >> seq ? ReadPresence(in) : std::nullopt;
+        if (p)
+            m_changes.push_back({seq, *p});
+        return p.has_value();
+    }
+    if (key == "rule") {
+        std::uint64_t id = 0;
+        std::string text;
+        std::optional<CFaultRule> rule = in >> std::hex >> id >> text ? CFaultRule::Parse(text) : std::nullopt;
+        if (rule) {
+            rule->SetId(id);
+            m_rules.push_back(*rule);
+        }
+        return rule.has_value() && id != 0;
+    }
+    return false;
+}
+
+std::string CTokenSimState::Describe() const
+{
+    std::ostringstream out;
+    out << "mode: " << ModeName(m_mode) << "\n"
+        << "tokens: " << DescribePresence() << "\n"
+        << "changes: " << m_seq << "\n"
+        << "faults:" << (m_rules.empty() ? " none" : "") << "\n";
+    for (const CFaultRule& r : m_rules)
+        out << "  " << r.Text() << "\n";
+    return out.str();
+}
+
+std::string CTokenSimState::DescribePresence() const
+{
+    std::string text = std::string("all ") + PresenceWord(m_bDefaultPresent);
+    for (const SPresence& p : m_overrides)
+        text += std::string(", ") + p.slot.Text() + " " + PresenceWord(p.present);
+    return text;
+}

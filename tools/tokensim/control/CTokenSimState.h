@@ -1,0 +1,81 @@
+#pragma once
+
+#include "CFaultRule.h"
+#include "CSlotSelector.h"
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// How C_WaitForSlotEvent behaves, copying what real modules do.
+enum class ETokenSimMode {
+    Normal,        // events as they happen
+    NoWait,        // every wait answers CKR_FUNCTION_NOT_SUPPORTED
+    EventsAtInit,  // each token present at C_Initialize is reported once
+    SlowPoll,      // a non-blocking wait takes about a second to answer
+};
+
+// A presence as set for some slots.
+struct SPresence {
+    CSlotSelector slot;
+    bool present;
+};
+
+// One change of presence, numbered in the order the changes were made, so
+// the module reports every change even when several came between two calls.
+struct SPresenceChange {
+    std::uint64_t seq;
+    SPresence presence;
+};
+
+// What the control side asks of the simulator: which tokens are in, which
+// calls fail and the wait mode. Kept as a small text file; see Serialize().
+class CTokenSimState {
+public:
+    // The changes kept for the module to replay; older ones are dropped.
+    static constexpr std::size_t kMaxChanges = 256;
+
+    // Every token present, no faults, normal mode.
+    CTokenSimState() = default;
+
+    void SetPresence(const CSlotSelector& slot, bool present);
+    // Whether the token of the slot with this ID, exposed at this index, is in.
+    bool IsPresent(CK_SLOT_ID id, std::size_t index) const;
+    std::uint64_t Sequence() const { return m_seq; }
+    const std::deque<SPresenceChange>& Changes() const { return m_changes; }
+
+    // A rule without an id gets a random one, so counters kept by a module
+    // never mix up the rules of a state file deleted and written anew.
+    void AddRule(CFaultRule rule);
+    void ClearRules() { m_rules.clear(); }
+    const std::vector<CFaultRule>& Rules() const { return m_rules; }
+
+    ETokenSimMode Mode() const { return m_mode; }
+    void SetMode(ETokenSimMode mode) { m_mode = mode; }
+    static std::string ModeName(ETokenSimMode mode);
+    static std::optional<ETokenSimMode> ParseMode(std::string_view name);
+
+    // Every token in (as a recorded change), no rules, normal mode.
+    void Reset();
+
+    std::string Serialize() const;
+    // Null when the text is not a complete state.
+    static std::optional<CTokenSimState> Parse(const std::string& text);
+    // A readable summary, for `tokensim status`.
+    std::string Describe() const;
+
+private:
+    bool ParseLine(const std::string& line);
+    std::string DescribePresence() const;
+
+    bool m_bDefaultPresent = true;
+    // Later entries win over earlier ones and over the default.
+    std::vector<SPresence> m_overrides;
+    std::deque<SPresenceChange> m_changes;
+    std::uint64_t m_seq = 0;
+    std::vector<CFaultRule> m_rules;
+    ETokenSimMode m_mode = ETokenSimMode::Normal;
+};

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/CLibrary.h"
+#include "token/Pkcs11.h"
+
+#include <string>
+#include <vector>
+
+// The real module the simulator forwards to. Once loaded it stays loaded
+// until the simulator is unloaded, as some modules do not survive being
+// unloaded and loaded again in one process.
+class CBackend {
+public:
+    CBackend() = default;
+    ~CBackend();
+    CBackend(const CBackend&) = delete;
+    CBackend& operator=(const CBackend&) = delete;
+
+    // Loads the module at `path` (again only when the path changed) and
+    // initialises it with OS locking.
+    CK_RV Initialize(const std::string& path);
+    void Finalize();
+
+    // The slots to expose: those with an initialised token, or all of them.
+    std::vector<CK_SLOT_ID> Slots(bool includeUninitialised) const;
+
+    // Calls one function of the module; one it left out answers
+    // CKR_FUNCTION_NOT_SUPPORTED.
+    template <typename Fn, typename... Args>
+    CK_RV Call(Fn CK_FUNCTION_LIST::*fn, Args... args) const
+    {
+        if (m_pList == nullptr)
+            return CKR_CRYPTOKI_NOT_INITIALIZED;
+        Fn f = m_pList->*fn;
+        return f != nullptr ? f(args...) : CKR_FUNCTION_NOT_SUPPORTED;
+    }
+
+private:
+    CK_RV Load(const std::string& path);
+    bool HasInitialisedToken(CK_SLOT_ID slot) const;
+
+    CLibrary m_library;
+    std::string m_strPath;
+    CK_FUNCTION_LIST_PTR m_pList = nullptr;
+    // Whether our C_Initialize started it (another user may have done so).
+    bool m_bOwnsInit = false;
+};

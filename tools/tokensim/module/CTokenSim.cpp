@@ -1,0 +1,318 @@
+#include "CTokenSim.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kSlowPoll = 1000ms;
+constexpr auto kBlockingPoll = 50ms;
+constexpr const char* kDescription = "tokensim PKCS#11 simulator";
+
+std::string EnvOr(const char* name, const char* fallback)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+CK_RV CheckInitArgs(CK_VOID_PTR p)
+{
+    if (p == nullptr)
+        return CKR_OK;
+    const auto* args = static_cast<const CK_C_INITIALIZE_ARGS*>(p);
+    if (args->pReserved != nullptr)
+        return CKR_ARGUMENTS_BAD;
+    int given = (args->CreateMutex != nullptr) + (args->DestroyMutex != nullptr) + (args->LockMutex != nullptr) +
+                (args->UnlockMutex != nullptr);
+    // Either all locking functions or none; our own locks serve either way.
+    return given == 0 || given == 4 ? CKR_OK : CKR_ARGUMENTS_BAD;
+}
+
+void Pad(CK_UTF8CHAR* field, std::size_t size, const char* text)
+{
+    std::memset(field, ' ', size);
+    std::memcpy(field, text, std::min(std::strlen(text), size));
+}
+
+}  // namespace
+
+CTokenSim& CTokenSim::Instance()
+{
+    static CTokenSim sim;
+    return sim;
+}
+
+CK_RV CTokenSim::Initialize(CCall& call, CK_VOID_PTR args)
+{
+    std::lock_guard lock(m_mutex);
+    if (m_bInitialized)
+        return call.Result(CKR_CRYPTOKI_ALREADY_INITIALIZED);
+    if (CK_RV rv = CheckInitArgs(args); rv != CKR_OK)
+        return call.Result(rv);
+    m_reader.Open(EnvOr("TOKENSIM_STATE", ""));
+    m_state = m_reader.ReadIfChanged().value_or(CTokenSimState{});
+    m_faults.Keep(m_state.Rules());
+    if (std::optional<CK_RV> rv = ApplyFault(call))
+        return call.Result(*rv);
+
+    CK_RV rv = m_backend.Initialize(EnvOr("TOKENSIM_BACKEND", TOKENSIM_DEFAULT_BACKEND));
+    if (rv != CKR_OK)
+        return call.Result(rv);
+    bool allSlots = EnvOr("TOKENSIM_ALL_SLOTS", "0") == "1";
+    // What changed while finalised is no event: the token is simply in or out.
+    m_presence.Reset(m_backend.Slots(allSlots), m_state, m_state.Mode() == ETokenSimMode::EventsAtInit);
+    m_bInitialized = true;
+    return call.Result(CKR_OK);
+}
+
+CK_RV CTokenSim::Finalize(CCall& call, CK_VOID_PTR reserved)
+{
+    Lock lock(m_mutex);
+    if (!m_bInitialized)
+        return call.Result(CKR_CRYPTOKI_NOT_INITIALIZED);
+    if (reserved != nullptr)
+        return call.Result(CKR_ARGUMENTS_BAD);
+    if (std::optional<CK_RV> rv = Enter(call))
+        return call.Result(*rv);
+    m_bInitialized = false;
+    ++m_finalizeCount;
+    m_cv.notify_all();
+    // Waits in other threads end with CKR_CRYPTOKI_NOT_INITIALIZED first.
+    m_cv.wait(lock, [this] { return m_waiters == 0; });
+    m_backend.Finalize();
+    m_sessions.Clear();
+    m_presence.Clear();
+    return call.Result(CKR_OK);
+}
+
+CK_RV CTokenSim::GetInfo(CCall& call, CK_INFO_PTR info)
+{
+    std::lock_guard lock(m_mutex);
+    if (std::optional<CK_RV> rv = Enter(call))
+        return call.Result(*rv);
+    CK_RV rv = m_backend.Call(&CK_FUNCTION_LIST::C_GetInfo, info);
+    if (rv == CKR_OK) {
+        info->cryptokiVersion = CK_VERSION{CRYPTOKI_VERSION_MAJOR, CRYPTOKI_VERSION_MINOR};
+        Pad(info->libraryDescription, sizeof info->libraryDescription, kDescription);
+    }
+    return call.Result(rv);
+}
+
+CK_RV CTokenSim::GetSlotList(CCall& call, CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR count)
+{
+    std::lock_guard lock(m_mutex);
+    if (std::optional<CK_RV> rv = Enter(call))
+        return call.Result(*rv);
+    if (count == nullptr)
+        return call.Result(CKR_ARGUMENTS_BAD);
+    std::vector<CK_SLOT_ID> slots = m_presence.Slots(tokenPresent != CK_FALSE);
+    call.Field("count", slots.size());
+    CK_ULONG room = *count;
+    *count = slots.size();
+    if (list == nullptr)
+        return call.Result(CKR_OK);
+    if (room < slots.size())
+        return call.Result(CKR_BUFFER_TOO_SMALL);
+    std::copy(slots.begin(), slots.end(), list);
+    return call.Result(CKR_OK);
+}
+
+CK_RV CTokenSim::GetSlotInfo(CCall& call, CK_SLOT_ID slot, CK_SLOT_INFO_PTR info)
+{
+    std::lock_guard lock(m_mutex);
+    if (std::optional<CK_RV> rv = Enter(call))
+        return call.Result(*rv);
+    if (CK_RV rv = CheckSlot(slot, false); rv != CKR_OK)
+        return call.Result(rv);
+    CK_RV rv = m_backend.Call(&CK_FUNCTION_LIST::C_GetSlotInfo, slot, info);
+    if (rv == CKR_OK) {
+        // A USB token: its reader always says it can be pulled out.
+        info->flags |= CKF_REMOVABLE_DEVICE;
+        info->flags = m_presence.IsPresent(slot) ? info->flags | CKF_TOKEN_PRESENT : info->flags & ~CKF_TOKEN_PRESENT;
+        call.Hex("flags", info->flags);
+    }
+    return call.Result(rv);
+}
+
+CK_RV CTokenSim::WaitForSlotEvent(CCall& call, CK_FLAGS flags, CK_SLOT_ID_PTR slot)
+{
+    Lock lock(m_mutex);
+    if (std::optional<CK_RV> rv = Enter(call))
+        return call.Result(*rv);
+    if (slot == nullptr)
+        return call.Result(CKR_ARGUMENTS_BAD);
+    if (m_state.Mode() == ETokenSimMode::NoWait)
+        return call.Result(CKR_FUNCTION_NOT_SUPPORTED);
+    CK_RV rv = (flags & CKF_DONT_BLOCK) ? Poll(lock, slot) : Block(lock, slot);
+    if (rv == CKR_OK)
+        call.Field("slot", *slot);
+    return call.Result(rv);
+}
+
+CK_RV CTokenSim::OpenSession(CCall& call, CK_SLOT_ID slot, CK_FLAGS flags, CK_SESSION_HANDLE_PTR session)
+{
+    std::lock_guard lock(m_mutex);
+    if (std::optional<CK_RV> rv = Enter(call))
+        return call.Result(*rv);
+    if (session == nullptr)
+        return call.Result(CKR_ARGUMENTS_BAD);
+    if (CK_RV rv = CheckSlot(slot, true); rv != CKR_OK)
+        return call.Result(rv);
+    // No callbacks: the backend would hand them its own session handles.
+    CK_SESSION_HANDLE backend = CK_INVALID_HANDLE;
+    CK_RV rv = m_backend.Call(&CK_FUNCTION_LIST::C_OpenSession, slot, flags, nullptr, nullptr, &backend);
+    if (rv == CKR_OK) {
+        *session = m_sessions.Add(backend, slot);
+        call.Field("session", *session);
+    }
+    return call.Result(rv);
+}
+
+CK_RV CTokenSim::CloseSession(CCall& call, CK_SESSION_HANDLE session)
+{
+    std::lock_guard lock(m_mutex);
+    if (std::optional<CK_RV> rv = Enter(call))
+        return call.Result(*rv);
+    const CSessionTable::SEntry* entry = m_sessions.Find(session);
+    if (entry == nullptr)
+        return call.Result(CKR_SESSION_HANDLE_INVALID);
+    // A session lost with its token is forgotten once its owner closes it.
+    CK_RV rv = entry->alive ? m_backend.Call(&CK_FUNCTION_LIST::C_CloseSession, entry->backend)
+                            : DeadSessionRv(*entry);
+    if (rv == CKR_OK || !entry->alive)
+        m_sessions.Erase(session);
+    return call.Result(rv);
+}
+
+CK_RV CTokenSim::CloseAllSessions(CCall& call, CK_SLOT_ID slot)
+{
+    std::lock_guard lock(m_mutex);
+    if (std::optional<CK_RV> rv = Enter(call))
+        return call.Result(*rv);
+    if (CK_RV rv = CheckSlot(slot, true); rv != CKR_OK)
+        return call.Result(rv);
+    CK_RV rv = m_backend.Call(&CK_FUNCTION_LIST::C_CloseAllSessions, slot);
+    if (rv == CKR_OK)
+        m_sessions.EraseSlot(slot);
+    return call.Result(rv);
+}
+
+CK_RV CTokenSim::GetAttributeValue(CCall& call, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                                   CK_ATTRIBUTE_PTR templ, CK_ULONG count)
+{
+    std::lock_guard lock(m_mutex);
+    if (std::optional<CK_RV> rv = Enter(call)) {
+        const std::optional<CFaultRule>& fault = call.Fault();
+        for (CK_ULONG i = 0; fault && fault->IsLengthFault() && templ != nullptr && i < count; ++i)
+            templ[i].ulValueLen = fault->Length();
+        return call.Result(*rv);
+    }
+    CK_SESSION_HANDLE backend = CK_INVALID_HANDLE;
+    if (CK_RV rv = ResolveSession(session, backend); rv != CKR_OK)
+        return call.Result(rv);
+    return call.Result(m_backend.Call(&CK_FUNCTION_LIST::C_GetAttributeValue, backend, object, templ, count));
+}
+
+std::optional<CK_RV> CTokenSim::Enter(CCall& call)
+{
+    if (!m_bInitialized)
+        return CKR_CRYPTOKI_NOT_INITIALIZED;
+    Refresh();
+    return ApplyFault(call);
+}
+
+std::optional<CK_RV> CTokenSim::ApplyFault(CCall& call)
+{
+    const CFaultRule* rule = m_faults.Match(call.Function(), m_state.Rules());
+    if (rule == nullptr)
+        return std::nullopt;
+    call.SetFault(*rule);
+    return rule->Rv();
+}
+
+void CTokenSim::Refresh()
+{
+    if (std::optional<CTokenSimState> state = m_reader.ReadIfChanged())
+        Adopt(std::move(*state));
+}
+
+void CTokenSim::Adopt(CTokenSimState state)
+{
+    m_state = std::move(state);
+    m_faults.Keep(m_state.Rules());
+    for (CK_SLOT_ID slot : m_presence.Update(m_state))
+        PullToken(slot);
+}
+
+void CTokenSim::PullToken(CK_SLOT_ID slot)
+{
+    // As with a real reader, the token's sessions and its login go with it.
+    m_backend.Call(&CK_FUNCTION_LIST::C_CloseAllSessions, slot);
+    m_sessions.KillSlot(slot);
+}
+
+CK_RV CTokenSim::CheckSlot(CK_SLOT_ID slot, bool needToken) const
+{
+    if (!m_presence.Exposes(slot))
+        return CKR_SLOT_ID_INVALID;
+    return needToken && !m_presence.IsPresent(slot) ? CKR_TOKEN_NOT_PRESENT : CKR_OK;
+}
+
+CK_RV CTokenSim::ResolveSession(CK_SESSION_HANDLE session, CK_SESSION_HANDLE& backend) const
+{
+    const CSessionTable::SEntry* entry = m_sessions.Find(session);
+    if (entry == nullptr)
+        return CKR_SESSION_HANDLE_INVALID;
+    if (!entry->alive)
+        return DeadSessionRv(*entry);
+    backend = entry->backend;
+    return CKR_OK;
+}
+
+CK_RV CTokenSim::DeadSessionRv(const CSessionTable::SEntry& entry) const
+{
+    // While the token is out the device is gone; once back, the session
+    // simply no longer exists.
+    return m_presence.IsPresent(entry.slot) ? CKR_SESSION_HANDLE_INVALID : CKR_DEVICE_REMOVED;
+}
+
+CK_RV CTokenSim::TakeEvent(CK_SLOT_ID_PTR slot)
+{
+    Refresh();
+    std::optional<CK_SLOT_ID> event = m_presence.NextEvent();
+    if (!event)
+        return CKR_NO_EVENT;
+    *slot = *event;
+    return CKR_OK;
+}
+
+CK_RV CTokenSim::Poll(Lock& lock, CK_SLOT_ID_PTR slot)
+{
+    if (m_state.Mode() == ETokenSimMode::SlowPoll && !Pause(lock, kSlowPoll))
+        return CKR_CRYPTOKI_NOT_INITIALIZED;
+    return TakeEvent(slot);
+}
+
+CK_RV CTokenSim::Block(Lock& lock, CK_SLOT_ID_PTR slot)
+{
+    for (;;) {
+        CK_RV rv = TakeEvent(slot);
+        if (rv != CKR_NO_EVENT)
+            return rv;
+        if (!Pause(lock, kBlockingPoll))
+            return CKR_CRYPTOKI_NOT_INITIALIZED;
+    }
+}
+
+bool CTokenSim::Pause(Lock& lock, std::chrono::milliseconds duration)
+{
+    std::uint64_t finalizeCount = m_finalizeCount;
+    ++m_waiters;
+    m_cv.wait_for(lock, duration, [&] { return m_finalizeCount != finalizeCount; });
+    --m_waiters;
+    m_cv.notify_all();
+    return m_finalizeCount == finalizeCount;
+}
