@@ -1,0 +1,24 @@
+#pragma once
+
+#include "CSimulatedToken.h"
+#include "CTokenSimModule.h"
+
+#include <gtest/gtest.h>
+
+// A SoftHSM2 token behind the simulator, with the simulator loaded and
+// initialised. The environment is set before C_Initialize, so a derived
+// fixture may add to it in its constructor.
+class CSimulatorTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(module.Initialize()); }
+
+    CK_FLAGS SlotFlags(CK_SLOT_ID slot) const
+    {
+        CK_SLOT_INFO info{};
+        EXPECT_EQ(module->C_GetSlotInfo(slot, &info), CKR_OK);
+        return info.flags;
+    }
+
+    testsupport::CSimulatedToken token;
+    testsupport::CTokenSimModule module{testsupport::CSimulatedToken::ModulePath()};
+};

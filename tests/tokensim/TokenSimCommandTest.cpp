@@ -1,0 +1,134 @@
+#include "CSimulatorTest.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+using testsupport::CSimulatedToken;
+
+namespace {
+
+struct SResult {
+    int status;
+    std::string output;
+};
+
+// Runs a shell command line with the test's environment; stderr goes with stdout.
+SResult RunShell(const std::string& commandLine)
+{
+    SResult result{-1, ""};
+    FILE* pipe = popen((commandLine + " 2>&1").c_str(), "r");
+    if (pipe == nullptr)
+        return result;
+    char buf[512];
+    size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
+        result.output.append(buf, n);
+    int status = pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string Quoted(const std::string& s)
+{
+    return "'" + s + "'";
+}
+
+class TokenSimCommand : public CSimulatorTest {
+protected:
+    SResult Tokensim(const std::string& args) const
+    {
+        return RunShell(Quoted(CSimulatedToken::CommandPath()) + " --state " + Quoted(token.StatePath()) + " " + args);
+    }
+};
+
+using TokenSimPkcs11Tool = CSimulatorTest;
+
+std::size_t CountOf(const std::string& text, const std::string& word)
+{
+    std::size_t n = 0;
+    for (size_t pos = text.find(word); pos != std::string::npos; pos = text.find(word, pos + 1))
+        ++n;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(TokenSimCommand, ChangesWhatTheModuleShows)
+{
+    ASSERT_EQ(Tokensim("remove '#0'").status, 0);
+    EXPECT_TRUE(module.Slots(true).empty());
+    ASSERT_EQ(Tokensim("insert " + std::to_string(token.Slot())).status, 0);
+    EXPECT_EQ(module.Slots(true).size(), 1u);
+    ASSERT_EQ(Tokensim("remove all").status, 0);
+    EXPECT_TRUE(module.Slots(true).empty());
+    EXPECT_EQ(module.DrainEvents(), std::vector<CK_SLOT_ID>(3, token.Slot()));
+
+    ASSERT_EQ(Tokensim("insert all").status, 0);
+    ASSERT_EQ(Tokensim("fault C_OpenSession:*:CKR_SESSION_COUNT").status, 0);
+    CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
+    EXPECT_EQ(module->C_OpenSession(token.Slot(), CKF_SERIAL_SESSION, nullptr, nullptr, &session), CKR_SESSION_COUNT);
+}
+
+TEST_F(TokenSimCommand, EditsAndPrintsTheState)
+{
+    ASSERT_EQ(Tokensim("fault C_Login:*:CKR_PIN_LOCKED C_DestroyObject:2:0x1b").status, 0);
+    ASSERT_EQ(Tokensim("mode slow-poll").status, 0);
+    ASSERT_EQ(Tokensim("remove '#0'").status, 0);
+    SResult status = Tokensim("status");
+    ASSERT_EQ(status.status, 0);
+    EXPECT_NE(status.output.find("mode: slow-poll"), std::string::npos) << status.output;
+    EXPECT_NE(status.output.find("all present, #0 absent"), std::string::npos) << status.output;
+    EXPECT_NE(status.output.find("C_Login:*:CKR_PIN_LOCKED"), std::string::npos) << status.output;
+    EXPECT_NE(status.output.find("C_DestroyObject:2:CKR_ACTION_PROHIBITED"), std::string::npos) << status.output;
+
+    ASSERT_EQ(Tokensim("clear faults").status, 0);
+    CTokenSimState state = token.Control().State();
+    EXPECT_TRUE(state.Rules().empty());
+    EXPECT_EQ(state.Mode(), ETokenSimMode::SlowPoll);
+    EXPECT_FALSE(state.IsPresent(token.Slot(), 0));
+
+    ASSERT_EQ(Tokensim("clear").status, 0);
+    state = token.Control().State();
+    EXPECT_EQ(state.Mode(), ETokenSimMode::Normal);
+    EXPECT_TRUE(state.IsPresent(token.Slot(), 0));
+}
+
+TEST_F(TokenSimCommand, RejectsBadArgumentsWithoutChangingTheState)
+{
+    const std::string before = token.Control().State().Serialize();
+    for (const char* args : {"", "fault C_Nothing:1:CKR_OK", "fault C_Login:0:CKR_OK", "fault C_Login:1:len=4",
+                             "remove", "remove slot", "mode fast", "clear everything", "status now", "eject 1"})
+        EXPECT_EQ(Tokensim(args).status, 2) << args;
+    EXPECT_EQ(token.Control().State().Serialize(), before);
+}
+
+TEST_F(TokenSimCommand, TakesTheStateFileFromTheEnvironment)
+{
+    // TOKENSIM_STATE is the fixture's state file.
+    ASSERT_EQ(RunShell(Quoted(CSimulatedToken::CommandPath()) + " remove '#0'").status, 0);
+    EXPECT_TRUE(module.Slots(true).empty());
+    unsetenv("TOKENSIM_STATE");
+    EXPECT_EQ(RunShell(Quoted(CSimulatedToken::CommandPath()) + " status").status, 2);
+}
+
+TEST_F(TokenSimPkcs11Tool, ListsTheSimulatorsSlot)
+{
+    if (RunShell("command -v pkcs11-tool").status != 0)
+        GTEST_SKIP() << "pkcs11-tool is not installed";
+    const std::string listSlots = "pkcs11-tool --module " + Quoted(CSimulatedToken::ModulePath()) + " --list-slots";
+
+    SResult listed = RunShell(listSlots);
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    EXPECT_EQ(CountOf(listed.output, "Slot "), 1u) << listed.output;
+    EXPECT_NE(listed.output.find(testsupport::CSoftHsmToken::kLabel), std::string::npos) << listed.output;
+    EXPECT_GE(token.Trace().Count("C_GetSlotList"), 1u);
+
+    token.Control().Remove(token.Slot());
+    listed = RunShell(listSlots);
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    EXPECT_EQ(CountOf(listed.output, "Slot "), 1u) << listed.output;
+    EXPECT_EQ(listed.output.find(testsupport::CSoftHsmToken::kLabel), std::string::npos) << listed.output;
+}

@@ -1,0 +1,173 @@
+#include "CSimulatorTest.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <thread>
+
+using namespace std::chrono_literals;
+using testsupport::CSimulatedToken;
+using testsupport::CTokenSimModule;
+
+namespace {
+
+using TokenSimEvents = CSimulatorTest;
+
+class TokenSimEventsTwoSlots : public CSimulatorTest {
+protected:
+    TokenSimEventsTwoSlots() { setenv("TOKENSIM_ALL_SLOTS", "1", 1); }
+};
+
+CK_RV Poll(const CTokenSimModule& module, CK_SLOT_ID* slot)
+{
+    return module->C_WaitForSlotEvent(CKF_DONT_BLOCK, slot, nullptr);
+}
+
+// A blocking wait in another thread.
+std::future<std::pair<CK_RV, CK_SLOT_ID>> WaitInThread(const CTokenSimModule& module)
+{
+    return std::async(std::launch::async, [&module] {
+        CK_SLOT_ID slot = 0;
+        CK_RV rv = module->C_WaitForSlotEvent(0, &slot, nullptr);
+        return std::make_pair(rv, slot);
+    });
+}
+
+}  // namespace
+
+TEST(TokenSimInit, AnswersNotInitializedOutsideInitializeAndFinalize)
+{
+    CSimulatedToken token;
+    CTokenSimModule module(CSimulatedToken::ModulePath());
+    CK_SLOT_ID slot = 0;
+    CK_ULONG count = 0;
+    EXPECT_EQ(Poll(module, &slot), CKR_CRYPTOKI_NOT_INITIALIZED);
+    EXPECT_EQ(module->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_CRYPTOKI_NOT_INITIALIZED);
+    EXPECT_EQ(module->C_Finalize(nullptr), CKR_CRYPTOKI_NOT_INITIALIZED);
+
+    ASSERT_EQ(module->C_Initialize(nullptr), CKR_OK);
+    EXPECT_EQ(module->C_Initialize(nullptr), CKR_CRYPTOKI_ALREADY_INITIALIZED);
+    EXPECT_EQ(Poll(module, &slot), CKR_NO_EVENT);
+    ASSERT_EQ(module->C_Finalize(nullptr), CKR_OK);
+
+    EXPECT_EQ(Poll(module, &slot), CKR_CRYPTOKI_NOT_INITIALIZED);
+    EXPECT_EQ(module->C_GetSlotList(CK_TRUE, nullptr, &count), CKR_CRYPTOKI_NOT_INITIALIZED);
+    CK_INFO info{};
+    EXPECT_EQ(module->C_GetInfo(&info), CKR_CRYPTOKI_NOT_INITIALIZED);
+}
+
+TEST_F(TokenSimEvents, ReportsEachChangeOnceThenNoEvent)
+{
+    CK_SLOT_ID slot = 0;
+    EXPECT_EQ(Poll(module, &slot), CKR_NO_EVENT);
+
+    token.Control().Remove(token.Slot());
+    ASSERT_EQ(Poll(module, &slot), CKR_OK);
+    EXPECT_EQ(slot, token.Slot());
+    EXPECT_EQ(Poll(module, &slot), CKR_NO_EVENT);
+
+    // Seen first by another call, still reported once.
+    token.Control().Insert(token.Slot());
+    EXPECT_EQ(module.Slots(true).size(), 1u);
+    EXPECT_EQ(module.DrainEvents(), std::vector<CK_SLOT_ID>{token.Slot()});
+
+    // Inserting a token that is in changes nothing.
+    token.Control().Insert(token.Slot());
+    EXPECT_TRUE(module.DrainEvents().empty());
+}
+
+TEST_F(TokenSimEvents, ReportsChangesMadeBetweenTwoCalls)
+{
+    token.Control().Remove(token.Slot());
+    token.Control().Insert(token.Slot());
+    token.Control().Remove(token.Slot());
+    EXPECT_EQ(module.DrainEvents(), std::vector<CK_SLOT_ID>(3, token.Slot()));
+    EXPECT_TRUE(module.Slots(true).empty());
+}
+
+TEST_F(TokenSimEventsTwoSlots, ReportsChangesInTheOrderMade)
+{
+    std::vector<CK_SLOT_ID> slots = module.Slots(false);
+    ASSERT_EQ(slots.size(), 2u);
+    token.Control().Remove(slots[1]);
+    token.Control().Remove(slots[0]);
+    token.Control().Insert(slots[1]);
+    EXPECT_EQ(module.DrainEvents(), (std::vector<CK_SLOT_ID>{slots[1], slots[0], slots[1]}));
+}
+
+TEST_F(TokenSimEvents, ChangesWhileFinalisedAreNoEvents)
+{
+    ASSERT_EQ(module->C_Finalize(nullptr), CKR_OK);
+    token.Control().Remove(token.Slot());
+    ASSERT_EQ(module->C_Initialize(nullptr), CKR_OK);
+    EXPECT_TRUE(module.DrainEvents().empty());
+    EXPECT_TRUE(module.Slots(true).empty());
+
+    ASSERT_EQ(module->C_Finalize(nullptr), CKR_OK);
+    token.Control().Insert(token.Slot());
+    ASSERT_EQ(module->C_Initialize(nullptr), CKR_OK);
+    EXPECT_TRUE(module.DrainEvents().empty());
+    EXPECT_EQ(module.Slots(true).size(), 1u);
+}
+
+TEST_F(TokenSimEvents, BlockingWaitReturnsWithTheNextChange)
+{
+    auto waiting = WaitInThread(module);
+    std::this_thread::sleep_for(100ms);
+    token.Control().Remove(token.Slot());
+    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), std::make_pair(CKR_OK, token.Slot()));
+}
+
+TEST_F(TokenSimEvents, FinalizeEndsABlockingWait)
+{
+    auto waiting = WaitInThread(module);
+    std::this_thread::sleep_for(100ms);
+    ASSERT_EQ(module->C_Finalize(nullptr), CKR_OK);
+    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(waiting.get().first, CKR_CRYPTOKI_NOT_INITIALIZED);
+}
+
+TEST_F(TokenSimEvents, NoWaitModeSupportsNoWaitAtAll)
+{
+    token.Control().SetMode(ETokenSimMode::NoWait);
+    token.Control().Remove(token.Slot());
+    CK_SLOT_ID slot = 0;
+    EXPECT_EQ(Poll(module, &slot), CKR_FUNCTION_NOT_SUPPORTED);
+    EXPECT_EQ(module->C_WaitForSlotEvent(0, &slot, nullptr), CKR_FUNCTION_NOT_SUPPORTED);
+    // The token is out all the same.
+    EXPECT_TRUE(module.Slots(true).empty());
+}
+
+TEST_F(TokenSimEvents, EventsAtInitModeReportsPresentTokensOnce)
+{
+    token.Control().SetMode(ETokenSimMode::EventsAtInit);
+    ASSERT_EQ(module->C_Finalize(nullptr), CKR_OK);
+    ASSERT_EQ(module->C_Initialize(nullptr), CKR_OK);
+    EXPECT_EQ(module.DrainEvents(), std::vector<CK_SLOT_ID>{token.Slot()});
+
+    ASSERT_EQ(module->C_Finalize(nullptr), CKR_OK);
+    token.Control().Remove(token.Slot());
+    ASSERT_EQ(module->C_Initialize(nullptr), CKR_OK);
+    EXPECT_TRUE(module.DrainEvents().empty());
+}
+
+TEST_F(TokenSimEvents, SlowPollModeTakesASecondWithoutHoldingOtherCalls)
+{
+    token.Control().SetMode(ETokenSimMode::SlowPoll);
+    token.Control().Remove(token.Slot());
+    auto start = std::chrono::steady_clock::now();
+    auto polling = std::async(std::launch::async, [this] {
+        CK_SLOT_ID slot = 0;
+        CK_RV rv = Poll(module, &slot);
+        return std::make_pair(rv, slot);
+    });
+    std::this_thread::sleep_for(100ms);
+    // Another thread's call is answered while the poll sleeps.
+    EXPECT_TRUE(module.Slots(true).empty());
+    EXPECT_EQ(polling.wait_for(0ms), std::future_status::timeout);
+
+    ASSERT_EQ(polling.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(polling.get(), std::make_pair(CKR_OK, token.Slot()));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
+}
