@@ -45,6 +45,7 @@ public:
     // for a hand-over.
     void StopMonitor();
     static unsigned MonitorThreadProc(CCertPurgeDlg* dialog);
+    bool MonitorRunning() const { return m_bMonitorRunning; }
     SlotEvent PollSlotEvent(CK_SLOT_ID* slot);
 
     // The dialog's message map for the monitor's messages.
@@ -99,6 +100,7 @@ private:
     QMenu* m_pSysMenu = nullptr;
 
     CThread m_monitorThread;
+    std::atomic<bool> m_bMonitorRunning{false};
     std::mutex m_monitorMutex;
     std::condition_variable m_monitorWake;
     // Monitor thread only: the slots it last knew to hold a token, and

@@ -3,7 +3,7 @@
 function(certpurge_set_warnings target)
   target_compile_options(${target} PRIVATE
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
-    -Wunused -Woverloaded-virtual -Wnull-dereference -Wformat=2 -Wimplicit-fallthrough)
+    -Wunused -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough)
   if(CERTPURGE_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

@@ -28,7 +28,14 @@ bool CCertPurgeDlg::StartMonitor()
     m_bStopMonitor = false;
     m_knownSlots = m_token.SlotList();
     m_pendingEvents.clear();
-    return m_monitorThread.Start([this] { MonitorThreadProc(this); });
+    m_bMonitorRunning = true;
+    bool started = m_monitorThread.Start([this] {
+        MonitorThreadProc(this);
+        m_bMonitorRunning = false;
+    });
+    if (!started)
+        m_bMonitorRunning = false;
+    return started;
 }
 
 void CCertPurgeDlg::StopMonitor()

@@ -246,6 +246,21 @@ void CSoftHsmToken::AddCertificateWithKeys(const CTestCertificate& cert, const B
     GenerateKeyPair(id);
 }
 
+void CSoftHsmToken::Destroy(CK_OBJECT_CLASS cls, const Bytes& id)
+{
+    CSession s(m_pFunctions, m_slot);
+    Bytes idCopy = id;
+    CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_ID, idCopy.data(), idCopy.size()}};
+    Check(m_pFunctions->C_FindObjectsInit(s.Handle(), tmpl, 2), "C_FindObjectsInit");
+    CK_OBJECT_HANDLE found[16];
+    CK_ULONG n = 0;
+    CK_RV rv = m_pFunctions->C_FindObjects(s.Handle(), found, 16, &n);
+    m_pFunctions->C_FindObjectsFinal(s.Handle());
+    Check(rv, "C_FindObjects");
+    for (CK_ULONG i = 0; i < n; ++i)
+        Check(m_pFunctions->C_DestroyObject(s.Handle(), found[i]), "C_DestroyObject");
+}
+
 std::vector<CSoftHsmToken::Object> CSoftHsmToken::Objects()
 {
     CSession s(m_pFunctions, m_slot);

@@ -46,6 +46,9 @@ public:
     // A certificate and its RSA key pair under one CKA_ID.
     void AddCertificateWithKeys(const CTestCertificate& cert, const Bytes& id);
 
+    // Destroys every object of this class carrying exactly this CKA_ID.
+    void Destroy(CK_OBJECT_CLASS cls, const Bytes& id);
+
     struct Object {
         CK_OBJECT_CLASS cls = 0;
         Bytes id;

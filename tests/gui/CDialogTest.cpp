@@ -1,0 +1,80 @@
+#include "CDialogTest.h"
+
+#include "platform/WinTypes.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+using testsupport::Bytes;
+using testsupport::CTestCertificate;
+
+CDialogTest::CDialogTest() = default;
+
+CDialogTest::~CDialogTest()
+{
+    m_pDlg.reset();
+}
+
+CCertPurgeDlg& CDialogTest::Start()
+{
+    m_pDlg = std::make_unique<CCertPurgeDlg>();
+    m_pDlg->SetPrompts(&m_prompts);
+    m_pDlg->SetClock(&m_clock);
+    EXPECT_TRUE(m_pDlg->Create());
+    return *m_pDlg;
+}
+
+void CDialogTest::AddCert(const std::string& cn, const std::string& notBefore, const std::string& notAfter,
+                          const Bytes& id, bool withKeys, const std::string& org)
+{
+    Token().ImportCertificate(
+        CTestCertificate().Add("C", "CN").Add("O", org).Add("CN", cn).NotBefore(notBefore).NotAfter(notAfter).Der(),
+        id, cn);
+    if (withKeys)
+        Token().GenerateKeyPair(id);
+}
+
+std::vector<CDialogTest::SRow> CDialogTest::Rows() const
+{
+    std::vector<SRow> rows;
+    const CListCtrlCl& list = m_pDlg->m_list;
+    for (int i = 0; i < list.GetItemCount(); ++i) {
+        SRow row{list.GetItemText(i, 0), list.GetItemText(i, 1), list.GetItemText(i, 2), false};
+        int red = 0;
+        for (int col = 0; col < 3; ++col)
+            red += list.CellTextColor(col, i) == RGB(255, 0, 0) ? 1 : 0;
+        EXPECT_TRUE(red == 0 || red == 3) << "row " << i << " is partly red";
+        row.bRed = red == 3;
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+std::vector<std::string> CDialogTest::RedNames() const
+{
+    std::vector<std::string> names;
+    for (const SRow& row : Rows()) {
+        if (row.bRed)
+            names.push_back(row.name);
+    }
+    return names;
+}
+
+bool CDialogTest::WaitUntil(const std::function<bool()>& done, int milliseconds)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+void CDialogTest::Pump(int milliseconds)
+{
+    WaitUntil([] { return false; }, milliseconds);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "CScriptedPrompts.h"
+#include "CSimulatedToken.h"
+#include "app/CCertPurgeDlg.h"
+#include "platform/CFixedClock.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// A test of the main dialog against a SoftHSM2 token behind the token
+// simulator, with prompts that answer themselves and the clock standing
+// at kNow. The dialog finds the simulator as "qemva_11.dll" beside the
+// test program.
+class CDialogTest : public ::testing::Test {
+protected:
+    // 2030-06-15 12:00:00 UTC
+    static constexpr std::time_t kNow = 1907755200;
+
+    struct SRow {
+        std::string issue;
+        std::string expiry;
+        std::string name;
+        bool bRed = false;
+        bool operator==(const SRow&) const = default;
+    };
+
+    CDialogTest();
+    ~CDialogTest() override;
+
+    // Creates the dialog: its start-up loads the module, fills the list and
+    // starts the monitor.
+    CCertPurgeDlg& Start();
+    CCertPurgeDlg& Dlg() { return *m_pDlg; }
+    void Close() { m_pDlg.reset(); }
+
+    // A certificate "C=CN, O=org, CN=cn" (display name "cn's org ID"), with
+    // an RSA key pair under the same CKA_ID unless told otherwise.
+    void AddCert(const std::string& cn, const std::string& notBefore, const std::string& notAfter,
+                 const testsupport::Bytes& id, bool withKeys = true, const std::string& org = "Acme");
+
+    std::vector<SRow> Rows() const;
+    // The display names of the rows drawn red.
+    std::vector<std::string> RedNames() const;
+
+    // Lets the event loop run (the monitor's hand-overs among others)
+    // until `done` holds or the time is up.
+    static bool WaitUntil(const std::function<bool()>& done, int milliseconds = 10000);
+    static void Pump(int milliseconds);
+
+    CK_SLOT_ID Slot() const { return m_sim.Slot(); }
+    CTokenSimControl& Sim() { return m_sim.Control(); }
+    const CTokenSimTrace& Trace() const { return m_sim.Trace(); }
+    testsupport::CSoftHsmToken& Token() { return m_sim.SoftHsm(); }
+
+    testsupport::CSimulatedToken m_sim;
+    CScriptedPrompts m_prompts;
+    CFixedClock m_clock{kNow};
+    std::unique_ptr<CCertPurgeDlg> m_pDlg;
+};

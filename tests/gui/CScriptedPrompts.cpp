@@ -1,0 +1,38 @@
+#include "CScriptedPrompts.h"
+
+#include "removal/CPinDlg.h"
+#include "res/resource.h"
+
+int CScriptedPrompts::MessageBox(QWidget*, const char* text, const char* caption, UINT type)
+{
+    SPrompt prompt{SPrompt::EKind::MessageBox, text, caption != nullptr ? caption : "", type};
+    m_prompts.push_back(prompt);
+    if (m_handler) {
+        if (std::optional<int> answer = m_handler(prompt, nullptr))
+            return *answer;
+    }
+    auto it = m_answers.find(prompt.text);
+    return it != m_answers.end() ? it->second : IDOK;
+}
+
+int CScriptedPrompts::RunPinDialog(CPinDlg& dlg)
+{
+    SPrompt prompt{SPrompt::EKind::PinDialog, kPinDialogText, "", 0};
+    m_prompts.push_back(prompt);
+    if (m_handler) {
+        if (std::optional<int> answer = m_handler(prompt, &dlg))
+            return *answer;
+    }
+    if (m_bCancelPin)
+        return IDCANCEL;
+    dlg.m_strPin = m_strPin;
+    return IDOK;
+}
+
+std::vector<std::string> CScriptedPrompts::Texts() const
+{
+    std::vector<std::string> texts;
+    for (const SPrompt& p : m_prompts)
+        texts.push_back(p.text);
+    return texts;
+}

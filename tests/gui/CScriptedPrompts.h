@@ -1,0 +1,51 @@
+#pragma once
+
+#include "app/CUserPrompts.h"
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+// One question the dialog asked.
+struct SPrompt {
+    enum class EKind { MessageBox, PinDialog };
+    EKind kind = EKind::MessageBox;
+    std::string text;
+    std::string caption;
+    UINT type = 0;
+};
+
+// Answers the dialog's message boxes and PIN dialog without showing them,
+// and records what was asked. By default a box answers IDOK and the PIN
+// dialog gives the token's user PIN.
+class CScriptedPrompts : public CUserPrompts {
+public:
+    // Acts while a prompt is up (as the user, or as the world meanwhile);
+    // a value is the prompt's answer, nothing lets the default answer.
+    using Handler = std::function<std::optional<int>(const SPrompt&, CPinDlg*)>;
+
+    int MessageBox(QWidget* owner, const char* text, const char* caption, UINT type) override;
+    int RunPinDialog(CPinDlg& dlg) override;
+
+    void SetPin(std::string pin) { m_strPin = std::move(pin); }
+    void CancelPin() { m_bCancelPin = true; }
+    // The answer to every box showing this text.
+    void Answer(const std::string& text, int answer) { m_answers[text] = answer; }
+    void OnPrompt(Handler handler) { m_handler = std::move(handler); }
+
+    const std::vector<SPrompt>& Prompts() const { return m_prompts; }
+    // The texts of the prompts in order; the PIN dialog shows as "<PIN>".
+    std::vector<std::string> Texts() const;
+    void Forget() { m_prompts.clear(); }
+
+    static constexpr const char* kPinDialogText = "<PIN>";
+
+private:
+    std::vector<SPrompt> m_prompts;
+    std::map<std::string, int> m_answers;
+    std::string m_strPin = "123456";
+    bool m_bCancelPin = false;
+    Handler m_handler;
+};
