@@ -92,6 +92,11 @@ private:
     void NoteSlot(CK_SLOT_ID slot, bool present);
 
     // Removal steps.
+    bool ScanForRemoval(CertTable& table);
+    bool ConfirmAndLogIn();
+    bool LoginSucceeded(CK_RV rv);
+    void DeleteMarked(const CertTable& table);
+    void AbandonStaleRemoval();
     bool DestroyRecord(const CertTable& table, CK_ULONG index, std::vector<std::string>& keysRemoved);
 
     CUserPrompts m_defaultPrompts;

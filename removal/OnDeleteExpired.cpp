@@ -49,84 +49,98 @@ bool TokenWentAway(CK_RV rv)
 void CCertPurgeDlg::OnDeleteExpired()
 {
     CertTable table;
-    if (m_token.m_ulSlotCount == 0)
+    if (!ScanForRemoval(table))
         return;
-    if (m_token.OpenSession(0) != CKR_OK) {
-        MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
-        return;
-    }
-    if (m_token.FindCertificates(m_token.m_hSessions[0], &m_token.m_ulCertCount) != CKR_OK) {
-        MessageBox(Messages::kFindCertificatesFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
-        return;
-    }
-    if (m_token.m_ulCertCount == 0) {
-        MessageBox(Messages::kNoCertificates, nullptr, MB_OK);
-        return;
-    }
-    BuildCertTable(m_token, table, *m_pClock);
     if (!AnyMarked(table)) {
         MessageBox(Messages::kNothingExpired, Messages::kNoticeCaption, MB_OK);
         m_token.Close();
         RefreshList();
         return;
     }
-
     // What is deleted is what the user confirms: the list shows this run's
     // table, not what an earlier refresh found.
     m_list.DeleteAllItems();
     FillList(table);
+    if (ConfirmAndLogIn())
+        DeleteMarked(table);
+}
 
-    // Handles of this scan are good only while its session is: a token
-    // pulled out or swapped during the questions below, or a refresh by the
-    // monitor, ends the session they belong to.
+// Scans the token on a new session 0; false (after its message) when there
+// is nothing to go on with.
+bool CCertPurgeDlg::ScanForRemoval(CertTable& table)
+{
+    if (m_token.m_ulSlotCount == 0)
+        return false;
+    if (m_token.OpenSession(0) != CKR_OK) {
+        MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
+        return false;
+    }
+    if (m_token.FindCertificates(m_token.m_hSessions[0], &m_token.m_ulCertCount) != CKR_OK) {
+        MessageBox(Messages::kFindCertificatesFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
+        return false;
+    }
+    if (m_token.m_ulCertCount == 0) {
+        MessageBox(Messages::kNoCertificates, nullptr, MB_OK);
+        return false;
+    }
+    BuildCertTable(m_token, table, *m_pClock);
+    return true;
+}
+
+// Asks for the confirmation and the PIN and logs in; false when the run ends.
+bool CCertPurgeDlg::ConfirmAndLogIn()
+{
+    // Handles of the scan are good only while its session is: a token pulled
+    // out or swapped while the user is asked, or a refresh by the monitor,
+    // ends the session they belong to.
     const unsigned long sessionSerial = m_token.SessionSerial();
     const unsigned long tokenEvents = m_ulTokenEvents;
-    auto sessionChanged = [&] {
-        return m_token.SessionSerial() != sessionSerial || m_ulTokenEvents != tokenEvents;
-    };
+    auto sessionChanged = [&] { return m_token.SessionSerial() != sessionSerial || m_ulTokenEvents != tokenEvents; };
 
     if (MessageBox(Messages::kConfirmDelete, Messages::kConfirmCaption, MB_OKCANCEL) == IDCANCEL) {
         m_token.Close();
         RefreshList();
-        return;
-    }
-    CPinDlg dlgPin(this, m_pPrompts);
-    if (m_pPrompts->RunPinDialog(dlgPin) != IDOK) {
-        dlgPin.WipePin();
-        m_token.Close();
-        RefreshList();
-        return;
+        return false;
     }
     if (sessionChanged()) {
-        dlgPin.WipePin();
-        MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
-        RefreshList();
-        return;
+        AbandonStaleRemoval();
+        return false;
     }
-
+    CPinDlg dlgPin(this, m_pPrompts);
+    int answer = m_pPrompts->RunPinDialog(dlgPin);
+    if (answer != IDOK || sessionChanged()) {
+        dlgPin.WipePin();
+        if (answer != IDOK) {
+            m_token.Close();
+            RefreshList();
+        } else {
+            AbandonStaleRemoval();
+        }
+        return false;
+    }
     CK_RV rv = m_token.Login(0, reinterpret_cast<const unsigned char*>(dlgPin.m_strPin.data()),
                              static_cast<CK_ULONG>(dlgPin.m_strPin.size()));
     dlgPin.WipePin();
-    if (rv == CKR_PIN_INCORRECT) {
-        MessageBox(Messages::kPinIncorrect, Messages::kNoticeCaption, MB_ICONINFORMATION);
-        RefreshList();
-        return;
-    }
-    if (rv == CKR_PIN_LOCKED) {
-        MessageBox(Messages::kPinLocked, Messages::kNoticeCaption, MB_ICONHAND);
-        RefreshList();
-        return;
-    }
-    if (TokenWentAway(rv)) {
-        MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
-        RefreshList();
-        return;
-    }
-    if (rv != CKR_OK) {
-        RefreshList();
-        return;
-    }
+    return LoginSucceeded(rv);
+}
 
+bool CCertPurgeDlg::LoginSucceeded(CK_RV rv)
+{
+    if (rv == CKR_OK)
+        return true;
+    if (rv == CKR_PIN_INCORRECT)
+        MessageBox(Messages::kPinIncorrect, Messages::kNoticeCaption, MB_ICONINFORMATION);
+    else if (rv == CKR_PIN_LOCKED)
+        MessageBox(Messages::kPinLocked, Messages::kNoticeCaption, MB_ICONHAND);
+    else if (TokenWentAway(rv))
+        MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
+    RefreshList();
+    return false;
+}
+
+// Destroys every marked certificate with its keys, in table order.
+void CCertPurgeDlg::DeleteMarked(const CertTable& table)
+{
     std::vector<std::string> keysRemoved;
     for (CK_ULONG i = 0; i < table.nCount; ++i) {
         if (table.records[i].nMark != 1)
@@ -139,9 +153,16 @@ void CCertPurgeDlg::OnDeleteExpired()
         if (!DestroyRecord(table, i, keysRemoved))
             break;
     }
-
     MessageBox(Messages::kDeleted, Messages::kNoticeCaption, MB_OK);
     m_list.DeleteAllItems();
+    RefreshList();
+}
+
+// The token went away or its session was replaced while the user was being
+// asked: nothing is deleted through the handles of the earlier scan.
+void CCertPurgeDlg::AbandonStaleRemoval()
+{
+    MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
     RefreshList();
 }
 

@@ -1,0 +1,163 @@
+#include "CRemovalTest.h"
+
+#include "removal/CPinDlg.h"
+
+using RemovalSafetyTest = CRemovalTest;
+
+TEST_F(RemovalSafetyTest, WhatIsDeletedIsWhatTheListShowsWhenAsked)
+{
+    AddStandardCerts();
+    AddCert("Soon", "20300401000000Z", "20300616000000Z", {5});  // expires a day after the start
+    Start();
+    ASSERT_EQ(RedNames(), (std::vector<std::string>{"Exp's Acme ID", "Dup's Acme ID"}));
+
+    m_clock.Set(kNow + 2 * 86400);
+    std::vector<std::string> redWhenAsked;
+    m_prompts.OnPrompt([&](const SPrompt& p, CPinDlg*) {
+        if (p.text == Messages::kConfirmDelete)
+            redWhenAsked = RedNames();
+        return std::optional<int>();
+    });
+    Click();
+    EXPECT_EQ(redWhenAsked, (std::vector<std::string>{"Exp's Acme ID", "Dup's Acme ID", "Soon's Acme ID"}));
+    for (unsigned char id : {1, 2, 5})
+        EXPECT_TRUE(NoneThere(id)) << int(id);
+    EXPECT_TRUE(AllThere(3));
+    EXPECT_TRUE(AllThere(4));
+}
+
+TEST_F(RemovalSafetyTest, RenewalKeepingItsKeyPairKeepsTheKeys)
+{
+    // The superseded certificate and its successor share CKA_ID 7.
+    AddCert("Ren", "20300101000000Z", "20400101000000Z", {7});
+    AddCert("Ren", "20300201000000Z", "20400101000000Z", {7}, false);
+    AddCert("Exp", "20200101000000Z", "20210101000000Z", {1});
+    Start();
+    ASSERT_EQ(RedNames(), (std::vector<std::string>{"Exp's Acme ID", "Ren's Acme ID"}));
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_EQ(Token().Count(CKO_CERTIFICATE, {7}), 1u);  // the successor stays
+    EXPECT_TRUE(PubThere(7));
+    EXPECT_TRUE(PrivThere(7));
+    EXPECT_TRUE(NoneThere(1));
+    EXPECT_EQ(Rows(), (std::vector<SRow>{{"20300201", "20400101", "Ren's Acme ID", false}}));
+}
+
+TEST_F(RemovalSafetyTest, TwoMarkedRecordsSharingAKeyPair)
+{
+    AddCert("Old", "20200101000000Z", "20210101000000Z", {8});
+    AddCert("Old", "20200201000000Z", "20210101000000Z", {8}, false);
+    AddCert("Val", "20300301000000Z", "20400101000000Z", {4});
+    Start();
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_TRUE(NoneThere(8));
+    EXPECT_TRUE(AllThere(4));
+}
+
+TEST_F(RemovalSafetyTest, KeySearchFindingNothingNeverReachesAnEarlierKey)
+{
+    AddCert("First", "20200101000000Z", "20210101000000Z", {1});
+    AddCert("Second", "20200201000000Z", "20210101000000Z", {2});
+    Token().Destroy(CKO_PUBLIC_KEY, {2});
+    AddCert("Val", "20300301000000Z", "20400101000000Z", {4});
+    Start();
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, "查找Ulda过期证书公钥失败!",
+                                                 Messages::kDeleted}));
+    EXPECT_TRUE(NoneThere(1));
+    EXPECT_FALSE(CertThere(2));
+    EXPECT_TRUE(PrivThere(2));
+    EXPECT_TRUE(AllThere(4));
+    // Two certificates and two keys destroyed, nothing more attempted.
+    EXPECT_EQ(Trace().Count("C_DestroyObject"), 4u);
+}
+
+TEST_F(RemovalSafetyTest, TokenPulledOutWhileConfirming)
+{
+    AddStandardCerts();
+    Start();
+    m_prompts.OnPrompt([&](const SPrompt& p, CPinDlg*) -> std::optional<int> {
+        if (p.text != Messages::kConfirmDelete)
+            return std::nullopt;
+        Sim().Remove(Slot());
+        EXPECT_TRUE(WaitUntil([&] { return Rows().empty(); }));  // the monitor has seen it
+        return IDOK;
+    });
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, Messages::kCommunicationFailed}));
+    EXPECT_EQ(m_prompts.Prompts()[1].caption, "提示...");
+    EXPECT_EQ(Trace().Count("C_Login"), 0u);
+    EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
+    EXPECT_TRUE(Rows().empty());
+    Sim().Insert(Slot());
+    for (unsigned char id : {1, 2, 3, 4})
+        EXPECT_TRUE(AllThere(id));
+}
+
+TEST_F(RemovalSafetyTest, TokenSwappedWhileThePinIsAsked)
+{
+    AddStandardCerts();
+    Start();
+    m_prompts.OnPrompt([&](const SPrompt&, CPinDlg* dlg) -> std::optional<int> {
+        if (dlg == nullptr)
+            return std::nullopt;
+        Sim().Remove(Slot());
+        EXPECT_TRUE(WaitUntil([&] { return Rows().empty(); }));
+        Sim().Insert(Slot());
+        EXPECT_TRUE(WaitUntil([&] { return Rows().size() == 4; }));  // refreshed on a new session 0
+        dlg->m_strPin = "123456";
+        return IDOK;
+    });
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kCommunicationFailed}));
+    EXPECT_EQ(Trace().Count("C_Login"), 0u);
+    EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
+    for (unsigned char id : {1, 2, 3, 4})
+        EXPECT_TRUE(AllThere(id));
+    EXPECT_EQ(Rows().size(), 4u);
+}
+
+TEST_F(RemovalSafetyTest, TokenPulledOutUnnoticedFailsTheLogin)
+{
+    AddStandardCerts();
+    Start();
+    Dlg().StopMonitor();
+    m_prompts.OnPrompt([&](const SPrompt& p, CPinDlg*) -> std::optional<int> {
+        if (p.text == Messages::kConfirmDelete)
+            Sim().Remove(Slot());
+        return std::nullopt;
+    });
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kCommunicationFailed}));
+    EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
+    EXPECT_TRUE(Rows().empty());
+}
+
+TEST_F(RemovalSafetyTest, PinIsWipedRightAfterTheLogin)
+{
+    AddStandardCerts();
+    Start();
+    // A failed login is told while the PIN dialog still exists.
+    for (const char* fault : {"", "C_Login:*:CKR_PIN_LOCKED"}) {
+        if (*fault != '\0')
+            Sim().AddFault(fault);
+        CPinDlg* pinDlg = nullptr;
+        std::vector<std::string> pinsSeenLater;
+        m_prompts.OnPrompt([&](const SPrompt&, CPinDlg* dlg) -> std::optional<int> {
+            if (dlg != nullptr) {
+                pinDlg = dlg;
+                dlg->m_strPin = "000000";
+                return IDOK;
+            }
+            if (pinDlg != nullptr)
+                pinsSeenLater.push_back(pinDlg->m_strPin);
+            return std::nullopt;
+        });
+        Click();
+        m_prompts.OnPrompt(nullptr);
+        ASSERT_EQ(pinsSeenLater.size(), 1u) << fault;  // M6, or M7
+        EXPECT_EQ(pinsSeenLater[0], "");
+        EXPECT_EQ(Trace().Count("C_Login"), 1u);
+    }
+}
