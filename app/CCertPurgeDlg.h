@@ -86,6 +86,7 @@ private:
 
     // Monitor thread side.
     void HandOver(UINT message, WPARAM wParam);
+    void DeliverHandOver();
     void SleepUnlessStopped();
     SlotEvent NextPendingEvent(CK_SLOT_ID* slot);
     SlotEvent ReviveModule(CK_SLOT_ID* slot);
@@ -104,10 +105,18 @@ private:
     const CClock* m_pClock = &CClock::System();
     QMenu* m_pSysMenu = nullptr;
 
+    enum class EHandOver { Idle, Pending, Done };
+    struct SHandOver {
+        UINT message = 0;
+        WPARAM wParam = 0;
+        EHandOver state = EHandOver::Idle;
+    };
+
     CThread m_monitorThread;
     std::atomic<bool> m_bMonitorRunning{false};
     std::mutex m_monitorMutex;
     std::condition_variable m_monitorWake;
+    SHandOver m_handOver;  // guarded by m_monitorMutex
     // Monitor thread only: the slots it last knew to hold a token, and
     // changes found by comparing, still to be handed over.
     std::vector<CK_SLOT_ID> m_knownSlots;

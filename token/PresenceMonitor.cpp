@@ -7,17 +7,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <memory>
 
 namespace {
 
 constexpr auto kIdlePause = std::chrono::milliseconds(500);
-
-// One hand-over to the dialog's thread; guarded by the monitor's mutex.
-struct CHandOver {
-    bool bDone = false;
-    bool bCancelled = false;
-};
 
 }  // namespace
 
@@ -149,31 +142,36 @@ void CCertPurgeDlg::SleepUnlessStopped()
 
 // Runs the message on the dialog's thread and waits until it has been
 // handled, or until the monitor is being stopped: a dialog waiting for the
-// monitor to end must not wait on a hand-over that waits on the dialog.
+// monitor to end must not wait on a hand-over that waits on the dialog. The
+// message itself passes under the monitor's mutex, not inside Qt's event.
 void CCertPurgeDlg::HandOver(UINT message, WPARAM wParam)
 {
-    auto handOver = std::make_shared<CHandOver>();
-    QMetaObject::invokeMethod(
-        this,
-        [this, handOver, message, wParam] {
-            {
-                std::lock_guard<std::mutex> lock(m_monitorMutex);
-                if (handOver->bCancelled)
-                    return;
-            }
-            SendMessage(message, wParam, 0);
-            {
-                std::lock_guard<std::mutex> lock(m_monitorMutex);
-                handOver->bDone = true;
-            }
-            m_monitorWake.notify_all();
-        },
-        Qt::QueuedConnection);
+    {
+        std::lock_guard<std::mutex> lock(m_monitorMutex);
+        m_handOver = {message, wParam, EHandOver::Pending};
+    }
+    QMetaObject::invokeMethod(this, &CCertPurgeDlg::DeliverHandOver, Qt::QueuedConnection);
 
     std::unique_lock<std::mutex> lock(m_monitorMutex);
-    m_monitorWake.wait(lock, [&] { return handOver->bDone || m_bStopMonitor.load(); });
-    if (!handOver->bDone)
-        handOver->bCancelled = true;
+    m_monitorWake.wait(lock, [this] { return m_handOver.state == EHandOver::Done || m_bStopMonitor.load(); });
+    m_handOver.state = EHandOver::Idle;
+}
+
+void CCertPurgeDlg::DeliverHandOver()
+{
+    SHandOver handOver;
+    {
+        std::lock_guard<std::mutex> lock(m_monitorMutex);
+        if (m_handOver.state != EHandOver::Pending)
+            return;  // given up by a monitor being stopped
+        handOver = m_handOver;
+    }
+    SendMessage(handOver.message, handOver.wParam, 0);
+    {
+        std::lock_guard<std::mutex> lock(m_monitorMutex);
+        m_handOver.state = EHandOver::Done;
+    }
+    m_monitorWake.notify_all();
 }
 
 LRESULT CCertPurgeDlg::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "CDialogTest.h"
+
+#include <cstdlib>
+#include <string>
+
+// The presence monitor's tests: a token with two valid certificates.
+class CMonitorTest : public CDialogTest {
+protected:
+    static constexpr std::size_t kRows = 2;
+
+    void AddCerts()
+    {
+        AddCert("Ann", "20300101000000Z", "20400101000000Z", {1}, false);
+        AddCert("Bob", "20300201000000Z", "20400101000000Z", {2}, false);
+    }
+
+    bool ListFilled() const { return Rows().size() == kRows; }
+    bool ListEmpty() const { return Rows().empty(); }
+
+    // Sanitizer builds run several times slower; bounds stretch with them.
+    static int Slack()
+    {
+        const char* slack = std::getenv("CERTPURGE_TIME_SLACK");
+        return slack != nullptr ? std::max(1, std::atoi(slack)) : 1;
+    }
+};

@@ -1,0 +1,148 @@
+#include "CMonitorTest.h"
+
+#include "res/Messages.h"
+
+#include <QElapsedTimer>
+
+#include <atomic>
+#include <thread>
+
+using MonitorTest = CMonitorTest;
+
+TEST_F(MonitorTest, StartWithoutTokenThenInsertAndRemove)
+{
+    AddCerts();
+    Sim().Remove(Slot());
+    Start();
+    EXPECT_TRUE(ListEmpty());
+    Sim().Insert(Slot());
+    EXPECT_TRUE(WaitUntil([&] { return ListFilled(); }));
+    Sim().Remove(Slot());
+    EXPECT_TRUE(WaitUntil([&] { return ListEmpty(); }));
+    EXPECT_TRUE(m_prompts.Prompts().empty());
+    EXPECT_TRUE(Dlg().MonitorRunning());
+}
+
+TEST_F(MonitorTest, TwentyCyclesEachReflected)
+{
+    AddCerts();
+    Start();
+    ASSERT_TRUE(ListFilled());
+    for (int i = 0; i < 20; ++i) {
+        Sim().Remove(Slot());
+        ASSERT_TRUE(WaitUntil([&] { return ListEmpty(); })) << "cycle " << i;
+        Sim().Insert(Slot());
+        ASSERT_TRUE(WaitUntil([&] { return ListFilled(); })) << "cycle " << i;
+    }
+    EXPECT_TRUE(m_prompts.Prompts().empty());
+}
+
+TEST_F(MonitorTest, EventsBackToBackAreHandedOverWithoutPausing)
+{
+    AddCerts();
+    Start();
+    Trace().Truncate();
+    // Both changes are made before the window's thread runs the first
+    // hand-over, so the second is pending when the monitor polls again.
+    Sim().Remove(Slot());
+    Sim().Insert(Slot());
+    ASSERT_TRUE(WaitUntil([&] { return Trace().Count("C_GetTokenInfo") >= 1 && ListFilled(); }));
+
+    std::vector<std::string> waits;
+    for (const CTraceRecord& r : Trace().Records("C_WaitForSlotEvent"))
+        waits.push_back(r.Rv());
+    auto first = std::find(waits.begin(), waits.end(), "CKR_OK");
+    ASSERT_NE(first, waits.end());
+    ASSERT_NE(first + 1, waits.end());
+    EXPECT_EQ(*(first + 1), "CKR_OK");  // polled again at once: no empty poll, no pause between
+}
+
+TEST_F(MonitorTest, IdleMonitorPollsWithPausesAndSendsNothing)
+{
+    AddCerts();
+    Start();
+    Trace().Truncate();
+    Pump(1200);
+    std::size_t polls = Trace().Count("C_WaitForSlotEvent");
+    EXPECT_GE(polls, 1u);
+    EXPECT_LE(polls, 4u);  // one poll each 500 ms, not a busy loop
+    EXPECT_EQ(Trace().Count("C_FindObjectsInit"), 0u);
+}
+
+TEST_F(MonitorTest, TokenThatDoesNotAnswerLeavesTheList)
+{
+    AddCerts();
+    Start();
+    Sim().Remove(Slot());
+    ASSERT_TRUE(WaitUntil([&] { return ListEmpty(); }));
+    Sim().AddFault("C_GetTokenInfo:*:CKR_DEVICE_ERROR");
+    Sim().Insert(Slot());
+    ASSERT_TRUE(WaitUntil([&] { return Trace().Count("C_GetTokenInfo") >= 1; }));
+    Pump(100);
+    EXPECT_TRUE(ListEmpty());
+    EXPECT_TRUE(m_prompts.Prompts().empty());
+    EXPECT_TRUE(Dlg().MonitorRunning());
+}
+
+TEST_F(MonitorTest, InsertionMadeWhileTheModuleWasFinalisedIsSeen)
+{
+    AddCerts();
+    Start();
+    Dlg().StopMonitor();
+    Sim().Remove(Slot());
+    Dlg().RefreshList();  // no token: the module is finalised
+    ASSERT_TRUE(ListEmpty());
+    Sim().Insert(Slot());  // while finalised: no event after the next C_Initialize
+    ASSERT_TRUE(Dlg().StartMonitor());
+    EXPECT_TRUE(WaitUntil([&] { return ListFilled(); }));
+}
+
+TEST_F(MonitorTest, RemovalMadeWhileTheModuleWasClosedIsSeen)
+{
+    AddCerts();
+    AddCert("Exp", "20200101000000Z", "20210101000000Z", {3});
+    Start();
+    // A certificate that cannot be destroyed closes the module and keeps the rows.
+    Sim().AddFault("C_DestroyObject:1:CKR_ACTION_PROHIBITED");
+    Dlg().OnDeleteExpired();
+    ASSERT_EQ(Rows().size(), 3u);
+    ASSERT_EQ(Dlg().m_token.m_ulSlotCount, 0u);
+    Sim().Remove(Slot());
+    EXPECT_TRUE(WaitUntil([&] { return ListEmpty(); }));
+    Sim().Insert(Slot());
+    EXPECT_TRUE(WaitUntil([&] { return Rows().size() == 3; }));
+}
+
+TEST_F(MonitorTest, ClosingWhileEventsStreamInEndsPromptly)
+{
+    AddCerts();
+    Start();
+    std::atomic<bool> stop{false};
+    std::thread toggler([&] {
+        for (bool in = false; !stop; in = !in) {
+            in ? Sim().Insert(Slot()) : Sim().Remove(Slot());
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    Pump(300);
+    // The monitor is left waiting in a hand-over that this thread will not run.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    QElapsedTimer timer;
+    timer.start();
+    Close();
+    qint64 elapsed = timer.elapsed();
+    stop = true;
+    toggler.join();
+    EXPECT_LT(elapsed, 1000 * Slack());
+}
+
+TEST_F(MonitorTest, StopBeforeTheThreadRunsIsNotLost)
+{
+    AddCerts();
+    Start();
+    for (int i = 0; i < 20; ++i) {
+        Dlg().StopMonitor();
+        EXPECT_FALSE(Dlg().MonitorRunning());
+        ASSERT_TRUE(Dlg().StartMonitor());
+    }
+}
