@@ -199,6 +199,8 @@ CK_RV CTokenModule::FindCertificates(CK_SESSION_HANDLE session, CK_ULONG* count)
     CK_RV rv = Call(&CK_FUNCTION_LIST::C_FindObjectsInit, session, tmpl, CK_ULONG{2});
     if (rv != CKR_OK)
         return rv;
+    // No handle of an earlier search may pass for one of this search.
+    std::fill(std::begin(m_hCerts), std::end(m_hCerts), CK_INVALID_HANDLE);
     CK_ULONG found = 0;
     rv = Call(&CK_FUNCTION_LIST::C_FindObjects, session, m_hCerts, MAX_CERTS, &found);
     Call(&CK_FUNCTION_LIST::C_FindObjectsFinal, session);

@@ -161,3 +161,17 @@ TEST_F(RemovalSafetyTest, PinIsWipedRightAfterTheLogin)
         EXPECT_EQ(Trace().Count("C_Login"), 1u);
     }
 }
+
+TEST_F(RemovalSafetyTest, EmptyIdentifierNamesNoKey)
+{
+    // Keys with an empty CKA_ID could belong to anything: only the certificate goes.
+    AddCert("NoId", "20200101000000Z", "20210101000000Z", {});
+    AddCert("Val", "20300301000000Z", "20400101000000Z", {4});
+    Start();
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_EQ(Token().Count(CKO_CERTIFICATE, {}), 0u);
+    EXPECT_EQ(Token().Count(CKO_PUBLIC_KEY, {}), 1u);
+    EXPECT_EQ(Token().Count(CKO_PRIVATE_KEY, {}), 1u);
+    EXPECT_TRUE(AllThere(4));
+}

@@ -51,6 +51,13 @@ TEST(TokenSimFaultRule, ParsesCountsResultsAndLengths)
     EXPECT_EQ(unavailable->Rv(), CKR_OK);
     EXPECT_EQ(unavailable->Text(), "C_GetAttributeValue:1:len=unavailable");
 
+    std::optional<CFaultRule> count = CFaultRule::Parse("C_FindObjects:1:count=50");
+    ASSERT_TRUE(count.has_value());
+    EXPECT_TRUE(count->IsCountFault());
+    EXPECT_EQ(count->Count(), 50u);
+    EXPECT_EQ(count->Text(), "C_FindObjects:1:count=50");
+    EXPECT_FALSE(CFaultRule::Parse("C_FindObjectsInit:1:count=5").has_value());
+
     std::optional<CFaultRule> huge = CFaultRule::Parse("C_GetAttributeValue:*:len=2147483648");
     ASSERT_TRUE(huge);
     EXPECT_EQ(huge->Length(), 0x80000000UL);

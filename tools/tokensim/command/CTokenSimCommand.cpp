@@ -18,7 +18,8 @@ constexpr const char* kUsageText =
     "  status            print the state\n"
     "SLOT: all, a slot ID as the simulator reports it, or #N for the N-th slot it shows (from 0).\n"
     "RULE: C_DestroyObject:2:CKR_ACTION_PROHIBITED, C_Login:*:CKR_PIN_LOCKED,\n"
-    "      C_GetAttributeValue:1:len=unavailable, C_GetAttributeValue:*:len=0x80000000\n"
+    "      C_GetAttributeValue:1:len=unavailable, C_GetAttributeValue:*:len=0x80000000,\n"
+    "      C_FindObjects:1:count=50\n"
     "The state file is --state FILE, else $TOKENSIM_STATE.\n";
 
 // Takes "--state FILE" out of the arguments; empty when not given.

@@ -5,6 +5,7 @@
 namespace {
 
 constexpr std::string_view kLengthPrefix = "len=";
+constexpr std::string_view kCountPrefix = "count=";
 constexpr std::string_view kUnavailable = "unavailable";
 
 }  // namespace
@@ -36,6 +37,14 @@ std::optional<CFaultRule> CFaultRule::Parse(std::string_view text)
 
 bool CFaultRule::ParseResult(std::string_view text)
 {
+    if (text.starts_with(kCountPrefix)) {
+        if (m_strFunction != "C_FindObjects")
+            return false;
+        std::optional<CK_ULONG> count = CPkcs11Names::ParseNumber(text.substr(kCountPrefix.size()));
+        m_bCount = count.has_value();
+        m_ulCount = count.value_or(0);
+        return m_bCount;
+    }
     if (!text.starts_with(kLengthPrefix)) {
         std::optional<CK_RV> rv = CPkcs11Names::ParseRv(text);
         m_rv = rv.value_or(CKR_OK);
@@ -59,6 +68,8 @@ std::string CFaultRule::Text() const
 
 std::string CFaultRule::ResultText() const
 {
+    if (m_bCount)
+        return std::string(kCountPrefix) + std::to_string(m_ulCount);
     if (!m_bLength)
         return CPkcs11Names::Rv(m_rv);
     if (m_ulLength == CK_UNAVAILABLE_INFORMATION)

@@ -11,7 +11,9 @@
 //   CALL    N (the N-th call, from 1) or * (every call)
 //   RESULT  a CKR_ name or number: the call answers it and does nothing else;
 //           len=unavailable or len=NUMBER (C_GetAttributeValue only): every
-//           attribute reports that length, with CKR_OK and no value written.
+//           attribute reports that length, with CKR_OK and no value written;
+//           count=NUMBER (C_FindObjects only): the search is carried out, then
+//           reports that many objects found, however many it had room for.
 // Calls are counted from the moment the module first sees the rule; the id
 // tells one rule from another, even when two read the same.
 class CFaultRule {
@@ -28,6 +30,8 @@ public:
 
     bool IsLengthFault() const { return m_bLength; }
     CK_ULONG Length() const { return m_ulLength; }
+    bool IsCountFault() const { return m_bCount; }
+    CK_ULONG Count() const { return m_ulCount; }
     // What the faulted call answers (CKR_OK for a length fault).
     CK_RV Rv() const { return m_rv; }
 
@@ -43,5 +47,7 @@ private:
     CK_RV m_rv = CKR_OK;
     bool m_bLength = false;
     CK_ULONG m_ulLength = 0;
+    bool m_bCount = false;
+    CK_ULONG m_ulCount = 0;
     std::uint64_t m_id = 0;
 };

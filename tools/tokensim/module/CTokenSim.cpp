@@ -216,6 +216,24 @@ CK_RV CTokenSim::GetAttributeValue(CCall& call, CK_SESSION_HANDLE session, CK_OB
     return call.Result(m_backend.Call(&CK_FUNCTION_LIST::C_GetAttributeValue, backend, object, templ, count));
 }
 
+CK_RV CTokenSim::FindObjects(CCall& call, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max,
+                             CK_ULONG_PTR found)
+{
+    std::lock_guard lock(m_mutex);
+    std::optional<CK_RV> rv = Enter(call);
+    const std::optional<CFaultRule>& fault = call.Fault();
+    bool overstate = fault && fault->IsCountFault();
+    if (rv && !overstate)
+        return call.Result(*rv);
+    CK_SESSION_HANDLE backend = CK_INVALID_HANDLE;
+    if (CK_RV r = ResolveSession(session, backend); r != CKR_OK)
+        return call.Result(r);
+    CK_RV r = m_backend.Call(&CK_FUNCTION_LIST::C_FindObjects, backend, objects, max, found);
+    if (r == CKR_OK && overstate && found != nullptr)
+        *found = fault->Count();
+    return call.Result(r);
+}
+
 std::optional<CK_RV> CTokenSim::Enter(CCall& call)
 {
     if (!m_bInitialized)

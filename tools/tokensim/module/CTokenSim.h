@@ -65,6 +65,10 @@ public:
         return call.Result(m_backend.Call(fn, backend, args...));
     }
 
+    // A search; a count fault lets it run, then overstates what it found.
+    CK_RV FindObjects(CCall& call, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max,
+                      CK_ULONG_PTR found);
+
 private:
     using Lock = std::unique_lock<std::mutex>;
 

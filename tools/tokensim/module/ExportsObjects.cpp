@@ -74,8 +74,7 @@ TOKENSIM_EXPORT CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE
 {
     return Guarded(__func__, [&](CCall& call) {
         call.Field("session", hSession).Field("max", ulMaxObjectCount);
-        CK_RV rv = Sim().OnSession(call, hSession, &CK_FUNCTION_LIST::C_FindObjects, phObject, ulMaxObjectCount,
-                                   pulObjectCount);
+        CK_RV rv = Sim().FindObjects(call, hSession, phObject, ulMaxObjectCount, pulObjectCount);
         if (rv == CKR_OK && pulObjectCount != nullptr)
             call.Field("found", *pulObjectCount);
         return rv;
