@@ -1,0 +1,44 @@
+#pragma once
+
+#include "CBenchToken.h"
+#include "CMarkdownTable.h"
+#include "CModuleLink.h"
+
+#include <ostream>
+#include <random>
+#include <set>
+#include <sys/types.h>
+
+class CBenchDialog;
+
+// The presence monitor with the window running over the token simulator:
+// the time from a simulated insertion to the filled list, and the CPU the
+// monitor uses while nothing happens. Needs a QApplication.
+class CMonitorBench {
+public:
+    static constexpr int kCertificates = 10;
+    static constexpr int kInsertions = 20;
+    static constexpr double kTargetLatencyMs = 400;
+    static constexpr int kIdleSeconds = 10;
+    static constexpr double kTargetIdlePercent = 0.1;
+    static constexpr int kTimeoutMs = 5000;
+
+    CMonitorBench();
+
+    void Run();
+    void Print(std::ostream& out) const;
+
+private:
+    void MeasureInsertions(CBenchDialog& dialog);
+    // Milliseconds from the insertion to the filled list; negative on time-out.
+    double OneInsertion(CBenchDialog& dialog, std::mt19937& random);
+    void MeasureIdle(CBenchDialog& dialog);
+    // Restarts the monitor and tells which threads it brought.
+    static std::set<pid_t> RestartMonitor(CBenchDialog& dialog);
+    void AddIdleRow(const std::string& what, long long cpuNs, long long wallNs);
+
+    CBenchToken m_token;
+    CModuleLink m_link;
+    CMarkdownTable m_latency;
+    CMarkdownTable m_idle;
+};

@@ -1,0 +1,15 @@
+#include "CSilentPrompts.h"
+
+#include "res/resource.h"
+
+int CSilentPrompts::MessageBox(QWidget*, const char* text, const char*, UINT)
+{
+    m_texts.emplace_back(text != nullptr ? text : "");
+    return IDOK;
+}
+
+int CSilentPrompts::RunPinDialog(CPinDlg&)
+{
+    m_texts.emplace_back("<PIN>");
+    return IDCANCEL;
+}
