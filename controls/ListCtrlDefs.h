@@ -9,8 +9,6 @@
 
 class QPainter;
 
-using UINT = unsigned int;
-using LPARAM = std::intptr_t;
 
 // Column formats (LVCOLUMN::fmt).
 constexpr int LVCFMT_LEFT = 0x0000;

@@ -116,9 +116,11 @@ void CTemplateDialog::Place(QWidget* widget, const ControlTemplate& c)
     widget->setParent(this);
     widget->setGeometry(MapDialogRect(c.x, c.y, c.cx, c.cy));
     widget->setProperty(kIdProperty, c.nId);
-    widget->setFocusPolicy((c.style & WS_TABSTOP) ? Qt::StrongFocus
-                                                  : (qobject_cast<QPushButton*>(widget) ? Qt::ClickFocus
-                                                                                        : widget->focusPolicy()));
+    // Tab stops take the focus from the keyboard; other buttons only by a click.
+    if (c.style & WS_TABSTOP)
+        widget->setFocusPolicy(Qt::StrongFocus);
+    else if (qobject_cast<QPushButton*>(widget) != nullptr)
+        widget->setFocusPolicy(Qt::ClickFocus);
     widget->setVisible((c.style & WS_VISIBLE) != 0);
 }
 
