@@ -47,6 +47,8 @@ CK_RV CTokenModule::ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present)
     rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, nullptr, &count);
     if (rv != CKR_OK || count == 0)
         return rv;
+    if (count > MAX_SLOTS)
+        return CKR_FUNCTION_FAILED;
     present.resize(count);
     rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, present.data(), &count);
     present.resize(rv == CKR_OK ? std::min<CK_ULONG>(count, present.size()) : 0);
@@ -129,6 +131,8 @@ CK_RV CTokenModule::GetSlotList()
 
     CK_ULONG all = 0;
     CK_RV rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_FALSE, nullptr, &all);
+    if (rv == CKR_OK && all > MAX_SLOTS)
+        rv = CKR_FUNCTION_FAILED;
     if (rv != CKR_OK || all == 0) {
         Finalize();
         ReleaseSlotList();

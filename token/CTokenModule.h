@@ -28,6 +28,8 @@ public:
 
     // The longest certificate value or identifier accepted from a module.
     static constexpr CK_ULONG MAX_ATTRIBUTE_LEN = 1 << 20;
+    // The most slots believed of a module: a larger count is a broken one.
+    static constexpr CK_ULONG MAX_SLOTS = 1024;
 
     CTokenModule();
     // Finalises a module still initialised and unloads it.

@@ -1,3 +1,4 @@
+#include "CSimulatedToken.h"
 #include "CSoftHsmToken.h"
 
 #include <gtest/gtest.h>
@@ -104,6 +105,22 @@ TEST_F(CertPurgeListTest, EmptyTokenPrintsNothing)
     EXPECT_EQ(Run(), 0) << m_strErr;
     EXPECT_EQ(m_strOut, "");
     EXPECT_EQ(m_strErr, "");
+}
+
+TEST_F(CertPurgeListTest, NoTokenPrintsNothing)
+{
+    testsupport::CSimulatedToken sim;
+    sim.SoftHsm().ImportCertificate(CTestCertificate().Add("CN", "x").Der(), {1});
+    sim.Control().Remove(sim.Slot());
+    LinkModule(testsupport::CSimulatedToken::ModulePath());
+    EXPECT_EQ(Run(), 0) << m_strErr;
+    EXPECT_EQ(m_strOut, "");
+    EXPECT_EQ(m_strErr, "");
+
+    sim.Control().Insert(sim.Slot());
+    sim.Control().AddFault("C_OpenSession:*:CKR_DEVICE_ERROR");
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(m_strErr, "与Ulda通信失败!\n");
 }
 
 TEST_F(CertPurgeListTest, MissingModuleIsReportedWithTheWindowsText)
