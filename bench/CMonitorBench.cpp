@@ -69,7 +69,7 @@ double CMonitorBench::OneInsertion(CBenchDialog& dialog, std::mt19937& random)
 
 void CMonitorBench::MeasureInsertions(CBenchDialog& dialog)
 {
-    std::mt19937 random(20240601);  // fixed: the same phases on every run
+    std::mt19937 random(20240601);  // fixed start: the same phases on every run
     CSamples millis;
     int timeouts = 0;
     for (int i = 0; i < kInsertions; ++i) {

@@ -11,7 +11,8 @@
 void BuildCertTable(CTokenModule& module, CertTable& table, const CClock& clock = CClock::System());
 
 // "<CN>'s " for every CN and "<O> ID" for every O of a rendered subject,
-// people first, skipping the first field.
+// people first. Keys are matched with the blank that follows each ", ", so
+// the first field of a rendered subject never matches.
 std::string MakeDisplayName(const std::string& subject);
 
 // Fourteen digits, YYYYMMDDhhmmss.

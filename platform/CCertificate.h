@@ -10,7 +10,8 @@
 // A decoded X.509 certificate: its subject name and validity times.
 class CCertificate {
 public:
-    // Null when `der` is not one DER-encoded certificate.
+    // Null when `der` does not begin with a DER-encoded certificate; bytes
+    // after the certificate are ignored, as tokens may pad what they store.
     static std::unique_ptr<CCertificate> Decode(const unsigned char* der, std::size_t length);
 
     ~CCertificate();

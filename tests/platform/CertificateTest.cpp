@@ -44,6 +44,11 @@ TEST(Certificate, UndecodableValuesAreReportedNotCrashed)
     std::vector<unsigned char> garbage(300, 0xA5);
     EXPECT_EQ(CCertificate::Decode(garbage.data(), garbage.size()), nullptr);
 
+    // Padding after a whole certificate is not its business.
+    auto padded = der;
+    padded.insert(padded.end(), 16, 0);
+    EXPECT_NE(CCertificate::Decode(padded.data(), padded.size()), nullptr);
+
     auto flipped = der;
     flipped[0] = 0x31;  // not a SEQUENCE
     EXPECT_EQ(CCertificate::Decode(flipped.data(), flipped.size()), nullptr);

@@ -1,8 +1,8 @@
-// Writes the fuzzer's seed corpus: real certificates read from PEM files,
+// Writes the fuzzer's starting corpus: real certificates read from PEM files,
 // damaged copies of some, and made-up certificates and names that reach the
 // corners of rendering (long subjects, cuts inside characters, odd string
 // types, quoting, odd times).
-// Usage: make_seeds OUTPUT_DIR PEM_FILE...
+// Usage: make_corpus OUTPUT_DIR PEM_FILE...
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -45,16 +45,16 @@ struct FileClose {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-class SeedWriter {
+class CorpusWriter {
 public:
-    explicit SeedWriter(std::filesystem::path dir) : m_dir(std::move(dir)) {}
+    explicit CorpusWriter(std::filesystem::path dir) : m_dir(std::move(dir)) {}
 
     void Write(const std::string& name, const Bytes& bytes)
     {
         std::ofstream out(m_dir / name, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         if (!out)
-            throw std::runtime_error("cannot write seed " + name);
+            throw std::runtime_error("cannot write input " + name);
         ++m_count;
     }
 
@@ -99,31 +99,31 @@ std::vector<Bytes> ReadPemCertificates(const char* path)
 }
 
 // Truncations, flipped bytes and a lying outer length.
-void WriteDamaged(SeedWriter& seeds, const std::string& stem, const Bytes& der, std::minstd_rand& rng)
+void WriteDamaged(CorpusWriter& corpus, const std::string& stem, const Bytes& der, std::minstd_rand& rng)
 {
     for (std::size_t cut : {std::size_t{1}, der.size() / 2, der.size() - 1})
-        seeds.Write(stem + "-cut" + std::to_string(cut), Bytes(der.begin(), der.begin() + static_cast<std::ptrdiff_t>(cut)));
+        corpus.Write(stem + "-cut" + std::to_string(cut), Bytes(der.begin(), der.begin() + static_cast<std::ptrdiff_t>(cut)));
     for (int i = 0; i < 4; ++i) {
         Bytes flipped = der;
         flipped[rng() % flipped.size()] ^= static_cast<unsigned char>(1 + rng() % 255);
-        seeds.Write(stem + "-flip" + std::to_string(i), flipped);
+        corpus.Write(stem + "-flip" + std::to_string(i), flipped);
     }
     Bytes longer = der;
     if (longer.size() > 4 && longer[1] == 0x82)
         longer[2] = 0xFF;
-    seeds.Write(stem + "-length", longer);
+    corpus.Write(stem + "-length", longer);
 }
 
-std::size_t WriteRealCertificates(SeedWriter& seeds, int count, char** paths)
+std::size_t WriteRealCertificates(CorpusWriter& corpus, int count, char** paths)
 {
     std::minstd_rand rng(20240229);
     std::size_t real = 0;
     for (int i = 0; i < count; ++i) {
         for (const Bytes& der : ReadPemCertificates(paths[i])) {
             std::string stem = "ca-" + std::to_string(real);
-            seeds.Write(stem, der);
+            corpus.Write(stem, der);
             if (real < kDamagedSources && der.size() > 8)
-                WriteDamaged(seeds, stem, der, rng);
+                WriteDamaged(corpus, stem, der, rng);
             ++real;
         }
     }
@@ -187,10 +187,10 @@ private:
 };
 
 // Each name goes in twice: inside a certificate and bare.
-void WriteName(SeedWriter& seeds, const CertMaker& maker, const std::string& stem, const X509_NAME* name)
+void WriteName(CorpusWriter& corpus, const CertMaker& maker, const std::string& stem, const X509_NAME* name)
 {
-    seeds.Write("cert-" + stem, maker.Make(name));
-    seeds.Write("name-" + stem, NameDer(name));
+    corpus.Write("cert-" + stem, maker.Make(name));
+    corpus.Write("name-" + stem, NameDer(name));
 }
 
 NamePtr NewName()
@@ -200,7 +200,7 @@ NamePtr NewName()
 
 // A single CN whose rendering "CN=..." puts a `width`-byte character
 // `offset` bytes before the cut.
-void WriteCutNames(SeedWriter& seeds, const CertMaker& maker)
+void WriteCutNames(CorpusWriter& corpus, const CertMaker& maker)
 {
     const std::string characters[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
     for (const std::string& c : characters) {
@@ -208,12 +208,12 @@ void WriteCutNames(SeedWriter& seeds, const CertMaker& maker)
             NamePtr name = NewName();
             std::string value(kCut - 3 - offset, 'a');
             AddUtf8(name.get(), "2.5.4.3", value + c + c + "z");
-            WriteName(seeds, maker, "cut" + std::to_string(c.size()) + "-" + std::to_string(offset), name.get());
+            WriteName(corpus, maker, "cut" + std::to_string(c.size()) + "-" + std::to_string(offset), name.get());
         }
     }
 }
 
-void WriteHugeSubject(SeedWriter& seeds, const CertMaker& maker)
+void WriteHugeSubject(CorpusWriter& corpus, const CertMaker& maker)
 {
     NamePtr name = NewName();
     for (int i = 0; i < 40; ++i) {
@@ -221,11 +221,11 @@ void WriteHugeSubject(SeedWriter& seeds, const CertMaker& maker)
         AddUtf8(name.get(), "2.5.4.10", "Org \xF0\x9F\x98\x80 " + std::to_string(i));
         AddUtf8(name.get(), "2.5.4.11", std::string(20, 'u'), -1);
     }
-    WriteName(seeds, maker, "huge", name.get());
+    WriteName(corpus, maker, "huge", name.get());
 }
 
 // Every key the renderer knows, an unknown OID and an absurd one.
-void WriteAllKeys(SeedWriter& seeds, const CertMaker& maker)
+void WriteAllKeys(CorpusWriter& corpus, const CertMaker& maker)
 {
     const char* oids[] = {"2.5.4.3", "2.5.4.4", "2.5.4.5", "2.5.4.6", "2.5.4.7", "2.5.4.8", "2.5.4.9",
                           "2.5.4.10", "2.5.4.11", "2.5.4.12", "2.5.4.13", "2.5.4.17", "2.5.4.18", "2.5.4.20",
@@ -235,12 +235,12 @@ void WriteAllKeys(SeedWriter& seeds, const CertMaker& maker)
     NamePtr name = NewName();
     for (const char* oid : oids)
         AddUtf8(name.get(), oid, "v");
-    WriteName(seeds, maker, "keys", name.get());
+    WriteName(corpus, maker, "keys", name.get());
 }
 
 // Values that need quoting, blanks at the ends, a NUL, and the separators
 // the display name splits on.
-void WriteQuoting(SeedWriter& seeds, const CertMaker& maker)
+void WriteQuoting(CorpusWriter& corpus, const CertMaker& maker)
 {
     NamePtr name = NewName();
     AddUtf8(name.get(), "2.5.4.6", "DE");
@@ -250,11 +250,11 @@ void WriteQuoting(SeedWriter& seeds, const CertMaker& maker)
     AddUtf8(name.get(), "2.5.4.3", std::string("before\0after", 12));
     AddUtf8(name.get(), "2.5.4.3", "A", -1);
     AddUtf8(name.get(), "2.5.4.10", "O=CN=, CN=x");
-    WriteName(seeds, maker, "quoting", name.get());
+    WriteName(corpus, maker, "quoting", name.get());
 }
 
 // String types other than UTF8String, and bytes they should not hold.
-void WriteStringTypes(SeedWriter& seeds, const CertMaker& maker)
+void WriteStringTypes(CorpusWriter& corpus, const CertMaker& maker)
 {
     struct Case {
         const char* stem;
@@ -280,13 +280,13 @@ void WriteStringTypes(SeedWriter& seeds, const CertMaker& maker)
         NamePtr name = NewName();
         AddUtf8(name.get(), "2.5.4.10", "Org");
         AddRaw(name.get(), "2.5.4.3", c.type, c.value);
-        WriteName(seeds, maker, c.stem, name.get());
+        WriteName(corpus, maker, c.stem, name.get());
     }
 }
 
 // Times at the ends of the range, with offsets, fractions, leap seconds and
 // nonsense.
-void WriteTimes(SeedWriter& seeds, const CertMaker& maker)
+void WriteTimes(CorpusWriter& corpus, const CertMaker& maker)
 {
     const Validity validities[] = {
         {V_ASN1_GENERALIZEDTIME, "00000101000000Z", "99991231235959Z"},
@@ -301,18 +301,18 @@ void WriteTimes(SeedWriter& seeds, const CertMaker& maker)
     AddUtf8(name.get(), "2.5.4.3", "Times");
     int i = 0;
     for (const Validity& v : validities)
-        seeds.Write("time-" + std::to_string(i++), maker.Make(name.get(), v));
+        corpus.Write("time-" + std::to_string(i++), maker.Make(name.get(), v));
 }
 
-void WriteMadeUp(SeedWriter& seeds)
+void WriteMadeUp(CorpusWriter& corpus)
 {
     CertMaker maker;
-    WriteCutNames(seeds, maker);
-    WriteHugeSubject(seeds, maker);
-    WriteAllKeys(seeds, maker);
-    WriteQuoting(seeds, maker);
-    WriteStringTypes(seeds, maker);
-    WriteTimes(seeds, maker);
+    WriteCutNames(corpus, maker);
+    WriteHugeSubject(corpus, maker);
+    WriteAllKeys(corpus, maker);
+    WriteQuoting(corpus, maker);
+    WriteStringTypes(corpus, maker);
+    WriteTimes(corpus, maker);
 }
 
 }  // namespace
@@ -325,16 +325,16 @@ int main(int argc, char** argv)
     }
     try {
         std::filesystem::create_directories(argv[1]);
-        SeedWriter seeds(argv[1]);
-        std::size_t real = WriteRealCertificates(seeds, argc - 2, argv + 2);
+        CorpusWriter corpus(argv[1]);
+        std::size_t real = WriteRealCertificates(corpus, argc - 2, argv + 2);
         if (real == 0) {
-            std::fprintf(stderr, "make_seeds: no certificate in the PEM files given\n");
+            std::fprintf(stderr, "make_corpus: no certificate in the PEM files given\n");
             return 1;
         }
-        WriteMadeUp(seeds);
-        std::printf("make_seeds: %zu seeds (%zu real certificates) in %s\n", seeds.Count(), real, argv[1]);
+        WriteMadeUp(corpus);
+        std::printf("make_corpus: %zu inputs (%zu real certificates) in %s\n", corpus.Count(), real, argv[1]);
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "make_seeds: %s\n", e.what());
+        std::fprintf(stderr, "make_corpus: %s\n", e.what());
         return 1;
     }
     return 0;
