@@ -4,6 +4,7 @@
 #include "controls/CListCtrlCl.h"
 #include "inventory/ScanToken.h"
 #include "platform/CClock.h"
+#include "platform/CEventFd.h"
 #include "platform/CTemplateDialog.h"
 #include "platform/CThread.h"
 #include "token/CTokenModule.h"
@@ -19,6 +20,7 @@
 #include <vector>
 
 class QMenu;
+class QSocketNotifier;
 
 // The main window: the certificate list, the delete button and the notes.
 // It owns the token module and the list for the whole run.
@@ -85,6 +87,7 @@ private:
     void FillList(const CertTable& table);
 
     // Monitor thread side.
+    bool PrepareHandOver();
     void HandOver(UINT message, WPARAM wParam);
     void DeliverHandOver();
     void SleepUnlessStopped();
@@ -117,6 +120,10 @@ private:
     std::mutex m_monitorMutex;
     std::condition_variable m_monitorWake;
     SHandOver m_handOver;  // guarded by m_monitorMutex
+    // Wakes the dialog's event loop for a hand-over; the monitor thread
+    // touches nothing of Qt.
+    CEventFd m_handOverSignal;
+    QSocketNotifier* m_pHandOverNotifier = nullptr;
     // Monitor thread only: the slots it last knew to hold a token, and
     // changes found by comparing, still to be handed over.
     std::vector<CK_SLOT_ID> m_knownSlots;

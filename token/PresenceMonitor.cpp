@@ -3,7 +3,7 @@
 
 #include "app/CCertPurgeDlg.h"
 
-#include <QMetaObject>
+#include <QSocketNotifier>
 
 #include <algorithm>
 #include <chrono>
@@ -16,6 +16,8 @@ constexpr auto kIdlePause = std::chrono::milliseconds(500);
 
 bool CCertPurgeDlg::StartMonitor()
 {
+    if (!PrepareHandOver())
+        return false;
     // Cleared here rather than by the thread, so that a stop requested
     // before the thread first runs is not lost.
     m_bStopMonitor = false;
@@ -29,6 +31,21 @@ bool CCertPurgeDlg::StartMonitor()
     if (!started)
         m_bMonitorRunning = false;
     return started;
+}
+
+// The dialog's side of the hand-over, made on the dialog's thread.
+bool CCertPurgeDlg::PrepareHandOver()
+{
+    if (m_pHandOverNotifier != nullptr)
+        return true;
+    if (!m_handOverSignal.Open())
+        return false;
+    m_pHandOverNotifier = new QSocketNotifier(m_handOverSignal.Fd(), QSocketNotifier::Read, this);
+    connect(m_pHandOverNotifier, &QSocketNotifier::activated, this, [this] {
+        m_handOverSignal.Drain();
+        DeliverHandOver();
+    });
+    return true;
 }
 
 void CCertPurgeDlg::StopMonitor()
@@ -143,14 +160,15 @@ void CCertPurgeDlg::SleepUnlessStopped()
 // Runs the message on the dialog's thread and waits until it has been
 // handled, or until the monitor is being stopped: a dialog waiting for the
 // monitor to end must not wait on a hand-over that waits on the dialog. The
-// message itself passes under the monitor's mutex, not inside Qt's event.
+// message passes under the monitor's mutex; the dialog's event loop, its
+// nested ones included, is woken through the event counter.
 void CCertPurgeDlg::HandOver(UINT message, WPARAM wParam)
 {
     {
         std::lock_guard<std::mutex> lock(m_monitorMutex);
         m_handOver = {message, wParam, EHandOver::Pending};
     }
-    QMetaObject::invokeMethod(this, &CCertPurgeDlg::DeliverHandOver, Qt::QueuedConnection);
+    m_handOverSignal.Signal();
 
     std::unique_lock<std::mutex> lock(m_monitorMutex);
     m_monitorWake.wait(lock, [this] { return m_handOver.state == EHandOver::Done || m_bStopMonitor.load(); });
