@@ -102,6 +102,7 @@ private:
     void DeleteMarked(const CertTable& table);
     void AbandonStaleRemoval();
     bool DestroyRecord(const CertTable& table, CK_ULONG index, std::vector<std::string>& keysRemoved);
+    bool KeysStillInUse(const CertTable& table, const unsigned char* id, CK_ULONG idLen, bool& bInUse);
 
     CUserPrompts m_defaultPrompts;
     CUserPrompts* m_pPrompts = &m_defaultPrompts;

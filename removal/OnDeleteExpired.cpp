@@ -9,15 +9,14 @@
 #include "res/resource.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 namespace {
 
-// The identifier the key searches look for: the bytes before the first zero.
+// The whole CKA_ID, zero bytes included.
 std::string KeyId(const CertRecord& record)
 {
-    return std::string(reinterpret_cast<const char*>(record.pId.get()));
+    return std::string(reinterpret_cast<const char*>(record.pId.get()), record.ulIdLen);
 }
 
 bool AnyMarked(const CertTable& table)
@@ -26,15 +25,10 @@ bool AnyMarked(const CertTable& table)
                        [](const CertRecord& r) { return r.nMark == 1; });
 }
 
-// A renewed certificate often keeps its predecessor's key pair: keys an
-// unmarked certificate of the table also points at stay.
-bool KeysKeptFor(const CertTable& table, const std::string& id)
+bool IsMarkedObject(const CertTable& table, CK_OBJECT_HANDLE object)
 {
-    for (CK_ULONG i = 0; i < table.nCount; ++i) {
-        if (table.records[i].nMark != 1 && KeyId(table.records[i]) == id)
-            return true;
-    }
-    return false;
+    return std::any_of(table.records.begin(), table.records.begin() + table.nCount,
+                       [object](const CertRecord& r) { return r.nMark == 1 && r.hCertObject == object; });
 }
 
 // Answers of the module that mean the token went away or the session with it.
@@ -173,17 +167,22 @@ bool CCertPurgeDlg::DestroyRecord(const CertTable& table, CK_ULONG index, std::v
     std::string id = KeyId(table.records[index]);
     // No identifier names no key; keys of an identifier already handled for
     // an earlier record are gone with it.
-    if (id.empty() || KeysKeptFor(table, id) ||
-        std::find(keysRemoved.begin(), keysRemoved.end(), id) != keysRemoved.end())
+    if (id.empty() || std::find(keysRemoved.begin(), keysRemoved.end(), id) != keysRemoved.end())
         return true;
-    const char* failure = nullptr;
+    const auto* pId = reinterpret_cast<const unsigned char*>(id.data());
+    const auto idLen = static_cast<CK_ULONG>(id.size());
     CK_SESSION_HANDLE session = m_token.m_hSessions[0];
-    const auto* pId = reinterpret_cast<const unsigned char*>(id.c_str());
-    if (m_token.FindPubKey(session, pId) != CKR_OK)
+    const char* failure = nullptr;
+    bool bKept = false;
+    if (!KeysStillInUse(table, pId, idLen, bKept))
+        failure = Messages::kFindPubKeyFailed;
+    else if (bKept)
+        return true;
+    else if (m_token.FindPubKey(session, pId, idLen) != CKR_OK)
         failure = Messages::kFindPubKeyFailed;
     else if (m_token.DestroyPubKey() != CKR_OK)
         failure = Messages::kDeletePubKeyFailed;
-    else if (m_token.FindPrivKey(session, pId) != CKR_OK)
+    else if (m_token.FindPrivKey(session, pId, idLen) != CKR_OK)
         failure = Messages::kFindPrivKeyFailed;
     else if (m_token.DestroyPrivKey() != CKR_OK)
         failure = Messages::kDeletePrivKeyFailed;
@@ -192,5 +191,19 @@ bool CCertPurgeDlg::DestroyRecord(const CertTable& table, CK_ULONG index, std::v
         return false;
     }
     keysRemoved.push_back(id);
+    return true;
+}
+
+// A renewed certificate often keeps its predecessor's key pair, and it may
+// lie beyond what the scan saw: the keys stay while any certificate on the
+// token that this run does not delete carries the same CKA_ID. False when
+// the token could not be asked.
+bool CCertPurgeDlg::KeysStillInUse(const CertTable& table, const unsigned char* id, CK_ULONG idLen, bool& bInUse)
+{
+    std::vector<CK_OBJECT_HANDLE> holders;
+    if (m_token.FindCertificatesWithId(m_token.m_hSessions[0], id, idLen, holders) != CKR_OK)
+        return false;
+    bInUse = std::any_of(holders.begin(), holders.end(),
+                         [&table](CK_OBJECT_HANDLE h) { return !IsMarkedObject(table, h); });
     return true;
 }

@@ -1,7 +1,7 @@
 #include "token/CTokenModule.h"
 
 #include <algorithm>
-#include <cstring>
+#include <iterator>
 
 using Lock = std::lock_guard<std::mutex>;
 
@@ -248,20 +248,20 @@ CK_RV CTokenModule::DestroyCertificate(CK_OBJECT_HANDLE cert)
     return Call(&CK_FUNCTION_LIST::C_DestroyObject, m_hSessions[0], cert);
 }
 
-CK_RV CTokenModule::FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id)
+CK_RV CTokenModule::FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen)
 {
     Lock lock(m_mutex);
-    return FindKey(session, CKO_PUBLIC_KEY, id, m_hPubKey);
+    return FindKey(session, CKO_PUBLIC_KEY, id, idLen, m_hPubKey);
 }
 
-CK_RV CTokenModule::FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id)
+CK_RV CTokenModule::FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen)
 {
     Lock lock(m_mutex);
-    return FindKey(session, CKO_PRIVATE_KEY, id, m_hPrivKey);
+    return FindKey(session, CKO_PRIVATE_KEY, id, idLen, m_hPrivKey);
 }
 
 CK_RV CTokenModule::FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, const unsigned char* id,
-                            CK_OBJECT_HANDLE& target)
+                            CK_ULONG idLen, CK_OBJECT_HANDLE& target)
 {
     // Emptied first, so a search that finds nothing can never leave the key
     // of an earlier search behind for the destroy that follows.
@@ -272,7 +272,7 @@ CK_RV CTokenModule::FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass,
     CK_ATTRIBUTE tmpl[] = {
         {CKA_CLASS, &keyClass, sizeof keyClass},
         {CKA_KEY_TYPE, &keyType, sizeof keyType},
-        {CKA_ID, const_cast<unsigned char*>(id), std::strlen(reinterpret_cast<const char*>(id))},
+        {CKA_ID, const_cast<unsigned char*>(id), idLen},
     };
     CK_RV rv = Call(&CK_FUNCTION_LIST::C_FindObjectsInit, session, tmpl, CK_ULONG{3});
     if (rv != CKR_OK)
@@ -287,6 +287,37 @@ CK_RV CTokenModule::FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass,
         return RV_KEY_NOT_FOUND;
     target = found;
     return CKR_OK;
+}
+
+CK_RV CTokenModule::FindCertificatesWithId(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
+                                           std::vector<CK_OBJECT_HANDLE>& found)
+{
+    Lock lock(m_mutex);
+    found.clear();
+    if (id == nullptr && idLen != 0)
+        return CKR_ARGUMENTS_BAD;
+    CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
+    CK_ATTRIBUTE tmpl[] = {
+        {CKA_CLASS, &certClass, sizeof certClass},
+        {CKA_ID, const_cast<unsigned char*>(id), idLen},
+    };
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_FindObjectsInit, session, tmpl, CK_ULONG{2});
+    if (rv != CKR_OK)
+        return rv;
+    CK_OBJECT_HANDLE batch[16];
+    while (found.size() < MAX_ID_MATCHES) {
+        CK_ULONG count = 0;
+        rv = Call(&CK_FUNCTION_LIST::C_FindObjects, session, batch, CK_ULONG{std::size(batch)}, &count);
+        // A module may claim more than it was given room for.
+        count = std::min<CK_ULONG>(count, std::size(batch));
+        if (rv != CKR_OK || count == 0)
+            break;
+        found.insert(found.end(), batch, batch + count);
+    }
+    Call(&CK_FUNCTION_LIST::C_FindObjectsFinal, session);
+    if (rv != CKR_OK)
+        found.clear();
+    return rv;
 }
 
 CK_RV CTokenModule::DestroyPubKey()

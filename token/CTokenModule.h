@@ -46,11 +46,19 @@ public:
     CK_RV ReadCertificate(CK_ULONG index, unsigned char* value, CK_ULONG* valueLen, unsigned char* id,
                           CK_ULONG* idLen);
     CK_RV DestroyCertificate(CK_OBJECT_HANDLE cert);
-    CK_RV FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id);
+    // Key searches match the whole identifier, zero bytes included.
+    CK_RV FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen);
     CK_RV DestroyPubKey();
-    CK_RV FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id);
+    CK_RV FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen);
     CK_RV DestroyPrivKey();
     CK_RV Close();
+
+    // Every certificate object on the token carrying exactly this CKA_ID
+    // (at most MAX_ID_MATCHES of them), so a caller can tell whether a key
+    // pair still belongs to a certificate it keeps.
+    CK_RV FindCertificatesWithId(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
+                                 std::vector<CK_OBJECT_HANDLE>& found);
+    static constexpr CK_ULONG MAX_ID_MATCHES = 64;
 
     // For the presence monitor's thread.
     // Whether a module's function list is there (the monitor polls only then).
@@ -74,7 +82,7 @@ private:
     bool IsLoaded() const { return m_hModule.IsLoaded() && m_pfnGetFunctionList != nullptr; }
     CK_RV LoadLibrary(const char* fileName);
     CK_RV Reinitialize();
-    CK_RV FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, const unsigned char* id,
+    CK_RV FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, const unsigned char* id, CK_ULONG idLen,
                   CK_OBJECT_HANDLE& target);
     CK_RV DestroyKey(CK_OBJECT_HANDLE& key);
     void Finalize();

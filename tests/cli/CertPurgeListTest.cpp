@@ -99,6 +99,18 @@ TEST_F(CertPurgeListTest, OneLinePerRecordWhateverTheName)
     EXPECT_EQ(std::count(m_strOut.begin(), m_strOut.end(), '\n'), 1);
 }
 
+TEST_F(CertPurgeListTest, ControlBytesNeverReachTheTerminal)
+{
+    // A subject rewriting the screen: clear it, ring, and a DEL.
+    m_token.ImportCertificate(
+        CTestCertificate().Add("C", "CN").Add("CN", "a\x1b[2Jb\x07" "c\x7f" "\x01" "d").NotAfter("20990101000000Z").Der(), {1});
+    LinkModule(m_token.ModulePath());
+    EXPECT_EQ(Run(), 0) << m_strErr;
+    EXPECT_NE(m_strOut.find("\ta\\x1B[2Jb\\x07c\\x7F\\x01d's \n"), std::string::npos) << m_strOut;
+    for (char c : m_strOut)
+        EXPECT_TRUE(c == '\t' || c == '\n' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)) << int(c);
+}
+
 TEST_F(CertPurgeListTest, EmptyTokenPrintsNothing)
 {
     LinkModule(m_token.ModulePath());

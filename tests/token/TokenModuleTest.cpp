@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <vector>
 
 using testsupport::Bytes;
 using testsupport::CSoftHsmToken;
@@ -117,7 +119,7 @@ TEST_F(TokenModuleTest, FindCertificatesSeesAtMostTenAndEndsTheSearch)
     EXPECT_EQ(m_module.m_ulCertCount, MAX_CERTS);
     // The search was ended: the next one on the same session starts normally.
     EXPECT_EQ(FindCerts(), CKR_OK);
-    EXPECT_EQ(m_module.FindPubKey(m_module.m_hSessions[0], Pin("\x01")), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPubKey(m_module.m_hSessions[0], Pin("\x01"), 1), CTokenModule::RV_KEY_NOT_FOUND);
 }
 
 TEST_F(TokenModuleTest, FindCertificatesOnAnEmptyToken)
@@ -168,13 +170,13 @@ TEST_F(TokenModuleTest, KeySearchesFindRsaKeysByIdAndReportNoMatch)
     CK_SESSION_HANDLE s = m_module.m_hSessions[0];
     ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
 
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x11")), CKR_OK);
-    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x11")), CKR_OK);
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1), CKR_OK);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x11"), 1), CKR_OK);
     // Only RSA keys count; the EC pair with its own ID is not found.
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x22")), CTokenModule::RV_KEY_NOT_FOUND);
-    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x22")), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x22"), 1), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x22"), 1), CTokenModule::RV_KEY_NOT_FOUND);
     // A search after a failed one works normally.
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x11")), CKR_OK);
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1), CKR_OK);
 }
 
 TEST_F(TokenModuleTest, DestroyAfterAFailedSearchNeverReachesAnEarlierKey)
@@ -184,10 +186,10 @@ TEST_F(TokenModuleTest, DestroyAfterAFailedSearchNeverReachesAnEarlierKey)
     CK_SESSION_HANDLE s = m_module.m_hSessions[0];
     ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
 
-    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x11")), CKR_OK);
-    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x11")), CKR_OK);
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x99")), CTokenModule::RV_KEY_NOT_FOUND);
-    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x99")), CTokenModule::RV_KEY_NOT_FOUND);
+    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1), CKR_OK);
+    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x11"), 1), CKR_OK);
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x99"), 1), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x99"), 1), CTokenModule::RV_KEY_NOT_FOUND);
     EXPECT_NE(m_module.DestroyPubKey(), CKR_OK);
     EXPECT_NE(m_module.DestroyPrivKey(), CKR_OK);
     EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x11}), 1u);
@@ -216,10 +218,10 @@ TEST_F(TokenModuleTest, DestroysCertificateAndKeys)
     }
     ASSERT_NE(target, CK_INVALID_HANDLE);
     EXPECT_EQ(m_module.DestroyCertificate(target), CKR_OK);
-    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x42")), CKR_OK);
+    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x42"), 1), CKR_OK);
     EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
     EXPECT_NE(m_module.DestroyPubKey(), CKR_OK);  // used once
-    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x42")), CKR_OK);
+    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x42"), 1), CKR_OK);
     EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
 
     EXPECT_EQ(m_token.Count(CKO_CERTIFICATE, {0x42}), 0u);
@@ -230,13 +232,46 @@ TEST_F(TokenModuleTest, DestroysCertificateAndKeys)
     EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x43}), 1u);
 }
 
-TEST_F(TokenModuleTest, IdIsMatchedUpToItsFirstZeroByte)
+TEST_F(TokenModuleTest, KeySearchesMatchTheWholeIdZeroBytesIncluded)
 {
-    m_token.GenerateKeyPair({0x07});
+    m_token.GenerateKeyPair({0x11});
+    m_token.GenerateKeyPair({0x00, 0x07});
     Open();
+    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
     ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
-    const unsigned char id[] = {0x07, 0x00, 0x08, 0x00};
-    EXPECT_EQ(m_module.FindPubKey(m_module.m_hSessions[0], id), CKR_OK);
+    // 11 00 22 is not 11: the key pair under 11 is no match.
+    const unsigned char inner[] = {0x11, 0x00, 0x22};
+    EXPECT_EQ(m_module.FindPubKey(s, inner, 3), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPrivKey(s, inner, 3), CTokenModule::RV_KEY_NOT_FOUND);
+    // An ID that starts with a zero byte is found as it is.
+    const unsigned char leading[] = {0x00, 0x07};
+    ASSERT_EQ(m_module.FindPubKey(s, leading, 2), CKR_OK);
+    EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
+    ASSERT_EQ(m_module.FindPrivKey(s, leading, 2), CKR_OK);
+    EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
+    EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x00, 0x07}), 0u);
+    EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x00, 0x07}), 0u);
+    EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x11}), 1u);
+    EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x11}), 1u);
+}
+
+TEST_F(TokenModuleTest, CertificatesWithAnIdAreFoundAcrossTheWholeToken)
+{
+    // More certificates than one search of the list sees.
+    for (int i = 0; i < 12; ++i)
+        m_token.ImportCertificate(CTestCertificate().Add("CN", "n" + std::to_string(i)).Der(), {0x05, 0x00});
+    m_token.ImportCertificate(CTestCertificate().Add("CN", "other").Der(), {0x05});
+    Open();
+    std::vector<CK_OBJECT_HANDLE> found;
+    const unsigned char id[] = {0x05, 0x00};
+    ASSERT_EQ(m_module.FindCertificatesWithId(m_module.m_hSessions[0], id, 2, found), CKR_OK);
+    EXPECT_EQ(found.size(), 12u);
+    const unsigned char none[] = {0x06};
+    ASSERT_EQ(m_module.FindCertificatesWithId(m_module.m_hSessions[0], none, 1, found), CKR_OK);
+    EXPECT_TRUE(found.empty());
+    // The search was ended: the list search on the same session still works.
+    ASSERT_EQ(FindCerts(), CKR_OK);
+    EXPECT_EQ(m_module.m_ulCertCount, MAX_CERTS);
 }
 
 TEST_F(TokenModuleTest, CloseFinalisesAndLoadBringsTheModuleBack)

@@ -12,17 +12,26 @@ namespace {
 
 constexpr const char* kModuleName = "qemva_11.dll";
 
-// One record, one line: the few bytes that would break the line are escaped.
+// One record, one line, and nothing a terminal would act on: a subject may
+// carry escape sequences meant for whoever lists the token.
 std::string Escape(const std::string& text)
 {
     std::string out;
     for (char c : text) {
+        auto byte = static_cast<unsigned char>(c);
         switch (c) {
         case '\\': out += "\\\\"; break;
         case '\t': out += "\\t"; break;
         case '\n': out += "\\n"; break;
         case '\r': out += "\\r"; break;
-        default: out += c;
+        default:
+            if (byte < 0x20 || byte == 0x7F) {
+                char hex[5];
+                std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+                out += hex;
+            } else {
+                out += c;
+            }
         }
     }
     return out;
