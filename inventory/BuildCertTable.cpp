@@ -10,7 +10,9 @@
 
 namespace {
 
-// The subject buffer CryptoAPI callers give: 254 bytes and a terminator.
+// The subject buffer CryptoAPI callers give: 254 bytes of the Simplified
+// Chinese ANSI code page and a terminator. Counting UTF-8 bytes instead
+// would lose the CN of long Chinese subjects half again as soon.
 constexpr std::size_t SUBJECT_BUFFER_SIZE = 255;
 
 bool ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record)
@@ -29,12 +31,11 @@ bool ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record)
     record.ulIdLen = idLen;
 
     std::unique_ptr<CCertificate> cert = CCertificate::Decode(value.data(), valueLen);
-    if (!cert)
+    // Dates that cannot be read would mark it expired: treated as undecodable.
+    if (!cert || !cert->HasReadableValidity())
         return false;
 
-    char subject[SUBJECT_BUFFER_SIZE] = {};
-    CX500NameRenderer::CertNameToStr(cert->Subject(), subject, sizeof subject);
-    record.strDisplayName = MakeDisplayName(subject);
+    record.strDisplayName = MakeDisplayName(CX500NameRenderer::CertNameToAnsiStr(cert->Subject(), SUBJECT_BUFFER_SIZE));
     record.strIssueDate = MakeDateString(cert->NotBefore());
     record.strExpiryDate = MakeDateString(cert->NotAfter());
     return true;
@@ -64,9 +65,12 @@ void OrderByIssueDate(CertTable& table)
 }
 
 // Of every group sharing a display name, all but the last in table order.
+// An empty name says nothing of whose certificate it is: it never supersedes.
 void MarkSuperseded(CertTable& table)
 {
     for (CK_ULONG n = table.nCount; n-- > 1;) {
+        if (table.records[n].strDisplayName.empty())
+            continue;
         for (CK_ULONG m = n; m-- > 0;) {
             if (table.records[m].strDisplayName == table.records[n].strDisplayName)
                 table.records[m].nMark = 1;

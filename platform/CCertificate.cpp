@@ -31,18 +31,29 @@ const X509_NAME* CCertificate::Subject() const
 
 SYSTEMTIME CCertificate::NotBefore() const
 {
-    return ToSystemTime(X509_get0_notBefore(m_pCert));
+    SYSTEMTIME st{};
+    ToSystemTime(X509_get0_notBefore(m_pCert), st);
+    return st;
 }
 
 SYSTEMTIME CCertificate::NotAfter() const
 {
-    return ToSystemTime(X509_get0_notAfter(m_pCert));
+    SYSTEMTIME st{};
+    ToSystemTime(X509_get0_notAfter(m_pCert), st);
+    return st;
 }
 
-SYSTEMTIME CCertificate::ToSystemTime(const ASN1_TIME* time)
+bool CCertificate::HasReadableValidity() const
+{
+    SYSTEMTIME st{};
+    return ToSystemTime(X509_get0_notBefore(m_pCert), st) && ToSystemTime(X509_get0_notAfter(m_pCert), st);
+}
+
+bool CCertificate::ToSystemTime(const ASN1_TIME* time, SYSTEMTIME& out)
 {
     std::tm tm{};
     if (time == nullptr || ASN1_TIME_to_tm(time, &tm) != 1)
-        return SYSTEMTIME{};
-    return SystemTimeConv::FromTm(tm);
+        return false;
+    out = SystemTimeConv::FromTm(tm);
+    return true;
 }

@@ -23,10 +23,12 @@ public:
     // all fields 0 when the time cannot be read.
     SYSTEMTIME NotBefore() const;
     SYSTEMTIME NotAfter() const;
+    // Whether both validity times turn into calendar times.
+    bool HasReadableValidity() const;
 
 private:
     explicit CCertificate(X509* cert) : m_pCert(cert) {}
-    static SYSTEMTIME ToSystemTime(const ASN1_TIME* time);
+    static bool ToSystemTime(const ASN1_TIME* time, SYSTEMTIME& out);
 
     X509* m_pCert;
 };

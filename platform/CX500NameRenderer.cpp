@@ -135,13 +135,32 @@ std::string CX500NameRenderer::Render(const X509_NAME* name)
     return out;
 }
 
+namespace {
+
+// A value with a NUL in it ends the string there, as it would for any C string reader.
+std::string RenderAsCString(const X509_NAME* name)
+{
+    std::string text = CX500NameRenderer::Render(name);
+    text.resize(std::strlen(text.c_str()));
+    return text;
+}
+
+}  // namespace
+
+std::string CX500NameRenderer::CertNameToAnsiStr(const X509_NAME* name, std::size_t ansiCapacity)
+{
+    if (ansiCapacity == 0)
+        return {};
+    std::string text = RenderAsCString(name);
+    text.resize(Utf8::AnsiPrefixLength(text, ansiCapacity - 1));
+    return text;
+}
+
 std::size_t CX500NameRenderer::CertNameToStr(const X509_NAME* name, char* buffer, std::size_t capacity)
 {
     if (buffer == nullptr || capacity == 0)
         return 0;
-    std::string text = Render(name);
-    // A value with a NUL in it ends the string there, as it would for any C string reader.
-    text.resize(std::strlen(text.c_str()));
+    std::string text = RenderAsCString(name);
     std::size_t length = Utf8::SafePrefixLength(text, capacity - 1);
     std::memcpy(buffer, text.data(), length);
     buffer[length] = '\0';

@@ -18,6 +18,10 @@ public:
     // included, cut between UTF-8 characters. Returns the bytes written,
     // terminator included (0 when nothing fits).
     static std::size_t CertNameToStr(const X509_NAME* name, char* buffer, std::size_t capacity);
+    // The rendering as much of it as a buffer of `ansiCapacity` bytes of
+    // the Simplified Chinese ANSI code page holds, terminator included
+    // (see Utf8::AnsiLength); the text stays UTF-8 and is cut between characters.
+    static std::string CertNameToAnsiStr(const X509_NAME* name, std::size_t ansiCapacity);
 
     // CryptoAPI's key for an attribute OID in dotted form; empty when none.
     static std::string KeyForOid(const std::string& dottedOid);

@@ -142,6 +142,8 @@ void CCertPurgeDlg::DeleteMarked(const CertTable& table)
         if (m_token.DestroyCertificate(table.records[i].hCertObject) != CKR_OK) {
             MessageBox(Messages::kDeleteCertFailed, nullptr, MB_OK);
             m_token.Close();
+            // Earlier records may be gone already: the list shows what is left.
+            RefreshList();
             return;
         }
         if (!DestroyRecord(table, i, keysRemoved))

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 using testsupport::Bytes;
@@ -78,15 +79,23 @@ TEST_F(BuildCertTableTest, SameNameSameSecondMarksTheOneFoundFirst)
     EXPECT_EQ(m_table.records[1].nMark, 0);
 }
 
-TEST_F(BuildCertTableTest, EmptyDisplayNamesSupersedeEachOther)
+TEST_F(BuildCertTableTest, EmptyDisplayNamesNeverSupersede)
 {
+    // Neither has a name: nothing tells that they are one person's.
     m_token.ImportCertificate(CTestCertificate().Add("CN", "first field only").NotBefore("20300101000000Z").NotAfter("20400101000000Z").Der(), {1});
     m_token.ImportCertificate(CTestCertificate().Add("C", "CN").NotBefore("20300102000000Z").NotAfter("20400101000000Z").Der(), {2});
+    // An empty name does not supersede a named certificate either, and is still red when expired.
+    AddCert("Named", "20300103000000Z", "20400101000000Z", {3});
+    m_token.ImportCertificate(CTestCertificate().NotBefore("20300104000000Z").NotAfter("20300201000000Z").Der(), {4});
     ASSERT_EQ(Scan(), ScanResult::Scanned);
-    ASSERT_EQ(m_table.nCount, 2u);
+    ASSERT_EQ(m_table.nCount, 4u);
     EXPECT_EQ(m_table.records[0].strDisplayName, "");
-    EXPECT_EQ(m_table.records[0].nMark, 1);
+    EXPECT_EQ(m_table.records[1].strDisplayName, "");
+    EXPECT_EQ(m_table.records[3].strDisplayName, "");
+    EXPECT_EQ(m_table.records[0].nMark, 0);
     EXPECT_EQ(m_table.records[1].nMark, 0);
+    EXPECT_EQ(m_table.records[2].nMark, 0);
+    EXPECT_EQ(m_table.records[3].nMark, 1);
 }
 
 TEST_F(BuildCertTableTest, ExpiryIsJudgedByTheUtcClockToTheSecond)
@@ -162,6 +171,43 @@ TEST_F(BuildCertTableTest, OnlyCertificateUndecodableGivesAnEmptyTable)
     m_token.ImportCertificate(Bytes{0x30, 0x03, 0x02, 0x01, 0x01}, {9});
     ASSERT_EQ(Scan(), ScanResult::Scanned);
     EXPECT_EQ(m_table.nCount, 0u);
+}
+
+TEST_F(BuildCertTableTest, UnreadableValidityTimeIsTreatedAsUndecodable)
+{
+    // A month 13 that the decoder lets through but no calendar has.
+    Bytes der = CTestCertificate().Add("C", "CN").Add("CN", "bad").NotBefore("20200101000000Z").NotAfter("20301201000000Z").Der();
+    const std::string good = "301201000000Z";
+    auto at = std::search(der.begin(), der.end(), good.begin(), good.end());
+    ASSERT_NE(at, der.end());
+    at[2] = '3';
+    m_token.ImportCertificate(der, {1});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    EXPECT_EQ(m_table.nCount, 0u);
+}
+
+TEST_F(BuildCertTableTest, LongChineseSubjectsKeepTheirCommonName)
+{
+    // About 190 bytes in the Chinese ANSI code page, 270 in UTF-8: the CN
+    // fits the 254-byte subject buffer only when it is measured in ANSI bytes.
+    std::string org;
+    for (int i = 0; i < 56; ++i)
+        org += "京";
+    std::string unit;
+    for (int i = 0; i < 18; ++i)
+        unit += "部";
+    auto subject = [&](const std::string& cn, const std::string& notBefore) {
+        return CTestCertificate().Add("C", "CN").Add("ST", "北京市").Add("L", "海淀区").Add("O", org).Add("OU", unit)
+            .Add("CN", cn).NotBefore(notBefore).NotAfter("20400101000000Z").Der();
+    };
+    m_token.ImportCertificate(subject("李四", "20300101000000Z"), {1});
+    m_token.ImportCertificate(subject("张三", "20300102000000Z"), {2});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    ASSERT_EQ(m_table.nCount, 2u);
+    EXPECT_EQ(m_table.records[0].strDisplayName, "李四's " + org + " ID");
+    EXPECT_EQ(m_table.records[1].strDisplayName, "张三's " + org + " ID");
+    EXPECT_EQ(m_table.records[0].nMark, 0);
+    EXPECT_EQ(m_table.records[1].nMark, 0);
 }
 
 TEST_F(BuildCertTableTest, ChineseSubject)

@@ -1,6 +1,7 @@
 #include "CTestCertificate.h"
 #include "platform/CCertificate.h"
 #include "platform/CX500NameRenderer.h"
+#include "platform/Utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -127,6 +128,26 @@ TEST(X500NameRenderer, CutsTo254BytesBetweenCharacters)
     EXPECT_GE(out.size(), 252u);  // whole 3-byte characters up to the cut
     EXPECT_TRUE(IsValidUtf8(out));
     EXPECT_EQ(out.rfind("OU=", 0), 0u);
+}
+
+TEST(X500NameRenderer, AnsiCutCountsEveryChineseCharacterAsTwoBytes)
+{
+    std::string unit;
+    for (int i = 0; i < 20; ++i)
+        unit += "张";
+    CTestCertificate c;
+    for (int i = 0; i < 6; ++i)
+        c.Add("OU", unit);  // 43 ANSI bytes a field with its key: 268 in all
+    auto der = c.Der();
+    auto cert = CCertificate::Decode(der.data(), der.size());
+    ASSERT_NE(cert, nullptr);
+
+    std::string out = CX500NameRenderer::CertNameToAnsiStr(cert->Subject(), 255);
+    EXPECT_EQ(Utf8::AnsiLength(out), 254u);  // 13 characters of the sixth field fill it
+    EXPECT_GT(out.size(), 254u);             // more UTF-8 bytes than the buffer counts
+    EXPECT_TRUE(IsValidUtf8(out));
+    EXPECT_EQ(CX500NameRenderer::Render(cert->Subject()).rfind(out, 0), 0u);
+    EXPECT_EQ(CX500NameRenderer::CertNameToAnsiStr(cert->Subject(), 1), "");
 }
 
 TEST(X500NameRenderer, ShortNameIsNotCut)

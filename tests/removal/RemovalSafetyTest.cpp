@@ -2,6 +2,11 @@
 
 #include "removal/CPinDlg.h"
 
+#include <algorithm>
+
+using testsupport::Bytes;
+using testsupport::CTestCertificate;
+
 using RemovalSafetyTest = CRemovalTest;
 
 TEST_F(RemovalSafetyTest, WhatIsDeletedIsWhatTheListShowsWhenAsked)
@@ -174,4 +179,64 @@ TEST_F(RemovalSafetyTest, EmptyIdentifierNamesNoKey)
     EXPECT_EQ(Token().Count(CKO_PUBLIC_KEY, {}), 1u);
     EXPECT_EQ(Token().Count(CKO_PRIVATE_KEY, {}), 1u);
     EXPECT_TRUE(AllThere(4));
+}
+
+TEST_F(RemovalSafetyTest, IdsWithZeroBytesNameTheirOwnKeysOnly)
+{
+    const Bytes inner = {0x11, 0x00, 0x22};
+    const Bytes leading = {0x00, 0x07};
+    AddCert("Inner", "20200101000000Z", "20210101000000Z", inner);
+    AddCert("Leading", "20200201000000Z", "20210101000000Z", leading);
+    Token().GenerateKeyPair({0x11});  // belongs to no certificate here
+    AddCert("Val", "20300301000000Z", "20400101000000Z", {4});
+    Start();
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    for (const Bytes& id : {inner, leading}) {
+        EXPECT_EQ(Token().Count(CKO_CERTIFICATE, id), 0u);
+        EXPECT_EQ(Token().Count(CKO_PUBLIC_KEY, id), 0u);
+        EXPECT_EQ(Token().Count(CKO_PRIVATE_KEY, id), 0u);
+    }
+    EXPECT_EQ(Token().Count(CKO_PUBLIC_KEY, {0x11}), 1u);
+    EXPECT_EQ(Token().Count(CKO_PRIVATE_KEY, {0x11}), 1u);
+    EXPECT_TRUE(AllThere(4));
+}
+
+TEST_F(RemovalSafetyTest, UnreadableValidityIsNeverDeleted)
+{
+    // Its expiry would read as 00000000000000: red, if it were listed at all.
+    Bytes der = CTestCertificate().Add("C", "CN").Add("O", "Acme").Add("CN", "Bad")
+                    .NotBefore("20200101000000Z").NotAfter("20301201000000Z").Der();
+    const std::string good = "301201000000Z";
+    auto at = std::search(der.begin(), der.end(), good.begin(), good.end());
+    ASSERT_NE(at, der.end());
+    at[2] = '3';
+    Token().ImportCertificate(der, {9}, "Bad");
+    Token().GenerateKeyPair({9});
+    AddCert("Exp", "20200101000000Z", "20210101000000Z", {1});
+    Start();
+    for (const SRow& row : Rows())
+        EXPECT_NE(row.name, "Bad's Acme ID");
+    Click();
+    EXPECT_TRUE(AllThere(9));
+}
+
+TEST_F(RemovalSafetyTest, CertificateRefusedAfterAnEarlierDeletionTheListShowsWhatIsLeft)
+{
+    AddStandardCerts();
+    Start();
+    // Record 1 goes with its keys; the certificate of record 2 is refused.
+    Sim().AddFault("C_DestroyObject:4:CKR_ACTION_PROHIBITED");
+    Click();
+    ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, "删除Ulda过期证书失败!"}));
+    EXPECT_TRUE(NoneThere(1));
+    EXPECT_TRUE(AllThere(2));
+    EXPECT_EQ(Rows(), (std::vector<SRow>{{"20300101", "20400101", "Dup's Acme ID", true},
+                                         {"20300201", "20400101", "Dup's Acme ID", false},
+                                         {"20300301", "20400101", "Val's Acme ID", false}}));
+    // The button works again at once.
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_TRUE(NoneThere(2));
+    EXPECT_TRUE(AllThere(3));
 }
