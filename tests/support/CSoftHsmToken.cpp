@@ -1,5 +1,7 @@
 #include "CSoftHsmToken.h"
 
+#include "CPublicKeyDer.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -190,7 +192,17 @@ void CSoftHsmToken::ImportCertificate(const Bytes& der, const Bytes& id, const s
     Check(m_pFunctions->C_CreateObject(s.Handle(), tmpl, sizeof tmpl / sizeof tmpl[0], &h), "C_CreateObject");
 }
 
-void CSoftHsmToken::GenerateKeyPair(const Bytes& id, CK_ULONG bits)
+Bytes CSoftHsmToken::Attribute(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
+{
+    CK_ATTRIBUTE a = {type, nullptr, 0};
+    Check(m_pFunctions->C_GetAttributeValue(h, object, &a, 1), "C_GetAttributeValue");
+    Bytes value(a.ulValueLen);
+    a.pValue = value.data();
+    Check(m_pFunctions->C_GetAttributeValue(h, object, &a, 1), "C_GetAttributeValue");
+    return value;
+}
+
+Bytes CSoftHsmToken::GenerateKeyPair(const Bytes& id, CK_ULONG bits)
 {
     CSession s(m_pFunctions, m_slot);
     CK_MECHANISM mech = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
@@ -214,19 +226,19 @@ void CSoftHsmToken::GenerateKeyPair(const Bytes& id, CK_ULONG bits)
     CK_OBJECT_HANDLE hPub = 0;
     CK_OBJECT_HANDLE hPriv = 0;
     Check(m_pFunctions->C_GenerateKeyPair(s.Handle(), &mech, pub, 5, priv, 5, &hPub, &hPriv), "C_GenerateKeyPair");
+    return CPublicKeyDer::Rsa(Attribute(s.Handle(), hPub, CKA_MODULUS), Attribute(s.Handle(), hPub, CKA_PUBLIC_EXPONENT));
 }
 
-void CSoftHsmToken::GenerateEcKeyPair(const Bytes& id)
+Bytes CSoftHsmToken::GenerateEcKeyPair(const Bytes& id, const std::string& curve)
 {
     CSession s(m_pFunctions, m_slot);
     CK_MECHANISM mech = {CKM_EC_KEY_PAIR_GEN, nullptr, 0};
     CK_BBOOL yes = CK_TRUE;
-    // prime256v1
-    CK_BYTE params[] = {0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07};
+    Bytes params = CPublicKeyDer::CurveParams(curve);
     Bytes idCopy = id;
     CK_ATTRIBUTE pub[] = {
         {CKA_TOKEN, &yes, sizeof yes},
-        {CKA_EC_PARAMS, params, sizeof params},
+        {CKA_EC_PARAMS, params.data(), params.size()},
         {CKA_ID, idCopy.data(), idCopy.size()},
     };
     CK_ATTRIBUTE priv[] = {
@@ -238,12 +250,38 @@ void CSoftHsmToken::GenerateEcKeyPair(const Bytes& id)
     CK_OBJECT_HANDLE hPub = 0;
     CK_OBJECT_HANDLE hPriv = 0;
     Check(m_pFunctions->C_GenerateKeyPair(s.Handle(), &mech, pub, 3, priv, 4, &hPub, &hPriv), "C_GenerateKeyPair(EC)");
+    return CPublicKeyDer::Ec(curve, Attribute(s.Handle(), hPub, CKA_EC_POINT));
 }
 
-void CSoftHsmToken::AddCertificateWithKeys(const CTestCertificate& cert, const Bytes& id)
+void CSoftHsmToken::AddCertificateWithKeys(CTestCertificate cert, const Bytes& id)
 {
-    ImportCertificate(cert.Der(), id);
-    GenerateKeyPair(id);
+    ImportCertificate(cert.PublicKey(GenerateKeyPair(id)).Der(), id);
+}
+
+Bytes CSoftHsmToken::Sign(const Bytes& id, CK_MECHANISM_TYPE mechanism, const Bytes& data)
+{
+    CSession s(m_pFunctions, m_slot);
+    CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
+    Bytes idCopy = id;
+    CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_ID, idCopy.data(), idCopy.size()}};
+    Check(m_pFunctions->C_FindObjectsInit(s.Handle(), tmpl, 2), "C_FindObjectsInit");
+    CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+    CK_ULONG n = 0;
+    CK_RV rv = m_pFunctions->C_FindObjects(s.Handle(), &key, 1, &n);
+    m_pFunctions->C_FindObjectsFinal(s.Handle());
+    Check(rv, "C_FindObjects");
+    if (n == 0)
+        throw std::runtime_error("SoftHSM2 fixture: no private key under this ID");
+
+    CK_MECHANISM mech = {mechanism, nullptr, 0};
+    Check(m_pFunctions->C_SignInit(s.Handle(), &mech, key), "C_SignInit");
+    Bytes input = data;
+    CK_ULONG len = 0;
+    Check(m_pFunctions->C_Sign(s.Handle(), input.data(), input.size(), nullptr, &len), "C_Sign");
+    Bytes signature(len);
+    Check(m_pFunctions->C_Sign(s.Handle(), input.data(), input.size(), signature.data(), &len), "C_Sign");
+    signature.resize(len);
+    return signature;
 }
 
 void CSoftHsmToken::Destroy(CK_OBJECT_CLASS cls, const Bytes& id)

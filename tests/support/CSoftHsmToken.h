@@ -39,12 +39,19 @@ public:
     // An X.509 certificate object with this value and CKA_ID. The value
     // need not decode: any bytes are stored as they are.
     void ImportCertificate(const Bytes& der, const Bytes& id, const std::string& label = "cert");
-    // An RSA key pair with this CKA_ID.
-    void GenerateKeyPair(const Bytes& id, CK_ULONG bits = 1024);
-    // An EC key pair with this CKA_ID (not RSA: key searches must skip it).
-    void GenerateEcKeyPair(const Bytes& id);
-    // A certificate and its RSA key pair under one CKA_ID.
-    void AddCertificateWithKeys(const CTestCertificate& cert, const Bytes& id);
+    // An RSA key pair with this CKA_ID; returns its public key as a DER
+    // SubjectPublicKeyInfo, read back from the token.
+    Bytes GenerateKeyPair(const Bytes& id, CK_ULONG bits = 1024);
+    // An EC key pair with this CKA_ID on a curve named as OpenSSL does
+    // (not RSA: key searches must skip it); returns its public key likewise.
+    Bytes GenerateEcKeyPair(const Bytes& id, const std::string& curve = "prime256v1");
+    // An RSA key pair and a certificate carrying its public key, under one
+    // CKA_ID, as on a real token.
+    void AddCertificateWithKeys(CTestCertificate cert, const Bytes& id);
+
+    // A signature with the private key under this CKA_ID (the first found),
+    // as the mechanism returns it.
+    Bytes Sign(const Bytes& id, CK_MECHANISM_TYPE mechanism, const Bytes& data);
 
     // Destroys every object of this class carrying exactly this CKA_ID.
     void Destroy(CK_OBJECT_CLASS cls, const Bytes& id);
@@ -68,6 +75,7 @@ private:
     void CopyModule();
     void InitToken();
     CK_SLOT_ID FindTokenSlot();
+    Bytes Attribute(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
 
     CTempDir m_dir;
     std::string m_strModuleCopy;

@@ -53,6 +53,19 @@ void SetTime(ASN1_TIME* t, const std::string& utc)
     Check(ASN1_TIME_set_string_X509(t, utc.c_str()) == 1, "ASN1_TIME_set_string_X509");
 }
 
+// The given key, or the signing key when none is given.
+void SetPublicKey(X509* cert, const Bytes& spki)
+{
+    if (spki.empty()) {
+        Check(X509_set_pubkey(cert, SigningKey()) == 1, "X509_set_pubkey");
+        return;
+    }
+    const unsigned char* p = spki.data();
+    std::unique_ptr<EVP_PKEY, PkeyFree> key(d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size())));
+    Check(key != nullptr, "d2i_PUBKEY");
+    Check(X509_set_pubkey(cert, key.get()) == 1, "X509_set_pubkey");
+}
+
 }  // namespace
 
 std::string UtcString(std::time_t t)
@@ -97,6 +110,11 @@ CTestCertificate& CTestCertificate::NotAfter(const std::string& utc)
 CTestCertificate& CTestCertificate::NotBefore(std::time_t t) { return NotBefore(UtcString(t)); }
 CTestCertificate& CTestCertificate::NotAfter(std::time_t t) { return NotAfter(UtcString(t)); }
 
+CTestCertificate& CTestCertificate::PublicKey(const Bytes& spki)
+{
+    m_publicKey = spki;
+    return *this;
+}
 
 Bytes CTestCertificate::SubjectDer() const
 {
@@ -132,7 +150,7 @@ Bytes CTestCertificate::Der() const
 
     SetTime(X509_getm_notBefore(cert.get()), m_strNotBefore);
     SetTime(X509_getm_notAfter(cert.get()), m_strNotAfter);
-    Check(X509_set_pubkey(cert.get(), SigningKey()) == 1, "pubkey");
+    SetPublicKey(cert.get(), m_publicKey);
     Check(X509_sign(cert.get(), SigningKey(), EVP_sha256()) > 0, "X509_sign");
 
     unsigned char* der = nullptr;

@@ -33,6 +33,10 @@ public:
     // Times as seconds since the epoch.
     CTestCertificate& NotBefore(std::time_t t);
     CTestCertificate& NotAfter(std::time_t t);
+    // The certificate carries this public key (a DER SubjectPublicKeyInfo,
+    // say of a key pair on a token) and is signed by a key of the test
+    // process. Without it, the certificate carries that signing key.
+    CTestCertificate& PublicKey(const Bytes& spki);
 
     Bytes Der() const;
     // The DER of the subject name alone.
@@ -48,6 +52,7 @@ private:
     std::vector<Field> m_fields;
     std::string m_strNotBefore;
     std::string m_strNotAfter;
+    Bytes m_publicKey;
 };
 
 // "YYYYMMDDHHMMSSZ" of a time_t, in UTC.
