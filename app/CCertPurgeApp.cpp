@@ -6,5 +6,6 @@ bool CCertPurgeApp::InitInstance()
 {
     CCertPurgeDlg dlg;
     dlg.DoModal();
+    m_bThreadLeftBehind = !dlg.StopMonitor();
     return false;
 }

@@ -6,17 +6,18 @@
 #include "platform/CClock.h"
 #include "platform/CEventFd.h"
 #include "platform/CTemplateDialog.h"
-#include "platform/CThread.h"
+#include "token/CPresenceMonitor.h"
 #include "token/CTokenModule.h"
+#include "token/IPresenceSink.h"
 #include "token/TokenMessages.h"
 
 #include <QIcon>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
-#include <deque>
+#include <memory>
 #include <mutex>
-#include <utility>
 #include <vector>
 
 class QMenu;
@@ -24,7 +25,7 @@ class QSocketNotifier;
 
 // The main window: the certificate list, the delete button and the notes.
 // It owns the token module and the list for the whole run.
-class CCertPurgeDlg : public CTemplateDialog {
+class CCertPurgeDlg : public CTemplateDialog, private IPresenceSink {
     Q_OBJECT
 
 public:
@@ -43,12 +44,18 @@ public:
     // The presence monitor: a thread polling the module for slot events and
     // handing each one to this dialog's thread, synchronously.
     bool StartMonitor();
-    // Ends the monitor and waits for its thread; also when it is waiting
-    // for a hand-over.
-    void StopMonitor();
+    // Ends the monitor and waits a bounded time for its thread, also when it
+    // is waiting for a hand-over. False when the thread is held in the
+    // module and was left behind.
+    bool StopMonitor();
     static unsigned MonitorThreadProc(CCertPurgeDlg* dialog);
-    bool MonitorRunning() const { return m_bMonitorRunning; }
+    bool MonitorRunning() const { return m_pMonitor->IsRunning(); }
+    // Whether a monitor thread was left behind in a module that never answered.
+    bool MonitorLeftBehind() const { return m_bMonitorLeftBehind; }
     SlotEvent PollSlotEvent(CK_SLOT_ID* slot);
+
+    // How long closing waits for the monitor's thread.
+    static constexpr std::chrono::milliseconds kMonitorStopTimeout{1500};
 
     // The dialog's message map for the monitor's messages.
     LRESULT SendMessage(UINT message, WPARAM wParam, LPARAM lParam);
@@ -72,9 +79,13 @@ protected:
     // A message box owned by the dialog; no caption shows the program's name.
     int MessageBox(const char* text, const char* caption = nullptr, UINT type = 0);
 
+private:
+    // Shared with the monitor's thread, which may outlive the dialog.
+    std::shared_ptr<CTokenModule> m_pToken = std::make_shared<CTokenModule>();
+
 public:
     std::atomic<bool> m_bStopMonitor{false};
-    CTokenModule m_token;
+    CTokenModule& m_token = *m_pToken;
     CListCtrlCl m_list;
     QIcon m_hIcon;
 
@@ -86,14 +97,11 @@ private:
     void ShowScanFailure(ScanResult result);
     void FillList(const CertTable& table);
 
-    // Monitor thread side.
+    // The hand-over from the monitor's thread.
     bool PrepareHandOver();
+    void OnSlotEvent(SlotEvent event, CK_SLOT_ID slot) override;
     void HandOver(UINT message, WPARAM wParam);
     void DeliverHandOver();
-    void SleepUnlessStopped();
-    SlotEvent NextPendingEvent(CK_SLOT_ID* slot);
-    SlotEvent ReviveModule(CK_SLOT_ID* slot);
-    void NoteSlot(CK_SLOT_ID slot, bool present);
 
     // Removal steps.
     bool ScanForRemoval(CertTable& table);
@@ -116,8 +124,8 @@ private:
         EHandOver state = EHandOver::Idle;
     };
 
-    CThread m_monitorThread;
-    std::atomic<bool> m_bMonitorRunning{false};
+    std::shared_ptr<CPresenceMonitor> m_pMonitor = CPresenceMonitor::Create(m_pToken, *this);
+    bool m_bMonitorLeftBehind = false;
     std::mutex m_monitorMutex;
     std::condition_variable m_monitorWake;
     SHandOver m_handOver;  // guarded by m_monitorMutex
@@ -125,10 +133,6 @@ private:
     // touches nothing of Qt.
     CEventFd m_handOverSignal;
     QSocketNotifier* m_pHandOverNotifier = nullptr;
-    // Monitor thread only: the slots it last knew to hold a token, and
-    // changes found by comparing, still to be handed over.
-    std::vector<CK_SLOT_ID> m_knownSlots;
-    std::deque<std::pair<SlotEvent, CK_SLOT_ID>> m_pendingEvents;
     // Dialog thread only: counts the monitor's messages handled.
     unsigned long m_ulTokenEvents = 0;
 };

@@ -3,6 +3,9 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
+
 // The application object, the one global of the program.
 static CCertPurgeApp theApp;
 
@@ -12,5 +15,10 @@ int main(int argc, char** argv)
     QApplication::setApplicationVersion(QString::fromUtf8(VersionInfo::kFileVersion));
     QApplication::setDesktopFileName(QStringLiteral("certpurge"));
     theApp.InitInstance();
+    if (theApp.ThreadLeftBehind()) {
+        // Its module may wait on objects that exit() would tear down under it.
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
     return 0;
 }

@@ -1,29 +1,27 @@
 #include "platform/CThread.h"
 
-CThread::~CThread()
-{
-    Join();
-}
+#include <memory>
 
-bool CThread::Start(std::function<void()> body)
+#include <pthread.h>
+
+bool CThread::StartDetached(std::function<void()> body)
 {
-    if (m_bStarted)
+    auto owned = std::make_unique<std::function<void()>>(std::move(body));
+    pthread_attr_t attr;
+    if (pthread_attr_init(&attr) != 0)
         return false;
-    m_body = std::move(body);
-    m_bStarted = pthread_create(&m_thread, nullptr, &CThread::Entry, this) == 0;
-    return m_bStarted;
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t thread{};
+    bool started = pthread_create(&thread, &attr, &CThread::Entry, owned.get()) == 0;
+    pthread_attr_destroy(&attr);
+    if (started)
+        owned.release();  // the thread's now
+    return started;
 }
 
-void CThread::Join()
+void* CThread::Entry(void* body)
 {
-    if (!m_bStarted)
-        return;
-    pthread_join(m_thread, nullptr);
-    m_bStarted = false;
-}
-
-void* CThread::Entry(void* self)
-{
-    static_cast<CThread*>(self)->m_body();
+    std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(body));
+    (*owned)();
     return nullptr;
 }

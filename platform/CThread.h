@@ -2,25 +2,14 @@
 
 #include <functional>
 
-#include <pthread.h>
-
-// A thread that is joined when the object goes, so nothing it touches can
-// be gone while it runs. Start reports failure instead of throwing.
+// Threads that run on their own. The body owns whatever it uses, so nothing
+// it touches can go while it runs, and nobody has to wait for it: a thread
+// held up in a library that never answers cannot hold up its starter.
+// Failure to start is reported, not thrown.
 class CThread {
 public:
-    CThread() = default;
-    ~CThread();
-    CThread(const CThread&) = delete;
-    CThread& operator=(const CThread&) = delete;
-
-    bool Start(std::function<void()> body);
-    void Join();
-    bool IsRunning() const { return m_bStarted; }
+    static bool StartDetached(std::function<void()> body);
 
 private:
-    static void* Entry(void* self);
-
-    std::function<void()> m_body;
-    pthread_t m_thread{};
-    bool m_bStarted = false;
+    static void* Entry(void* body);
 };

@@ -3,39 +3,50 @@
 #include <algorithm>
 #include <iterator>
 
-using Lock = std::lock_guard<std::mutex>;
 
 CTokenModule::CTokenModule() = default;
 
 CTokenModule::~CTokenModule()
 {
-    Lock lock(m_mutex);
+    // Whoever shared the module has let it go: nobody holds the lock.
+    std::lock_guard<std::timed_mutex> lock(m_mutex);
     if (m_bInitialized)
         Finalize();
     Unload();
 }
 
+std::unique_lock<std::timed_mutex> CTokenModule::Acquire() const
+{
+    return std::unique_lock<std::timed_mutex>(m_mutex, kLockTimeout);
+}
+
 bool CTokenModule::HasFunctionList() const
 {
-    Lock lock(m_mutex);
-    return m_pFunctionList != nullptr;
+    auto lock = Acquire();
+    return lock && m_pFunctionList != nullptr;
 }
 
 CK_RV CTokenModule::WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID* slot)
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     return Call(&CK_FUNCTION_LIST::C_WaitForSlotEvent, flags, slot, nullptr);
 }
 
 CK_RV CTokenModule::GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info)
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     return Call(&CK_FUNCTION_LIST::C_GetSlotInfo, slotId, info);
 }
 
 CK_RV CTokenModule::ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present)
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     present.clear();
     if (!IsLoaded())
         return RV_NO_FUNCTION_LIST;
@@ -57,27 +68,28 @@ CK_RV CTokenModule::ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present)
 
 std::vector<CK_SLOT_ID> CTokenModule::SlotList() const
 {
-    Lock lock(m_mutex);
-    if (!m_pSlotList)
+    auto lock = Acquire();
+    if (!lock || !m_pSlotList)
         return {};
     return std::vector<CK_SLOT_ID>(m_pSlotList.get(), m_pSlotList.get() + m_ulSlotCount);
 }
 
 unsigned long CTokenModule::SessionSerial() const
 {
-    Lock lock(m_mutex);
     return m_ulSessionSerial;
 }
 
 std::string CTokenModule::LastLoadError() const
 {
-    Lock lock(m_mutex);
-    return m_hModule.LastError();
+    auto lock = Acquire();
+    return lock ? m_hModule.LastError() : std::string();
 }
 
 CK_RV CTokenModule::Load(const char* fileName)
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     if (IsLoaded())
         return Reinitialize();
     CK_RV rv = LoadLibrary(fileName);
@@ -125,7 +137,9 @@ CK_RV CTokenModule::Reinitialize()
 
 CK_RV CTokenModule::GetSlotList()
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     if (!IsLoaded())
         return RV_NO_FUNCTION_LIST;
 
@@ -156,13 +170,17 @@ CK_RV CTokenModule::GetSlotList()
 
 CK_RV CTokenModule::GetTokenInfo(CK_SLOT_ID slotId, CK_TOKEN_INFO* info)
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     return Call(&CK_FUNCTION_LIST::C_GetTokenInfo, slotId, info);
 }
 
 CK_RV CTokenModule::OpenSession(CK_ULONG index)
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     if (index >= m_ulSlotCount || index >= MAX_SESSIONS)
         return CKR_ARGUMENTS_BAD;
     // A session left open would pile up in the module and keep its login alive.
@@ -181,7 +199,9 @@ CK_RV CTokenModule::OpenSession(CK_ULONG index)
 
 CK_RV CTokenModule::Login(CK_ULONG index, const unsigned char* pin, CK_ULONG pinLen)
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     if (index >= MAX_SESSIONS)
         return CKR_ARGUMENTS_BAD;
     CK_RV rv = Call(&CK_FUNCTION_LIST::C_Login, m_hSessions[index], CKU_USER, const_cast<CK_UTF8CHAR_PTR>(pin),
@@ -191,7 +211,9 @@ CK_RV CTokenModule::Login(CK_ULONG index, const unsigned char* pin, CK_ULONG pin
 
 CK_RV CTokenModule::FindCertificates(CK_SESSION_HANDLE session, CK_ULONG* count)
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     if (count == nullptr)
         return CKR_ARGUMENTS_BAD;
     CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
@@ -216,7 +238,9 @@ CK_RV CTokenModule::FindCertificates(CK_SESSION_HANDLE session, CK_ULONG* count)
 CK_RV CTokenModule::ReadCertificate(CK_ULONG index, unsigned char* value, CK_ULONG* valueLen, unsigned char* id,
                                     CK_ULONG* idLen)
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     if (index >= MAX_CERTS || valueLen == nullptr || idLen == nullptr)
         return CKR_ARGUMENTS_BAD;
     CK_ATTRIBUTE attrs[] = {
@@ -244,19 +268,25 @@ CK_RV CTokenModule::ReadCertificate(CK_ULONG index, unsigned char* value, CK_ULO
 
 CK_RV CTokenModule::DestroyCertificate(CK_OBJECT_HANDLE cert)
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     return Call(&CK_FUNCTION_LIST::C_DestroyObject, m_hSessions[0], cert);
 }
 
 CK_RV CTokenModule::FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen)
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     return FindKey(session, CKO_PUBLIC_KEY, id, idLen, m_hPubKey);
 }
 
 CK_RV CTokenModule::FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen)
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     return FindKey(session, CKO_PRIVATE_KEY, id, idLen, m_hPrivKey);
 }
 
@@ -292,7 +322,9 @@ CK_RV CTokenModule::FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass,
 CK_RV CTokenModule::FindCertificatesWithId(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
                                            std::vector<CK_OBJECT_HANDLE>& found)
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     found.clear();
     if (id == nullptr && idLen != 0)
         return CKR_ARGUMENTS_BAD;
@@ -322,13 +354,17 @@ CK_RV CTokenModule::FindCertificatesWithId(CK_SESSION_HANDLE session, const unsi
 
 CK_RV CTokenModule::DestroyPubKey()
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     return DestroyKey(m_hPubKey);
 }
 
 CK_RV CTokenModule::DestroyPrivKey()
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     return DestroyKey(m_hPrivKey);
 }
 
@@ -344,7 +380,9 @@ CK_RV CTokenModule::DestroyKey(CK_OBJECT_HANDLE& key)
 
 CK_RV CTokenModule::Close()
 {
-    Lock lock(m_mutex);
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
     if (m_hSessions[0] == CK_INVALID_HANDLE)
         return CKR_OK;
     Call(&CK_FUNCTION_LIST::C_CloseSession, m_hSessions[0]);

@@ -3,8 +3,11 @@
 #include "platform/CLibrary.h"
 #include "token/Pkcs11.h"
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 // Certificates seen by one search, and rows of one certificate table.
@@ -15,7 +18,7 @@ constexpr CK_ULONG MAX_SESSIONS = 4;
 // The one wrapper around the token's PKCS#11 module. Every call into the
 // module goes through here, serialised by one lock, so that the presence
 // monitor's thread never meets a module being initialised, finalised or
-// unloaded by the window's thread.
+// unloaded by the window's thread. A call waits for the lock a bounded time.
 class CTokenModule {
 public:
     // Results of this class's own, beside the module's CK_RV values.
@@ -25,6 +28,10 @@ public:
     static constexpr CK_RV RV_KEY_NOT_FOUND = CKR_VENDOR_DEFINED | 0x4B01;
     // The module reported an attribute length that cannot be true.
     static constexpr CK_RV RV_BAD_LENGTH = CKR_VENDOR_DEFINED | 0x4B02;
+    // Another call has held the module longer than kLockTimeout: a module
+    // that blocks where it must not fails the call instead of freezing it.
+    static constexpr CK_RV RV_MODULE_BUSY = CKR_VENDOR_DEFINED | 0x4B03;
+    static constexpr std::chrono::milliseconds kLockTimeout{3000};
 
     // The longest certificate value or identifier accepted from a module.
     static constexpr CK_ULONG MAX_ATTRIBUTE_LEN = 1 << 20;
@@ -79,6 +86,7 @@ public:
     std::string LastLoadError() const;
 
 private:
+    std::unique_lock<std::timed_mutex> Acquire() const;
     bool IsLoaded() const { return m_hModule.IsLoaded() && m_pfnGetFunctionList != nullptr; }
     CK_RV LoadLibrary(const char* fileName);
     CK_RV Reinitialize();
@@ -117,6 +125,6 @@ private:
     CK_OBJECT_HANDLE m_hPubKey = CK_INVALID_HANDLE;
     CK_OBJECT_HANDLE m_hPrivKey = CK_INVALID_HANDLE;
     bool m_bInitialized = false;
-    unsigned long m_ulSessionSerial = 0;
-    mutable std::mutex m_mutex;
+    std::atomic<unsigned long> m_ulSessionSerial{0};
+    mutable std::timed_mutex m_mutex;
 };

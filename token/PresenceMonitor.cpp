@@ -1,36 +1,19 @@
-// The main dialog's presence monitor: a thread that polls the module for
-// slot events and hands each one to the dialog's thread.
+// The main dialog's side of the presence monitor: it starts and stops the
+// monitor and takes each event it hands over on the dialog's thread.
 
 #include "app/CCertPurgeDlg.h"
 
 #include <QSocketNotifier>
 
-#include <algorithm>
-#include <chrono>
-
-namespace {
-
-constexpr auto kIdlePause = std::chrono::milliseconds(500);
-
-}  // namespace
-
 bool CCertPurgeDlg::StartMonitor()
 {
     if (!PrepareHandOver())
         return false;
-    // Cleared here rather than by the thread, so that a stop requested
-    // before the thread first runs is not lost.
     m_bStopMonitor = false;
-    m_knownSlots = m_token.SlotList();
-    m_pendingEvents.clear();
-    m_bMonitorRunning = true;
-    bool started = m_monitorThread.Start([this] {
-        MonitorThreadProc(this);
-        m_bMonitorRunning = false;
-    });
-    if (!started)
-        m_bMonitorRunning = false;
-    return started;
+    // A thread left behind in the module keeps its monitor: start a new one.
+    if (m_pMonitor->IsRunning())
+        m_pMonitor = CPresenceMonitor::Create(m_pToken, *this);
+    return m_pMonitor->Start(m_token.SlotList());
 }
 
 // The dialog's side of the hand-over, made on the dialog's thread.
@@ -48,113 +31,37 @@ bool CCertPurgeDlg::PrepareHandOver()
     return true;
 }
 
-void CCertPurgeDlg::StopMonitor()
+bool CCertPurgeDlg::StopMonitor()
 {
+    if (m_bMonitorLeftBehind)
+        return false;  // waited for once already
     {
         std::lock_guard<std::mutex> lock(m_monitorMutex);
         m_bStopMonitor = true;
     }
     m_monitorWake.notify_all();
-    m_monitorThread.Join();
+    if (m_pMonitor->Stop(kMonitorStopTimeout))
+        return true;
+    m_bMonitorLeftBehind = true;
+    return false;
 }
 
 unsigned CCertPurgeDlg::MonitorThreadProc(CCertPurgeDlg* dialog)
 {
-    if (dialog == nullptr)
-        return 0;
-    CK_SLOT_ID slot = 0;
-    for (;;) {
-        switch (dialog->PollSlotEvent(&slot)) {
-        case SLOT_EVENT_FAILED:
-            return 1;
-        case SLOT_EVENT_NONE:
-            dialog->SleepUnlessStopped();
-            break;
-        case SLOT_EVENT_PRESENT:
-            dialog->HandOver(WM_TOKEN_INSERTED, static_cast<WPARAM>(slot));
-            break;
-        case SLOT_EVENT_ABSENT:
-            dialog->HandOver(WM_TOKEN_REMOVED, 0);
-            break;
-        }
-        if (dialog->m_bStopMonitor)
-            return 1;
-    }
+    return dialog != nullptr ? dialog->m_pMonitor->Run() : 0;
 }
 
 SlotEvent CCertPurgeDlg::PollSlotEvent(CK_SLOT_ID* slot)
 {
-    if (!m_pendingEvents.empty())
-        return NextPendingEvent(slot);
-    if (!m_token.HasFunctionList())
-        return SLOT_EVENT_NONE;
-
-    CK_SLOT_ID slotId = 0;
-    CK_RV rv = m_token.WaitForSlotEvent(CKF_DONT_BLOCK, &slotId);
-    if (rv == CKR_NO_EVENT || rv == CTokenModule::RV_NO_FUNCTION_LIST)
-        return SLOT_EVENT_NONE;
-    if (rv == CKR_CRYPTOKI_NOT_INITIALIZED)
-        return ReviveModule(slot);
-    if (rv != CKR_OK)
-        return SLOT_EVENT_FAILED;
-
-    CK_SLOT_INFO info{};
-    rv = m_token.GetSlotInfo(slotId, &info);
-    if (rv == CKR_CRYPTOKI_NOT_INITIALIZED)
-        return ReviveModule(slot);  // finalised between the two calls
-    if (rv != CKR_OK)
-        return SLOT_EVENT_FAILED;
-    *slot = slotId;
-    bool present = (info.flags & CKF_TOKEN_PRESENT) != 0;
-    NoteSlot(slotId, present);
-    return present ? SLOT_EVENT_PRESENT : SLOT_EVENT_ABSENT;
+    return m_pMonitor->PollSlotEvent(slot);
 }
 
-// The window finalises the module whenever it finds no token, and a module
-// then answers every wait with CKR_CRYPTOKI_NOT_INITIALIZED. The monitor
-// brings it back and, since modules differ in what they report for changes
-// made meanwhile, compares the slots holding a token with what it knew.
-SlotEvent CCertPurgeDlg::ReviveModule(CK_SLOT_ID* slot)
+void CCertPurgeDlg::OnSlotEvent(SlotEvent event, CK_SLOT_ID slot)
 {
-    std::vector<CK_SLOT_ID> present;
-    CK_RV rv = m_token.ReinitializeForMonitor(present);
-    if (rv == CTokenModule::RV_NO_FUNCTION_LIST)
-        return SLOT_EVENT_NONE;
-    if (rv != CKR_OK)
-        return SLOT_EVENT_FAILED;
-    for (CK_SLOT_ID s : m_knownSlots) {
-        if (std::find(present.begin(), present.end(), s) == present.end())
-            m_pendingEvents.emplace_back(SLOT_EVENT_ABSENT, s);
-    }
-    for (CK_SLOT_ID s : present) {
-        if (std::find(m_knownSlots.begin(), m_knownSlots.end(), s) == m_knownSlots.end())
-            m_pendingEvents.emplace_back(SLOT_EVENT_PRESENT, s);
-    }
-    return m_pendingEvents.empty() ? SLOT_EVENT_NONE : NextPendingEvent(slot);
-}
-
-SlotEvent CCertPurgeDlg::NextPendingEvent(CK_SLOT_ID* slot)
-{
-    auto [event, slotId] = m_pendingEvents.front();
-    m_pendingEvents.pop_front();
-    *slot = slotId;
-    NoteSlot(slotId, event == SLOT_EVENT_PRESENT);
-    return event;
-}
-
-void CCertPurgeDlg::NoteSlot(CK_SLOT_ID slot, bool present)
-{
-    auto it = std::find(m_knownSlots.begin(), m_knownSlots.end(), slot);
-    if (present && it == m_knownSlots.end())
-        m_knownSlots.push_back(slot);
-    else if (!present && it != m_knownSlots.end())
-        m_knownSlots.erase(it);
-}
-
-void CCertPurgeDlg::SleepUnlessStopped()
-{
-    std::unique_lock<std::mutex> lock(m_monitorMutex);
-    m_monitorWake.wait_for(lock, kIdlePause, [this] { return m_bStopMonitor.load(); });
+    if (event == SLOT_EVENT_PRESENT)
+        HandOver(WM_TOKEN_INSERTED, static_cast<WPARAM>(slot));
+    else if (event == SLOT_EVENT_ABSENT)
+        HandOver(WM_TOKEN_REMOVED, 0);
 }
 
 // Runs the message on the dialog's thread and waits until it has been

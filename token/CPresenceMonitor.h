@@ -1,0 +1,62 @@
+#pragma once
+
+#include "token/CTokenModule.h"
+#include "token/IPresenceSink.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+// Follows the token: a thread polls the module for slot events without
+// blocking, pausing while nothing happens, and hands each event to a sink.
+// The thread shares ownership of the monitor and of the module, so one held
+// up in a module that never answers can be left behind safely.
+class CPresenceMonitor : public std::enable_shared_from_this<CPresenceMonitor> {
+public:
+    static constexpr std::chrono::milliseconds kIdlePause{500};
+
+    static std::shared_ptr<CPresenceMonitor> Create(std::shared_ptr<CTokenModule> module, IPresenceSink& sink);
+    CPresenceMonitor(const CPresenceMonitor&) = delete;
+    CPresenceMonitor& operator=(const CPresenceMonitor&) = delete;
+
+    // Starts the thread, knowing these slots to hold a token now.
+    bool Start(std::vector<CK_SLOT_ID> knownSlots);
+    // Asks the thread to end and waits up to `timeout` for it. False when it
+    // did not come back: it is left to itself and never calls the sink again.
+    bool Stop(std::chrono::milliseconds timeout);
+    bool IsRunning() const;
+
+    // The thread's loop, on the calling thread: polls until stopped or until
+    // the module fails. Returns 1 then.
+    unsigned Run();
+    // One poll: a change found earlier and not yet reported, else the module's.
+    SlotEvent PollSlotEvent(CK_SLOT_ID* slot);
+
+private:
+    CPresenceMonitor(std::shared_ptr<CTokenModule> module, IPresenceSink& sink);
+
+    bool StopRequested() const;
+    void SleepUnlessStopped();
+    void Deliver(SlotEvent event, CK_SLOT_ID slot);
+    SlotEvent ReviveModule(CK_SLOT_ID* slot);
+    SlotEvent NextPendingEvent(CK_SLOT_ID* slot);
+    void NoteSlot(CK_SLOT_ID slot, bool present);
+
+    const std::shared_ptr<CTokenModule> m_pModule;
+    IPresenceSink& m_sink;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_bStop = false;     // guarded by m_mutex
+    bool m_bRunning = false;  // guarded by m_mutex
+    int m_nSinkCalls = 0;     // guarded by m_mutex
+
+    // The polling thread's own: the slots it last knew to hold a token, and
+    // changes found by comparing, still to be reported.
+    std::vector<CK_SLOT_ID> m_knownSlots;
+    std::deque<std::pair<SlotEvent, CK_SLOT_ID>> m_pendingEvents;
+};
