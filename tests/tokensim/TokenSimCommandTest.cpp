@@ -96,11 +96,32 @@ TEST_F(TokenSimCommand, EditsAndPrintsTheState)
     EXPECT_TRUE(state.IsPresent(token.Slot(), 0));
 }
 
+TEST_F(TokenSimCommand, SetsShowsAndClearsTheFindOrder)
+{
+    ASSERT_EQ(Tokensim("order label").status, 0);
+    EXPECT_EQ(token.Control().State().FindOrder(), ETokenSimFindOrder::Label);
+    SResult status = Tokensim("status");
+    ASSERT_EQ(status.status, 0);
+    EXPECT_NE(status.output.find("order: label"), std::string::npos) << status.output;
+
+    ASSERT_EQ(Tokensim("order module").status, 0);
+    EXPECT_EQ(token.Control().State().FindOrder(), ETokenSimFindOrder::Module);
+    status = Tokensim("status");
+    EXPECT_NE(status.output.find("order: module"), std::string::npos) << status.output;
+
+    ASSERT_EQ(Tokensim("order label").status, 0);
+    ASSERT_EQ(Tokensim("clear faults").status, 0);
+    EXPECT_EQ(token.Control().State().FindOrder(), ETokenSimFindOrder::Label);
+    ASSERT_EQ(Tokensim("clear").status, 0);
+    EXPECT_EQ(token.Control().State().FindOrder(), ETokenSimFindOrder::Module);
+}
+
 TEST_F(TokenSimCommand, RejectsBadArgumentsWithoutChangingTheState)
 {
     const std::string before = token.Control().State().Serialize();
     for (const char* args : {"", "fault C_Nothing:1:CKR_OK", "fault C_Login:0:CKR_OK", "fault C_Login:1:len=4",
-                             "remove", "remove slot", "mode fast", "clear everything", "status now", "eject 1"})
+                             "remove", "remove slot", "mode fast", "clear everything", "status now", "eject 1",
+                             "order", "order name", "order label module", "order Label"})
         EXPECT_EQ(Tokensim(args).status, 2) << args;
     EXPECT_EQ(token.Control().State().Serialize(), before);
 }

@@ -122,6 +122,33 @@ TEST(TokenSimState, SurvivesItsTextForm)
     EXPECT_NE(copy->Rules()[0].Id(), copy->Rules()[1].Id());
 }
 
+TEST(TokenSimState, KeepsTheFindOrderInItsTextFormUntilReset)
+{
+    CTokenSimState state;
+    EXPECT_EQ(state.FindOrder(), ETokenSimFindOrder::Module);
+    state.SetFindOrder(ETokenSimFindOrder::Label);
+    std::optional<CTokenSimState> copy = CTokenSimState::Parse(state.Serialize());
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->FindOrder(), ETokenSimFindOrder::Label);
+    EXPECT_NE(copy->Describe().find("order: label\n"), std::string::npos) << copy->Describe();
+
+    copy->Reset();
+    EXPECT_EQ(copy->FindOrder(), ETokenSimFindOrder::Module);
+    // A file from before the find order existed reads as module order.
+    copy = CTokenSimState::Parse("tokensim-state 1\nmode normal\nend\n");
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(copy->FindOrder(), ETokenSimFindOrder::Module);
+}
+
+TEST(TokenSimState, NamesFindOrders)
+{
+    EXPECT_EQ(CTokenSimState::ParseFindOrder("label"), ETokenSimFindOrder::Label);
+    EXPECT_EQ(CTokenSimState::ParseFindOrder("module"), ETokenSimFindOrder::Module);
+    EXPECT_EQ(CTokenSimState::FindOrderName(ETokenSimFindOrder::Label), "label");
+    for (const char* bad : {"", "Label", "labels", "normal"})
+        EXPECT_FALSE(CTokenSimState::ParseFindOrder(bad).has_value()) << bad;
+}
+
 TEST(TokenSimState, RejectsIncompleteOrForeignText)
 {
     std::string text = CTokenSimState().Serialize();
@@ -130,6 +157,8 @@ TEST(TokenSimState, RejectsIncompleteOrForeignText)
     EXPECT_FALSE(CTokenSimState::Parse(""));
     EXPECT_FALSE(CTokenSimState::Parse("tokensim-state 2\nend\n"));
     EXPECT_FALSE(CTokenSimState::Parse("tokensim-state 1\nmode fast\nend\n"));
+    EXPECT_FALSE(CTokenSimState::Parse("tokensim-state 1\norder random\nend\n"));
+    EXPECT_FALSE(CTokenSimState::Parse("tokensim-state 1\norder\nend\n"));
     EXPECT_FALSE(CTokenSimState::Parse("tokensim-state 1\nrule 0 C_Login:1:CKR_OK\nend\n"));
     EXPECT_FALSE(CTokenSimState::Parse("tokensim-state 1\ncolour blue\nend\n"));
 }
@@ -156,6 +185,24 @@ TEST(TokenSimControl, WritesEveryChangeToTheFile)
     EXPECT_EQ(state.Mode(), ETokenSimMode::Normal);
     // Putting the token back is a change like any other.
     EXPECT_EQ(state.Sequence(), 2u);
+}
+
+TEST(TokenSimControl, SetsTheFindOrderUntilCleared)
+{
+    testsupport::CTempDir dir;
+    CTokenSimControl control(dir.File("state"));
+    control.SetFindOrder(ETokenSimFindOrder::Label);
+    control.SetMode(ETokenSimMode::NoWait);
+    EXPECT_EQ(CTokenSimControl(dir.File("state")).State().FindOrder(), ETokenSimFindOrder::Label);
+
+    control.SetFindOrder(ETokenSimFindOrder::Module);
+    EXPECT_EQ(control.State().FindOrder(), ETokenSimFindOrder::Module);
+    // The mode is a setting of its own.
+    EXPECT_EQ(control.State().Mode(), ETokenSimMode::NoWait);
+
+    control.SetFindOrder(ETokenSimFindOrder::Label);
+    control.Clear();
+    EXPECT_EQ(control.State().FindOrder(), ETokenSimFindOrder::Module);
 }
 
 TEST(TokenSimControl, RefusesToOverwriteAForeignFile)

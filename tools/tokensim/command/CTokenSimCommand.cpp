@@ -12,9 +12,10 @@ constexpr const char* kUsageText =
     "  insert SLOT...    put the token of SLOT back in\n"
     "  remove SLOT...    pull the token of SLOT out\n"
     "  fault RULE...     add fault rules, FUNCTION:CALL:RESULT\n"
-    "  clear             every token in, no fault rules, normal mode\n"
+    "  clear             every token in, no fault rules, normal mode, module order\n"
     "  clear faults      remove the fault rules only\n"
     "  mode MODE         normal | no-wait | events-at-init | slow-poll\n"
+    "  order ORDER       module | label: searches as the backend finds, or sorted by CKA_LABEL\n"
     "  status            print the state\n"
     "SLOT: all, a slot ID as the simulator reports it, or #N for the N-th slot it shows (from 0).\n"
     "RULE: C_DestroyObject:2:CKR_ACTION_PROHIBITED, C_Login:*:CKR_PIN_LOCKED,\n"
@@ -67,6 +68,8 @@ int CTokenSimCommand::Execute(CTokenSimControl& control, const std::string& verb
         return Clear(control, operands);
     if (verb == "mode")
         return SetMode(control, operands);
+    if (verb == "order")
+        return SetFindOrder(control, operands);
     if (verb == "status" && operands.empty()) {
         m_out << control.State().Describe();
         return kOk;
@@ -128,6 +131,16 @@ int CTokenSimCommand::SetMode(CTokenSimControl& control, const std::vector<std::
     if (!mode)
         return Usage("mode takes one of normal, no-wait, events-at-init, slow-poll");
     control.SetMode(*mode);
+    return kOk;
+}
+
+int CTokenSimCommand::SetFindOrder(CTokenSimControl& control, const std::vector<std::string>& operands)
+{
+    std::optional<ETokenSimFindOrder> order =
+        operands.size() == 1 ? CTokenSimState::ParseFindOrder(operands[0]) : std::nullopt;
+    if (!order)
+        return Usage("order takes module or label");
+    control.SetFindOrder(*order);
     return kOk;
 }
 

@@ -24,6 +24,7 @@ private:
     int AddFaults(CTokenSimControl& control, const std::vector<std::string>& operands);
     int Clear(CTokenSimControl& control, const std::vector<std::string>& operands);
     int SetMode(CTokenSimControl& control, const std::vector<std::string>& operands);
+    int SetFindOrder(CTokenSimControl& control, const std::vector<std::string>& operands);
     int Usage(const std::string& problem);
 
     std::ostream& m_out;

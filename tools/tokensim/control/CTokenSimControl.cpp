@@ -49,6 +49,11 @@ void CTokenSimControl::SetMode(ETokenSimMode mode)
     Modify([&](CTokenSimState& s) { s.SetMode(mode); });
 }
 
+void CTokenSimControl::SetFindOrder(ETokenSimFindOrder order)
+{
+    Modify([&](CTokenSimState& s) { s.SetFindOrder(order); });
+}
+
 CTokenSimState CTokenSimControl::State() const
 {
     std::optional<std::string> text = CTextFile::Read(m_strPath);

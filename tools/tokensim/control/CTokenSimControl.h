@@ -24,9 +24,10 @@ public:
     // A rule in the command's syntax, e.g. "C_DestroyObject:2:CKR_ACTION_PROHIBITED".
     void AddFault(std::string_view rule);
     void ClearFaults();
-    // Every token in, no faults, normal mode.
+    // Every token in, no faults, normal mode, module order.
     void Clear();
     void SetMode(ETokenSimMode mode);
+    void SetFindOrder(ETokenSimFindOrder order);
 
     // The state as the file holds it now (the default one when there is no file).
     CTokenSimState State() const;

@@ -9,17 +9,44 @@ namespace {
 constexpr const char* kHeader = "tokensim-state 1";
 constexpr const char* kEnd = "end";
 
-struct SModeName {
-    ETokenSimMode mode;
+template <typename Enum>
+struct SName {
+    Enum value;
     const char* name;
 };
 
-constexpr SModeName kModes[] = {
+constexpr SName<ETokenSimMode> kModes[] = {
     {ETokenSimMode::Normal, "normal"},
     {ETokenSimMode::NoWait, "no-wait"},
     {ETokenSimMode::EventsAtInit, "events-at-init"},
     {ETokenSimMode::SlowPoll, "slow-poll"},
 };
+
+constexpr SName<ETokenSimFindOrder> kFindOrders[] = {
+    {ETokenSimFindOrder::Module, "module"},
+    {ETokenSimFindOrder::Label, "label"},
+};
+
+// A value not in the table gets the first name, the default.
+template <typename Enum, std::size_t N>
+std::string NameOf(const SName<Enum> (&names)[N], Enum value)
+{
+    for (const SName<Enum>& n : names) {
+        if (n.value == value)
+            return n.name;
+    }
+    return names[0].name;
+}
+
+template <typename Enum, std::size_t N>
+std::optional<Enum> ValueOf(const SName<Enum> (&names)[N], std::string_view name)
+{
+    for (const SName<Enum>& n : names) {
+        if (name == n.name)
+            return n.value;
+    }
+    return std::nullopt;
+}
 
 const char* PresenceWord(bool present)
 {
@@ -85,20 +112,22 @@ void CTokenSimState::AddRule(CFaultRule rule)
 
 std::string CTokenSimState::ModeName(ETokenSimMode mode)
 {
-    for (const SModeName& m : kModes) {
-        if (m.mode == mode)
-            return m.name;
-    }
-    return "normal";
+    return NameOf(kModes, mode);
 }
 
 std::optional<ETokenSimMode> CTokenSimState::ParseMode(std::string_view name)
 {
-    for (const SModeName& m : kModes) {
-        if (name == m.name)
-            return m.mode;
-    }
-    return std::nullopt;
+    return ValueOf(kModes, name);
+}
+
+std::string CTokenSimState::FindOrderName(ETokenSimFindOrder order)
+{
+    return NameOf(kFindOrders, order);
+}
+
+std::optional<ETokenSimFindOrder> CTokenSimState::ParseFindOrder(std::string_view name)
+{
+    return ValueOf(kFindOrders, name);
 }
 
 void CTokenSimState::Reset()
@@ -106,6 +135,7 @@ void CTokenSimState::Reset()
     SetPresence(CSlotSelector::All(), true);
     m_rules.clear();
     m_mode = ETokenSimMode::Normal;
+    m_findOrder = ETokenSimFindOrder::Module;
 }
 
 std::string CTokenSimState::Serialize() const
@@ -113,6 +143,7 @@ std::string CTokenSimState::Serialize() const
     std::ostringstream out;
     out << kHeader << "\n"
         << "mode " << ModeName(m_mode) << "\n"
+        << "order " << FindOrderName(m_findOrder) << "\n"
         << "default " << PresenceWord(m_bDefaultPresent) << "\n"
         << "sequence " << m_seq << "\n";
     for (const SPresence& p : m_overrides)
@@ -153,6 +184,12 @@ bool CTokenSimState::ParseLine(const std::string& line)
         m_mode = mode.value_or(ETokenSimMode::Normal);
         return mode.has_value();
     }
+    if (key == "order") {
+        std::string name;
+        std::optional<ETokenSimFindOrder> order = in >> name ? ParseFindOrder(name) : std::nullopt;
+        m_findOrder = order.value_or(ETokenSimFindOrder::Module);
+        return order.has_value();
+    }
     if (key == "default") {
         std::string word;
         std::optional<bool> present = in >> word ? ParsePresence(word) : std::nullopt;
@@ -191,6 +228,7 @@ std::string CTokenSimState::Describe() const
 {
     std::ostringstream out;
     out << "mode: " << ModeName(m_mode) << "\n"
+        << "order: " << FindOrderName(m_findOrder) << "\n"
         << "tokens: " << DescribePresence() << "\n"
         << "changes: " << m_seq << "\n"
         << "faults:" << (m_rules.empty() ? " none" : "") << "\n";

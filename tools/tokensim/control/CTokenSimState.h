@@ -18,6 +18,12 @@ enum class ETokenSimMode {
     SlowPoll,      // a non-blocking wait takes about a second to answer
 };
 
+// The order in which object searches hand out what they found.
+enum class ETokenSimFindOrder {
+    Module,  // as the backend gives them
+    Label,   // sorted by CKA_LABEL bytes, so tests know which objects come first
+};
+
 // A presence as set for some slots.
 struct SPresence {
     CSlotSelector slot;
@@ -32,13 +38,13 @@ struct SPresenceChange {
 };
 
 // What the control side asks of the simulator: which tokens are in, which
-// calls fail and the wait mode. Kept as a small text file; see Serialize().
+// calls fail, the wait mode and the find order. Kept as a small text file; see Serialize().
 class CTokenSimState {
 public:
     // The changes kept for the module to replay; older ones are dropped.
     static constexpr std::size_t kMaxChanges = 256;
 
-    // Every token present, no faults, normal mode.
+    // Every token present, no faults, normal mode, module order.
     CTokenSimState() = default;
 
     void SetPresence(const CSlotSelector& slot, bool present);
@@ -58,7 +64,12 @@ public:
     static std::string ModeName(ETokenSimMode mode);
     static std::optional<ETokenSimMode> ParseMode(std::string_view name);
 
-    // Every token in (as a recorded change), no rules, normal mode.
+    ETokenSimFindOrder FindOrder() const { return m_findOrder; }
+    void SetFindOrder(ETokenSimFindOrder order) { m_findOrder = order; }
+    static std::string FindOrderName(ETokenSimFindOrder order);
+    static std::optional<ETokenSimFindOrder> ParseFindOrder(std::string_view name);
+
+    // Every token in (as a recorded change), no rules, normal mode, module order.
     void Reset();
 
     std::string Serialize() const;
@@ -78,4 +89,5 @@ private:
     std::uint64_t m_seq = 0;
     std::vector<CFaultRule> m_rules;
     ETokenSimMode m_mode = ETokenSimMode::Normal;
+    ETokenSimFindOrder m_findOrder = ETokenSimFindOrder::Module;
 };
