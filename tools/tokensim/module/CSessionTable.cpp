@@ -3,11 +3,17 @@
 CK_SESSION_HANDLE CSessionTable::Add(CK_SESSION_HANDLE backend, CK_SLOT_ID slot)
 {
     CK_SESSION_HANDLE handle = m_next++;
-    m_entries[handle] = SEntry{backend, slot, true};
+    m_entries[handle] = SEntry{backend, slot, true, std::nullopt};
     return handle;
 }
 
 const CSessionTable::SEntry* CSessionTable::Find(CK_SESSION_HANDLE handle) const
+{
+    auto it = m_entries.find(handle);
+    return it == m_entries.end() ? nullptr : &it->second;
+}
+
+CSessionTable::SEntry* CSessionTable::Find(CK_SESSION_HANDLE handle)
 {
     auto it = m_entries.find(handle);
     return it == m_entries.end() ? nullptr : &it->second;

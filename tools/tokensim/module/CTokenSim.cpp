@@ -216,6 +216,22 @@ CK_RV CTokenSim::GetAttributeValue(CCall& call, CK_SESSION_HANDLE session, CK_OB
     return call.Result(m_backend.Call(&CK_FUNCTION_LIST::C_GetAttributeValue, backend, object, templ, count));
 }
 
+CK_RV CTokenSim::FindObjectsInit(CCall& call, CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count)
+{
+    std::lock_guard lock(m_mutex);
+    if (std::optional<CK_RV> rv = Enter(call))
+        return call.Result(*rv);
+    CSessionTable::SEntry* entry = nullptr;
+    if (CK_RV rv = ResolveSession(session, entry); rv != CKR_OK)
+        return call.Result(rv);
+    // The backend's search has ended already, so it cannot know ours runs.
+    if (entry->sorted)
+        return call.Result(CKR_OPERATION_ACTIVE);
+    if (m_state.FindOrder() == ETokenSimFindOrder::Module)
+        return call.Result(m_backend.Call(&CK_FUNCTION_LIST::C_FindObjectsInit, entry->backend, templ, count));
+    return call.Result(CSortedSearch::Run(m_backend, entry->backend, templ, count, entry->sorted));
+}
+
 CK_RV CTokenSim::FindObjects(CCall& call, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max,
                              CK_ULONG_PTR found)
 {
@@ -225,13 +241,27 @@ CK_RV CTokenSim::FindObjects(CCall& call, CK_SESSION_HANDLE session, CK_OBJECT_H
     bool overstate = fault && fault->IsCountFault();
     if (rv && !overstate)
         return call.Result(*rv);
-    CK_SESSION_HANDLE backend = CK_INVALID_HANDLE;
-    if (CK_RV r = ResolveSession(session, backend); r != CKR_OK)
+    CSessionTable::SEntry* entry = nullptr;
+    if (CK_RV r = ResolveSession(session, entry); r != CKR_OK)
         return call.Result(r);
-    CK_RV r = m_backend.Call(&CK_FUNCTION_LIST::C_FindObjects, backend, objects, max, found);
+    CK_RV r = NextObjects(*entry, objects, max, found);
     if (r == CKR_OK && overstate && found != nullptr)
         *found = fault->Count();
     return call.Result(r);
+}
+
+CK_RV CTokenSim::FindObjectsFinal(CCall& call, CK_SESSION_HANDLE session)
+{
+    std::lock_guard lock(m_mutex);
+    if (std::optional<CK_RV> rv = Enter(call))
+        return call.Result(*rv);
+    CSessionTable::SEntry* entry = nullptr;
+    if (CK_RV rv = ResolveSession(session, entry); rv != CKR_OK)
+        return call.Result(rv);
+    if (!entry->sorted)
+        return call.Result(m_backend.Call(&CK_FUNCTION_LIST::C_FindObjectsFinal, entry->backend));
+    entry->sorted.reset();
+    return call.Result(CKR_OK);
 }
 
 std::optional<CK_RV> CTokenSim::Enter(CCall& call)
@@ -287,6 +317,28 @@ CK_RV CTokenSim::ResolveSession(CK_SESSION_HANDLE session, CK_SESSION_HANDLE& ba
     if (!entry->alive)
         return DeadSessionRv(*entry);
     backend = entry->backend;
+    return CKR_OK;
+}
+
+CK_RV CTokenSim::ResolveSession(CK_SESSION_HANDLE session, CSessionTable::SEntry*& entry)
+{
+    CSessionTable::SEntry* found = m_sessions.Find(session);
+    if (found == nullptr)
+        return CKR_SESSION_HANDLE_INVALID;
+    if (!found->alive)
+        return DeadSessionRv(*found);
+    entry = found;
+    return CKR_OK;
+}
+
+CK_RV CTokenSim::NextObjects(CSessionTable::SEntry& entry, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max,
+                             CK_ULONG_PTR found)
+{
+    if (!entry.sorted)
+        return m_backend.Call(&CK_FUNCTION_LIST::C_FindObjects, entry.backend, objects, max, found);
+    if (objects == nullptr || found == nullptr)
+        return CKR_ARGUMENTS_BAD;
+    *found = entry.sorted->Take(objects, max);
     return CKR_OK;
 }
 

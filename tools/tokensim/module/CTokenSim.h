@@ -65,9 +65,13 @@ public:
         return call.Result(m_backend.Call(fn, backend, args...));
     }
 
-    // A search; a count fault lets it run, then overstates what it found.
+    // A search, forwarded, or under the find order "label" run to its end
+    // at once and handed out sorted; a count fault lets it run, then
+    // overstates what it found.
+    CK_RV FindObjectsInit(CCall& call, CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count);
     CK_RV FindObjects(CCall& call, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max,
                       CK_ULONG_PTR found);
+    CK_RV FindObjectsFinal(CCall& call, CK_SESSION_HANDLE session);
 
 private:
     using Lock = std::unique_lock<std::mutex>;
@@ -84,6 +88,8 @@ private:
 
     CK_RV CheckSlot(CK_SLOT_ID slot, bool needToken) const;
     CK_RV ResolveSession(CK_SESSION_HANDLE session, CK_SESSION_HANDLE& backend) const;
+    CK_RV ResolveSession(CK_SESSION_HANDLE session, CSessionTable::SEntry*& entry);
+    CK_RV NextObjects(CSessionTable::SEntry& entry, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max, CK_ULONG_PTR found);
     CK_RV DeadSessionRv(const CSessionTable::SEntry& entry) const;
 
     CK_RV TakeEvent(CK_SLOT_ID_PTR slot);

@@ -65,7 +65,7 @@ TOKENSIM_EXPORT CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE
 {
     return Guarded(__func__, [&](CCall& call) {
         call.Field("session", hSession).Attributes(pTemplate, ulCount);
-        return Sim().OnSession(call, hSession, &CK_FUNCTION_LIST::C_FindObjectsInit, pTemplate, ulCount);
+        return Sim().FindObjectsInit(call, hSession, pTemplate, ulCount);
     });
 }
 
@@ -83,7 +83,10 @@ TOKENSIM_EXPORT CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE
 
 TOKENSIM_EXPORT CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession)
 {
-    return ForwardOnSession(__func__, hSession, &CK_FUNCTION_LIST::C_FindObjectsFinal);
+    return Guarded(__func__, [&](CCall& call) {
+        call.Field("session", hSession);
+        return Sim().FindObjectsFinal(call, hSession);
+    });
 }
 
 TOKENSIM_EXPORT CK_RV C_SeedRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK_ULONG ulSeedLen)
