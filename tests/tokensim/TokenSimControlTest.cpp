@@ -250,6 +250,26 @@ TEST(TokenSimTraceRecord, SplitsALineIntoItsParts)
         EXPECT_FALSE(CTraceRecord::Parse(bad)) << bad;
 }
 
+TEST(TokenSimTraceRecord, ReadsTheNoteOfACallAboutToBlock)
+{
+    std::optional<CTraceRecord> r = CTraceRecord::Parse("C_WaitForSlotEvent flags=0x1 blocking");
+    ASSERT_TRUE(r);
+    EXPECT_TRUE(r->Blocking());
+    EXPECT_EQ(r->Function(), "C_WaitForSlotEvent");
+    EXPECT_EQ(r->Field("flags"), "0x1");
+    EXPECT_EQ(r->Fields().size(), 1u);
+    EXPECT_EQ(r->Rv(), "");
+    EXPECT_FALSE(r->Faulted());
+
+    r = CTraceRecord::Parse("C_WaitForSlotEvent flags=0x1 slot=3 rv=CKR_OK");
+    ASSERT_TRUE(r);
+    EXPECT_FALSE(r->Blocking());
+    // A note has no answer yet; an answered call is no note.
+    for (const char* bad : {"C_WaitForSlotEvent flags=0x1 rv=CKR_OK blocking", "blocking", "blocking flags=0x1",
+                            "C_WaitForSlotEvent flags=0x1 blocked"})
+        EXPECT_FALSE(CTraceRecord::Parse(bad)) << bad;
+}
+
 TEST(TokenSimTraceFile, CountsAndOrdersCalls)
 {
     testsupport::CTempDir dir;
@@ -268,4 +288,26 @@ TEST(TokenSimTraceFile, CountsAndOrdersCalls)
     EXPECT_EQ(trace.Records("C_DestroyObject")[1].Field("object"), "6");
     trace.Truncate();
     EXPECT_TRUE(trace.Lines().empty());
+}
+
+TEST(TokenSimTraceFile, CountsNotesOfBlockingCallsApart)
+{
+    testsupport::CTempDir dir;
+    CTokenSimTrace trace(dir.File("trace"));
+    std::ofstream(dir.File("trace")) << "C_WaitForSlotEvent flags=0x1 blocking\n"
+                                        "C_GetSlotList present=1 count=1 rv=CKR_OK\n"
+                                        "C_WaitForSlotEvent flags=0x0 blocking\n"
+                                        "C_WaitForSlotEvent flags=0x1 slot=3 rv=CKR_OK\n"
+                                        "C_WaitForSlotEvent flags=0x0 rv=CKR_CRYPTOKI_NOT_INITIALIZED\n";
+    EXPECT_EQ(trace.CountBlocking("C_WaitForSlotEvent"), 2u);
+    EXPECT_EQ(trace.CountBlocking("C_GetSlotList"), 0u);
+    std::vector<CTraceRecord> notes = trace.BlockingNotes("C_WaitForSlotEvent");
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[1].Field("flags"), "0x0");
+
+    // A call that blocked is one call.
+    EXPECT_EQ(trace.Count("C_WaitForSlotEvent"), 2u);
+    EXPECT_EQ(trace.Calls(), (std::vector<std::string>{"C_GetSlotList", "C_WaitForSlotEvent", "C_WaitForSlotEvent"}));
+    EXPECT_EQ(trace.Records("C_WaitForSlotEvent")[0].Rv(), "CKR_OK");
+    EXPECT_FALSE(trace.InOrder({"C_WaitForSlotEvent", "C_GetSlotList"}));
 }

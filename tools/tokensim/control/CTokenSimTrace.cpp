@@ -28,11 +28,8 @@ std::vector<std::string> CTokenSimTrace::Lines() const
 
 std::vector<CTraceRecord> CTokenSimTrace::Records() const
 {
-    std::vector<CTraceRecord> records;
-    for (const std::string& line : Lines()) {
-        if (std::optional<CTraceRecord> r = CTraceRecord::Parse(line))
-            records.push_back(std::move(*r));
-    }
+    std::vector<CTraceRecord> records = AllRecords();
+    std::erase_if(records, [](const CTraceRecord& r) { return r.Blocking(); });
     return records;
 }
 
@@ -56,6 +53,18 @@ std::size_t CTokenSimTrace::Count(std::string_view function) const
     return Records(function).size();
 }
 
+std::vector<CTraceRecord> CTokenSimTrace::BlockingNotes(std::string_view function) const
+{
+    std::vector<CTraceRecord> records = AllRecords();
+    std::erase_if(records, [&](const CTraceRecord& r) { return !r.Blocking() || r.Function() != function; });
+    return records;
+}
+
+std::size_t CTokenSimTrace::CountBlocking(std::string_view function) const
+{
+    return BlockingNotes(function).size();
+}
+
 bool CTokenSimTrace::InOrder(const std::vector<std::string>& functions) const
 {
     std::vector<std::string> calls = Calls();
@@ -67,6 +76,16 @@ bool CTokenSimTrace::InOrder(const std::vector<std::string>& functions) const
         ++next;
     }
     return true;
+}
+
+std::vector<CTraceRecord> CTokenSimTrace::AllRecords() const
+{
+    std::vector<CTraceRecord> records;
+    for (const std::string& line : Lines()) {
+        if (std::optional<CTraceRecord> r = CTraceRecord::Parse(line))
+            records.push_back(std::move(*r));
+    }
+    return records;
 }
 
 void CTokenSimTrace::Truncate() const

@@ -12,7 +12,7 @@ std::optional<CTraceRecord> CTraceRecord::Parse(std::string_view line)
             return std::nullopt;
         pos = end + 1;
     }
-    if (!record.m_strFunction.starts_with("C_") || record.m_strRv.empty())
+    if (!record.m_strFunction.starts_with("C_") || record.m_strRv.empty() == !record.m_bBlocking)
         return std::nullopt;
     return record;
 }
@@ -25,6 +25,10 @@ bool CTraceRecord::AddWord(std::string_view word)
     }
     if (word == "fault") {
         m_bFaulted = true;
+        return true;
+    }
+    if (word == "blocking") {
+        m_bBlocking = true;
         return true;
     }
     size_t eq = word.find('=');
