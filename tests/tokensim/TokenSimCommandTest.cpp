@@ -116,6 +116,23 @@ TEST_F(TokenSimCommand, SetsShowsAndClearsTheFindOrder)
     EXPECT_EQ(token.Control().State().FindOrder(), ETokenSimFindOrder::Module);
 }
 
+TEST_F(TokenSimCommand, SetsTheBlockingWaitMode)
+{
+    ASSERT_EQ(Tokensim("mode blocking-wait").status, 0);
+    EXPECT_EQ(token.Control().State().Mode(), ETokenSimMode::BlockingWait);
+    SResult status = Tokensim("status");
+    EXPECT_NE(status.output.find("mode: blocking-wait"), std::string::npos) << status.output;
+}
+
+TEST_F(TokenSimCommand, HelpNamesEveryModeAndOrder)
+{
+    SResult help = RunShell(Quoted(CSimulatedToken::CommandPath()) + " --help");
+    ASSERT_EQ(help.status, 0);
+    for (const char* word : {"normal", "no-wait", "events-at-init", "slow-poll", "blocking-wait", "order ORDER",
+                             "module | label"})
+        EXPECT_NE(help.output.find(word), std::string::npos) << word << "\n" << help.output;
+}
+
 TEST_F(TokenSimCommand, RejectsBadArgumentsWithoutChangingTheState)
 {
     const std::string before = token.Control().State().Serialize();

@@ -23,14 +23,33 @@ CK_RV Poll(const CTokenSimModule& module, CK_SLOT_ID* slot)
     return module->C_WaitForSlotEvent(CKF_DONT_BLOCK, slot, nullptr);
 }
 
-// A blocking wait in another thread.
-std::future<std::pair<CK_RV, CK_SLOT_ID>> WaitInThread(const CTokenSimModule& module)
+// A wait in another thread; a blocking one unless `flags` say otherwise.
+std::future<std::pair<CK_RV, CK_SLOT_ID>> WaitInThread(const CTokenSimModule& module, CK_FLAGS flags = 0)
 {
-    return std::async(std::launch::async, [&module] {
+    return std::async(std::launch::async, [&module, flags] {
         CK_SLOT_ID slot = 0;
-        CK_RV rv = module->C_WaitForSlotEvent(0, &slot, nullptr);
+        CK_RV rv = module->C_WaitForSlotEvent(flags, &slot, nullptr);
         return std::make_pair(rv, slot);
     });
+}
+
+// Waits until the trace holds `count` notes of waits about to block.
+bool AwaitBlockingNotes(const CTokenSimTrace& trace, std::size_t count)
+{
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (trace.CountBlocking("C_WaitForSlotEvent") < count) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+std::vector<std::string> WaitLines(const CTokenSimTrace& trace)
+{
+    std::vector<std::string> lines = trace.Lines();
+    std::erase_if(lines, [](const std::string& l) { return !l.starts_with("C_WaitForSlotEvent "); });
+    return lines;
 }
 
 }  // namespace
@@ -170,4 +189,92 @@ TEST_F(TokenSimEvents, SlowPollModeTakesASecondWithoutHoldingOtherCalls)
     ASSERT_EQ(polling.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(polling.get(), std::make_pair(CKR_OK, token.Slot()));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
+}
+
+TEST_F(TokenSimEvents, BlockingWaitModeBlocksANonBlockingWaitUntilTheNextChange)
+{
+    token.Control().SetMode(ETokenSimMode::BlockingWait);
+    auto waiting = WaitInThread(module, CKF_DONT_BLOCK);
+    ASSERT_TRUE(AwaitBlockingNotes(token.Trace(), 1));
+    EXPECT_EQ(waiting.wait_for(0ms), std::future_status::timeout);
+
+    // Another thread's calls are answered while the wait blocks.
+    auto other = std::async(std::launch::async, [this] {
+        CK_SESSION_HANDLE session = module.OpenSession(token.Slot());
+        return std::make_pair(module.Slots(true).size(), module->C_CloseSession(session));
+    });
+    bool answered = other.wait_for(10s) == std::future_status::ready;
+    token.Control().Remove(token.Slot());
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(other.get(), std::make_pair(std::size_t{1}, CKR_OK));
+
+    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), std::make_pair(CKR_OK, token.Slot()));
+    EXPECT_EQ(WaitLines(token.Trace()),
+              (std::vector<std::string>{"C_WaitForSlotEvent flags=0x1 blocking",
+                                        "C_WaitForSlotEvent flags=0x1 slot=" + std::to_string(token.Slot()) +
+                                            " rv=CKR_OK"}));
+    EXPECT_EQ(token.Trace().Count("C_WaitForSlotEvent"), 1u);
+}
+
+TEST_F(TokenSimEvents, BlockingWaitModeWaitEndsWithFinalize)
+{
+    token.Control().SetMode(ETokenSimMode::BlockingWait);
+    auto waiting = WaitInThread(module, CKF_DONT_BLOCK);
+    ASSERT_TRUE(AwaitBlockingNotes(token.Trace(), 1));
+    ASSERT_EQ(module->C_Finalize(nullptr), CKR_OK);
+    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(waiting.get().first, CKR_CRYPTOKI_NOT_INITIALIZED);
+    EXPECT_EQ(WaitLines(token.Trace()).back(), "C_WaitForSlotEvent flags=0x1 rv=CKR_CRYPTOKI_NOT_INITIALIZED");
+}
+
+TEST_F(TokenSimEvents, BlockingWaitModeAnswersAQueuedEventAtOnceWithoutANote)
+{
+    token.Control().SetMode(ETokenSimMode::BlockingWait);
+    token.Control().Remove(token.Slot());
+    token.Control().Insert(token.Slot());
+    CK_SLOT_ID slot = 0;
+    ASSERT_EQ(Poll(module, &slot), CKR_OK);
+    EXPECT_EQ(slot, token.Slot());
+    ASSERT_EQ(module->C_WaitForSlotEvent(0, &slot, nullptr), CKR_OK);
+    EXPECT_EQ(slot, token.Slot());
+    EXPECT_EQ(token.Trace().CountBlocking("C_WaitForSlotEvent"), 0u);
+    EXPECT_EQ(token.Trace().Count("C_WaitForSlotEvent"), 2u);
+}
+
+TEST_F(TokenSimEvents, BlockingWaitModeNotesEachWaitAboutToBlockWithItsFlags)
+{
+    token.Control().SetMode(ETokenSimMode::BlockingWait);
+    auto waiting = WaitInThread(module, 0);
+    ASSERT_TRUE(AwaitBlockingNotes(token.Trace(), 1));
+    token.Control().Remove(token.Slot());
+    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), std::make_pair(CKR_OK, token.Slot()));
+
+    waiting = WaitInThread(module, CKF_DONT_BLOCK);
+    ASSERT_TRUE(AwaitBlockingNotes(token.Trace(), 2));
+    token.Control().Insert(token.Slot());
+    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), std::make_pair(CKR_OK, token.Slot()));
+
+    std::vector<CTraceRecord> notes = token.Trace().BlockingNotes("C_WaitForSlotEvent");
+    ASSERT_EQ(notes.size(), 2u);
+    EXPECT_EQ(notes[0].Field("flags"), "0x0");
+    EXPECT_EQ(notes[1].Field("flags"), "0x1");
+}
+
+TEST_F(TokenSimEvents, OtherModesWriteNoBlockingNote)
+{
+    CK_SLOT_ID slot = 0;
+    for (ETokenSimMode mode : {ETokenSimMode::Normal, ETokenSimMode::EventsAtInit, ETokenSimMode::NoWait}) {
+        token.Control().SetMode(mode);
+        EXPECT_NE(Poll(module, &slot), CKR_OK) << CTokenSimState::ModeName(mode);
+    }
+    // A blocking wait in normal mode blocks without a note.
+    token.Control().SetMode(ETokenSimMode::Normal);
+    auto waiting = WaitInThread(module);
+    token.Control().Remove(token.Slot());
+    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), std::make_pair(CKR_OK, token.Slot()));
+    EXPECT_EQ(token.Trace().CountBlocking("C_WaitForSlotEvent"), 0u);
 }

@@ -20,6 +20,7 @@ constexpr SName<ETokenSimMode> kModes[] = {
     {ETokenSimMode::NoWait, "no-wait"},
     {ETokenSimMode::EventsAtInit, "events-at-init"},
     {ETokenSimMode::SlowPoll, "slow-poll"},
+    {ETokenSimMode::BlockingWait, "blocking-wait"},
 };
 
 constexpr SName<ETokenSimFindOrder> kFindOrders[] = {

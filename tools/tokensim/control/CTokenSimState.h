@@ -16,6 +16,7 @@ enum class ETokenSimMode {
     NoWait,        // every wait answers CKR_FUNCTION_NOT_SUPPORTED
     EventsAtInit,  // each token present at C_Initialize is reported once
     SlowPoll,      // a non-blocking wait takes about a second to answer
+    BlockingWait,  // CKF_DONT_BLOCK is ignored: every wait blocks until an event
 };
 
 // The order in which object searches hand out what they found.

@@ -50,6 +50,12 @@ CCall& CCall::Mechanism(const CK_MECHANISM* mechanism)
     return mechanism != nullptr ? Hex("mech", mechanism->mechanism) : Text("mech", "null");
 }
 
+void CCall::Note(const char* word)
+{
+    if (m_bTraced)
+        m_trace.Write(m_pszFunction + m_strFields + " " + word);
+}
+
 CK_RV CCall::Result(CK_RV rv)
 {
     m_rv = rv;

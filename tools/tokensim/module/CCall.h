@@ -25,6 +25,9 @@ public:
     CCall& Attributes(const CK_ATTRIBUTE* templ, CK_ULONG count);
     CCall& Mechanism(const CK_MECHANISM* mechanism);
 
+    // Writes a line at once, before the answer is known, so a test can see
+    // that the call got this far: the function, the fields so far and `word`.
+    void Note(const char* word);
     // Records the answer and gives it back.
     CK_RV Result(CK_RV rv);
     void SetFault(const CFaultRule& rule) { m_fault = rule; }

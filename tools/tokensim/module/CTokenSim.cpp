@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -146,7 +147,9 @@ CK_RV CTokenSim::WaitForSlotEvent(CCall& call, CK_FLAGS flags, CK_SLOT_ID_PTR sl
         return call.Result(CKR_ARGUMENTS_BAD);
     if (m_state.Mode() == ETokenSimMode::NoWait)
         return call.Result(CKR_FUNCTION_NOT_SUPPORTED);
-    CK_RV rv = (flags & CKF_DONT_BLOCK) ? Poll(lock, slot) : Block(lock, slot);
+    // Like some real modules, blocking-wait blocks whatever the flags say.
+    bool poll = (flags & CKF_DONT_BLOCK) && m_state.Mode() != ETokenSimMode::BlockingWait;
+    CK_RV rv = poll ? Poll(lock, slot) : Block(call, lock, slot);
     if (rv == CKR_OK)
         call.Field("slot", *slot);
     return call.Result(rv);
@@ -366,12 +369,17 @@ CK_RV CTokenSim::Poll(Lock& lock, CK_SLOT_ID_PTR slot)
     return TakeEvent(slot);
 }
 
-CK_RV CTokenSim::Block(Lock& lock, CK_SLOT_ID_PTR slot)
+CK_RV CTokenSim::Block(CCall& call, Lock& lock, CK_SLOT_ID_PTR slot)
 {
+    // Tests of callers stuck in a blocking-wait wait for this note, not for a time.
+    bool announce = m_state.Mode() == ETokenSimMode::BlockingWait;
     for (;;) {
         CK_RV rv = TakeEvent(slot);
         if (rv != CKR_NO_EVENT)
             return rv;
+        if (std::exchange(announce, false))
+            call.Note("blocking");
+        // The mutex is released while paused, so other threads' calls go on.
         if (!Pause(lock, kBlockingPoll))
             return CKR_CRYPTOKI_NOT_INITIALIZED;
     }
