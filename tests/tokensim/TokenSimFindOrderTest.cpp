@@ -21,8 +21,8 @@ protected:
 
     CK_RV Init() const
     {
-        static CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
-        static CK_ATTRIBUTE templ = {CKA_CLASS, &cls, sizeof cls};
+        CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+        CK_ATTRIBUTE templ = {CKA_CLASS, &cls, sizeof cls};
         return module->C_FindObjectsInit(session, &templ, 1);
     }
 
@@ -44,8 +44,9 @@ protected:
         for (CK_OBJECT_HANDLE object : objects) {
             char text[64] = {};
             CK_ATTRIBUTE attr = {CKA_LABEL, text, sizeof text};
-            EXPECT_EQ(module->C_GetAttributeValue(session, object, &attr, 1), CKR_OK);
-            labels.emplace_back(text, attr.ulValueLen);
+            CK_RV rv = module->C_GetAttributeValue(session, object, &attr, 1);
+            EXPECT_EQ(rv, CKR_OK);
+            labels.emplace_back(text, rv == CKR_OK ? attr.ulValueLen : 0);
         }
         return labels;
     }
