@@ -58,7 +58,7 @@ BOOL CCertPurgeDlg::OnInitDialog()
         return false;
     }
     RefreshList();
-    if (!StartMonitor())
+    if (m_bStartsMonitor && !StartMonitor())
         MessageBox(Messages::kMonitorFailed, nullptr, MB_OK);
     return true;
 }

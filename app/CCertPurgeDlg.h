@@ -37,6 +37,9 @@ public:
     // Seams for tests: who answers the prompts, and which clock judges expiry.
     void SetPrompts(CUserPrompts* prompts) { m_pPrompts = prompts != nullptr ? prompts : &m_defaultPrompts; }
     void SetClock(const CClock* clock) { m_pClock = clock != nullptr ? clock : &CClock::System(); }
+    // And whether start-up starts the presence monitor, which tests that do
+    // not follow the token leave out so that it cannot race them.
+    void SetStartsMonitor(bool bStarts) { m_bStartsMonitor = bStarts; }
 
     void RefreshList();
     void OnDeleteExpired();
@@ -115,6 +118,7 @@ private:
     CUserPrompts m_defaultPrompts;
     CUserPrompts* m_pPrompts = &m_defaultPrompts;
     const CClock* m_pClock = &CClock::System();
+    bool m_bStartsMonitor = true;
     QMenu* m_pSysMenu = nullptr;
 
     enum class EHandOver { Idle, Pending, Done };

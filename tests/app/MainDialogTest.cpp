@@ -196,6 +196,7 @@ TEST_F(MainDialogTest, ProgramCarriesItsVersionAndDesktopEntry)
 
 TEST_F(MainDialogTest, StartupFillsTheListAndStartsTheMonitor)
 {
+    m_bMonitor = true;
     AddCert("Valid", "20300101000000Z", "20400101000000Z", {1});
     CCertPurgeDlg& dlg = Start();
     EXPECT_TRUE(m_prompts.Prompts().empty());

@@ -21,6 +21,7 @@ CCertPurgeDlg& CDialogTest::Start()
     m_pDlg = std::make_unique<CCertPurgeDlg>();
     m_pDlg->SetPrompts(&m_prompts);
     m_pDlg->SetClock(&m_clock);
+    m_pDlg->SetStartsMonitor(m_bMonitor);
     EXPECT_TRUE(m_pDlg->Create());
     return *m_pDlg;
 }

@@ -33,8 +33,9 @@ protected:
     CDialogTest();
     ~CDialogTest() override;
 
-    // Creates the dialog: its start-up loads the module, fills the list and
-    // starts the monitor.
+    // Creates the dialog: its start-up loads the module, fills the list and,
+    // where m_bMonitor is set, starts the monitor. Tests that do not follow
+    // the token leave it out, so that nothing runs beside them.
     CCertPurgeDlg& Start();
     CCertPurgeDlg& Dlg() { return *m_pDlg; }
     void Close() { m_pDlg.reset(); }
@@ -62,4 +63,5 @@ protected:
     CScriptedPrompts m_prompts;
     CFixedClock m_clock{kNow};
     std::unique_ptr<CCertPurgeDlg> m_pDlg;
+    bool m_bMonitor = false;
 };

@@ -8,6 +8,8 @@
 // The presence monitor's tests: a token with two valid certificates.
 class CMonitorTest : public CDialogTest {
 protected:
+    CMonitorTest() { m_bMonitor = true; }
+
     static constexpr std::size_t kRows = 2;
 
     void AddCerts()

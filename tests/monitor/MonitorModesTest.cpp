@@ -3,7 +3,12 @@
 #include "res/Messages.h"
 #include "res/resource.h"
 
+#include "app/CCertPurgeApp.h"
+
+#include <QApplication>
 #include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
 
 using MonitorModesTest = CMonitorTest;
 
@@ -68,4 +73,80 @@ TEST_F(MonitorModesTest, SlowPollHoldsTheWindowUpForOneCallAtMost)
         EXPECT_LT(timer.elapsed(), 2000 * Slack());
         EXPECT_TRUE(ListFilled());
     }
+}
+
+// A module that ignores CKF_DONT_BLOCK holds the monitor's thread, and with
+// it the module, until the token changes.
+class BlockingModuleTest : public CMonitorTest {
+protected:
+    void StartHeldInTheModule()
+    {
+        AddCerts();
+        AddCert("Exp", "20200101000000Z", "20210101000000Z", {3});
+        Sim().SetMode(ETokenSimMode::BlockingWait);
+        Start();
+        ASSERT_TRUE(WaitUntil([&] { return Trace().CountBlocking("C_WaitForSlotEvent") >= 1; }));
+    }
+
+    // Lets the thread out of the module, and waits until it has let the
+    // module go (its last act is to finalise it).
+    void ReleaseTheThread()
+    {
+        Sim().Remove(Slot());
+        EXPECT_TRUE(WaitUntil([&] { return Trace().Count("C_Finalize") >= 1; }));
+    }
+};
+
+TEST_F(BlockingModuleTest, ClosingLeavesTheThreadBehindAndEndsPromptly)
+{
+    StartHeldInTheModule();
+    Trace().Truncate();
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(Dlg().StopMonitor());
+    EXPECT_TRUE(Dlg().MonitorLeftBehind());
+    Close();
+    EXPECT_LT(timer.elapsed(), 2000 * Slack());
+    EXPECT_EQ(Trace().Count("C_Finalize"), 0u);  // the module stays loaded for the thread
+    ReleaseTheThread();
+}
+
+TEST_F(BlockingModuleTest, ButtonFailsWithItsMessageInsteadOfFreezing)
+{
+    StartHeldInTheModule();
+    m_prompts.Forget();
+    Dlg().OnDeleteExpired();
+    EXPECT_EQ(m_prompts.Texts(), (std::vector<std::string>{Messages::kCommunicationFailed}));
+    EXPECT_EQ(Trace().Count("C_OpenSession"), 1u);  // the start-up's alone
+    EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
+
+    // Once the module answers again the window works as before.
+    Sim().Remove(Slot());
+    EXPECT_TRUE(WaitUntil([&] { return ListEmpty(); }));
+    Sim().Insert(Slot());
+    EXPECT_TRUE(WaitUntil([&] { return Rows().size() == 3; }));
+    Close();
+    ReleaseTheThread();
+}
+
+TEST_F(BlockingModuleTest, ApplicationEndsPromptlyAfterEscape)
+{
+    AddCerts();
+    Sim().SetMode(ETokenSimMode::BlockingWait);
+    CCertPurgeApp app;
+    QElapsedTimer timer;
+    QTimer escape;
+    QObject::connect(&escape, &QTimer::timeout, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (dialog == nullptr || Trace().CountBlocking("C_WaitForSlotEvent") < 1)
+            return;
+        escape.stop();
+        timer.start();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    escape.start(10);
+    EXPECT_FALSE(app.InitInstance());
+    EXPECT_LT(timer.elapsed(), 2000 * Slack());
+    EXPECT_TRUE(app.ThreadLeftBehind());
+    ReleaseTheThread();
 }

@@ -80,6 +80,7 @@ TEST_F(RemovalSafetyTest, KeySearchFindingNothingNeverReachesAnEarlierKey)
 
 TEST_F(RemovalSafetyTest, TokenPulledOutWhileConfirming)
 {
+    m_bMonitor = true;
     AddStandardCerts();
     Start();
     m_prompts.OnPrompt([&](const SPrompt& p, CPinDlg*) -> std::optional<int> {
@@ -102,6 +103,7 @@ TEST_F(RemovalSafetyTest, TokenPulledOutWhileConfirming)
 
 TEST_F(RemovalSafetyTest, TokenSwappedWhileThePinIsAsked)
 {
+    m_bMonitor = true;
     AddStandardCerts();
     Start();
     m_prompts.OnPrompt([&](const SPrompt&, CPinDlg* dlg) -> std::optional<int> {
@@ -126,8 +128,7 @@ TEST_F(RemovalSafetyTest, TokenSwappedWhileThePinIsAsked)
 TEST_F(RemovalSafetyTest, TokenPulledOutUnnoticedFailsTheLogin)
 {
     AddStandardCerts();
-    Start();
-    Dlg().StopMonitor();
+    Start();  // no monitor: the removal goes unnoticed
     m_prompts.OnPrompt([&](const SPrompt& p, CPinDlg*) -> std::optional<int> {
         if (p.text == Messages::kConfirmDelete)
             Sim().Remove(Slot());
@@ -239,4 +240,27 @@ TEST_F(RemovalSafetyTest, CertificateRefusedAfterAnEarlierDeletionTheListShowsWh
     EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
     EXPECT_TRUE(NoneThere(2));
     EXPECT_TRUE(AllThere(3));
+}
+
+TEST_F(RemovalSafetyTest, RenewalBeyondTheScannedTenKeepsTheSharedKeyPair)
+{
+    // Searches hand certificates out by label: nine valid ones, the expired
+    // one, then its renewal, which a scan of ten never reaches.
+    Sim().SetFindOrder(ETokenSimFindOrder::Label);
+    for (int i = 0; i < 9; ++i)
+        AddCert("A" + std::to_string(i), "20300101000000Z", "20400101000000Z", {Bytes::value_type(0x20 + i)}, false);
+    auto ren = [](const std::string& notBefore, const std::string& notAfter) {
+        return CTestCertificate().Add("C", "CN").Add("O", "Acme").Add("CN", "Ren").NotBefore(notBefore).NotAfter(notAfter).Der();
+    };
+    Token().ImportCertificate(ren("20200101000000Z", "20210101000000Z"), {7}, "B-expired");
+    Token().ImportCertificate(ren("20300101000000Z", "20400101000000Z"), {7}, "C-renewal");
+    Token().GenerateKeyPair({7});
+    Start();
+    ASSERT_EQ(Rows().size(), 10u);
+    ASSERT_EQ(RedNames(), (std::vector<std::string>{"Ren's Acme ID"}));
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_EQ(Token().Count(CKO_CERTIFICATE, {7}), 1u);  // the renewal
+    EXPECT_TRUE(PubThere(7));
+    EXPECT_TRUE(PrivThere(7));
 }
