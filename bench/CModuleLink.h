@@ -1,12 +1,14 @@
 #pragma once
 
+#include "cli/CModuleChoice.h"
+
 #include <string>
 
-// "qemva_11.dll" in a folder, linked to the module a program there should
+// The default module file name in a folder, linked to the module a program there should
 // load; removed again when this goes, so no later run picks it up by chance.
 class CModuleLink {
 public:
-    static constexpr const char* kFileName = "qemva_11.dll";
+    static constexpr const char* kFileName = CModuleChoice::kDefaultFileName;
 
     CModuleLink(std::string folder, const std::string& target);
     ~CModuleLink();

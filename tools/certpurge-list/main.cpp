@@ -1,16 +1,25 @@
-// certpurge-list: prints the token's certificate table, one line a record:
-// issue date, expiry date, mark and display name, tab-separated, in the
-// window's order. Read-only; takes no options, like the window.
+// certpurge-list: prints the token's certificate table in the window's
+// order, one line a record (issue date, expiry date, mark and display name,
+// tab-separated) or as one JSON array. Read-only.
 
+#include "CJsonListing.h"
+#include "CListCommandLine.h"
+#include "cli/CLoadFailure.h"
+#include "cli/CModuleChoice.h"
+#include "inventory/BuildCertTable.h"
 #include "inventory/ScanToken.h"
+#include "platform/CFixedClock.h"
 #include "res/Messages.h"
+#include "res/VersionInfo.h"
 
 #include <cstdio>
+#include <ctime>
 #include <string>
+#include <vector>
 
 namespace {
 
-constexpr const char* kModuleName = "qemva_11.dll";
+enum ExitStatus { kRead = 0, kFailure = 1, kUsage = 2, kNoToken = 3 };
 
 // One record, one line, and nothing a terminal would act on: a subject may
 // carry escape sequences meant for whoever lists the token.
@@ -42,7 +51,13 @@ int Fail(const char* message, const std::string& detail = {})
     std::fprintf(stderr, "%s\n", message);
     if (!detail.empty())
         std::fprintf(stderr, "certpurge-list: %s\n", detail.c_str());
-    return 1;
+    return kFailure;
+}
+
+int Usage(const std::string& problem)
+{
+    std::fprintf(stderr, "certpurge-list: %s\n%s\n", problem.c_str(), CListCommandLine::kUsage);
+    return kUsage;
 }
 
 const char* MessageFor(ScanResult result)
@@ -68,19 +83,39 @@ void Print(const CertTable& table)
     }
 }
 
-}  // namespace
-
-int main()
+int List(const CListCommandLine& options)
 {
+    const std::string moduleFile = CModuleChoice::Resolve(options.Module());
     CTokenModule module;
-    if (module.Load(kModuleName) != CKR_OK)
-        return Fail(Messages::kLoadModuleFailed, module.LastLoadError());
+    if (CK_RV rv = module.Load(moduleFile.c_str()); rv != CKR_OK)
+        return Fail(Messages::kLoadModuleFailed, CLoadFailure::Describe(moduleFile, rv, module.LastLoadError()));
 
+    // One instant for the marks and the reasons given for them.
+    const CFixedClock clock(std::time(nullptr));
     CertTable table;
-    ScanResult result = ScanToken(module, kModuleName, table);
+    ScanResult result = ScanToken(module, moduleFile.c_str(), table, clock);
     if (const char* message = MessageFor(result))
         return Fail(message);
-    Print(table);
+    if (result == ScanResult::NoToken)
+        return kNoToken;
+    if (options.Format() == CListCommandLine::EFormat::Json)
+        std::fputs(CJsonListing::Render(table, MakeDateString(clock.GetSystemTime())).c_str(), stdout);
+    else
+        Print(table);
     module.Close();
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return std::fflush(stdout) == 0 ? kRead : kFailure;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    CListCommandLine options;
+    switch (options.Parse(std::vector<std::string>(argv + 1, argv + argc))) {
+    case CListCommandLine::EAction::Usage: return Usage(options.Problem());
+    case CListCommandLine::EAction::Help: std::fputs(CListCommandLine::HelpText().c_str(), stdout); return kRead;
+    case CListCommandLine::EAction::Version: std::printf("certpurge-list %s\n", VersionInfo::kFileVersion); return kRead;
+    case CListCommandLine::EAction::List: break;
+    }
+    return List(options);
 }

@@ -1,0 +1,187 @@
+#include "CProgramRun.h"
+#include "CSimulatedToken.h"
+#include "CSoftHsmToken.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+
+using testsupport::Bytes;
+using testsupport::CSoftHsmToken;
+using testsupport::CTestCertificate;
+
+namespace {
+
+constexpr const char* kProxy = "/usr/lib/x86_64-linux-gnu/p11-kit-proxy.so";
+constexpr const char* kNotAModule = "/lib/x86_64-linux-gnu/libm.so.6";
+
+// certpurge-list in a folder of its own, where a default module may be
+// linked; CERTPURGE_MODULE unset unless a test sets it.
+class ListCommandLineTest : public ::testing::Test {
+protected:
+    ListCommandLineTest() : m_strBin(m_token.Folder().File("bin")), m_run(m_token.Folder().Path())
+    {
+        std::filesystem::create_directory(m_strBin);
+        std::filesystem::copy_file(CERTPURGE_LIST_BINARY, Program());
+        m_run.Unset("CERTPURGE_MODULE");
+    }
+
+    std::string Program() const { return m_strBin + "/certpurge-list"; }
+    void LinkDefault(const std::string& target)
+    {
+        std::filesystem::create_symlink(target, m_strBin + "/qemva_11.dll");
+    }
+    int Run(const std::vector<std::string>& args = {}) { return m_run.Run(Program(), args); }
+
+    void AddCert(const std::string& cn, const std::string& from, const std::string& to, const Bytes& id)
+    {
+        m_token.ImportCertificate(
+            CTestCertificate().Add("C", "CN").Add("O", "某公司").Add("CN", cn).NotBefore(from).NotAfter(to).Der(), id);
+    }
+
+    CSoftHsmToken m_token;
+    std::string m_strBin;
+    CProgramRun m_run;
+};
+
+}  // namespace
+
+TEST_F(ListCommandLineTest, HelpAndVersion)
+{
+    EXPECT_EQ(Run({"--help"}), 0);
+    EXPECT_EQ(m_run.Out().rfind("usage: certpurge-list [--module PATH] [--format tsv|json]\n", 0), 0u) << m_run.Out();
+    EXPECT_NE(m_run.Out().find("3 no token present"), std::string::npos);
+    EXPECT_EQ(m_run.Err(), "");
+
+    EXPECT_EQ(Run({"--version"}), 0);
+    EXPECT_EQ(m_run.Out(), "certpurge-list " CERTPURGE_VERSION "\n");
+    EXPECT_EQ(m_run.Err(), "");
+}
+
+// Nothing is listed, not even with a token there: status 2 and the usage line.
+TEST_F(ListCommandLineTest, UsageErrorsExitWithTwo)
+{
+    AddCert("a", "20200101000000Z", "20990101000000Z", {1});
+    LinkDefault(m_token.ModulePath());
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--bogus"}, {"extra"}, {"-x"}, {"--format", "xml"}, {"--format"},
+                                               {"--module"}, {"--module="}, {"--"}, {"--help", "--bogus"}}) {
+        SCOPED_TRACE(args.front() + (args.size() > 1 ? " " + args[1] : ""));
+        EXPECT_EQ(Run(args), 2);
+        EXPECT_EQ(m_run.Out(), "");
+        EXPECT_EQ(m_run.LastErrLine(), "usage: certpurge-list [--module PATH] [--format tsv|json]");
+        EXPECT_EQ(m_run.Err().rfind("certpurge-list: ", 0), 0u) << m_run.Err();
+    }
+}
+
+// The option wins over the variable, the variable over the file beside the
+// program; an empty variable counts as unset.
+TEST_F(ListCommandLineTest, ModuleChoiceOrder)
+{
+    AddCert("a", "20200101000000Z", "20990101000000Z", {1});
+    const std::string row = "20200101000000\t20990101000000\t0\ta's 某公司 ID\n";
+
+    EXPECT_EQ(Run({"--module", m_token.ModulePath()}), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), row);
+    EXPECT_EQ(Run({"--module=" + m_token.ModulePath()}), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), row);
+
+    LinkDefault(kNotAModule);
+    m_run.Set("CERTPURGE_MODULE", m_token.ModulePath());
+    EXPECT_EQ(Run(), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), row);
+
+    m_run.Set("CERTPURGE_MODULE", kNotAModule);
+    EXPECT_EQ(Run({"--module", m_token.ModulePath()}), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), row);
+
+    m_run.Set("CERTPURGE_MODULE", "");
+    EXPECT_EQ(Run(), 1);
+    EXPECT_NE(m_run.Err().find("qemva_11.dll"), std::string::npos) << m_run.Err();
+}
+
+TEST_F(ListCommandLineTest, LoadFailuresGiveTheReason)
+{
+    const std::string missing = m_token.Folder().File("no-such-module.so");
+    EXPECT_EQ(Run({"--module", missing}), 1);
+    EXPECT_EQ(m_run.Err(), "加载Ulda动态库失败\ncertpurge-list: " + missing +
+                               ": cannot open shared object file: No such file or directory\n");
+
+    EXPECT_EQ(Run({"--module", kNotAModule}), 1);
+    EXPECT_EQ(m_run.Err(), std::string("加载Ulda动态库失败\ncertpurge-list: no C_GetFunctionList in ") + kNotAModule + "\n");
+
+    // A bare name is looked for beside the program first; the reason names the file found.
+    LinkDefault(kNotAModule);
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(m_run.LastErrLine(), "certpurge-list: no C_GetFunctionList in " + m_strBin + "/qemva_11.dll");
+
+    EXPECT_EQ(Run({"--module", CERTPURGE_REFUSING_MODULE}), 1);
+    EXPECT_EQ(m_run.Err(), "加载Ulda动态库失败\ncertpurge-list: C_GetFunctionList returned CKR_HOST_MEMORY\n");
+}
+
+TEST_F(ListCommandLineTest, RefusedInitialisationGivesTheReason)
+{
+    testsupport::CSimulatedToken sim;
+    sim.Control().AddFault("C_Initialize:*:CKR_DEVICE_ERROR");
+    EXPECT_EQ(Run({"--module", testsupport::CSimulatedToken::ModulePath()}), 1);
+    EXPECT_EQ(m_run.Err(), "加载Ulda动态库失败\ncertpurge-list: C_Initialize returned CKR_DEVICE_ERROR\n");
+}
+
+TEST_F(ListCommandLineTest, NoTokenExitsWithThreeInEitherFormat)
+{
+    testsupport::CSimulatedToken sim;
+    sim.SoftHsm().ImportCertificate(CTestCertificate().Add("CN", "x").Der(), {1});
+    sim.Control().Remove(sim.Slot());
+    for (const char* format : {"tsv", "json"}) {
+        EXPECT_EQ(Run({"--module", testsupport::CSimulatedToken::ModulePath(), "--format", format}), 3) << format;
+        EXPECT_EQ(m_run.Out(), "");
+        EXPECT_EQ(m_run.Err(), "");
+    }
+}
+
+TEST_F(ListCommandLineTest, JsonCarriesEveryFieldAndParsesBack)
+{
+    AddCert("张三", "20200101000000Z", "20990101000000Z", {0x00, 0xAB});  // superseded by the next
+    AddCert("张三", "20300102030405Z", "20990101000000Z", {0x02});
+    AddCert("Old", "20100101000000Z", "20110101000000Z", {0x0F, 0x10});  // expired
+    AddCert("tab\there\x1b[2J", "20250101000000Z", "20990101000000Z", {});
+    ASSERT_EQ(Run({"--module", m_token.ModulePath(), "--format", "json"}), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Err(), "");
+
+    nlohmann::json list = nlohmann::json::parse(m_run.Out());
+    ASSERT_TRUE(list.is_array());
+    ASSERT_EQ(list.size(), 4u);
+    EXPECT_EQ(list[0], nlohmann::json({{"issued", "2010-01-01T00:00:00Z"}, {"expires", "2011-01-01T00:00:00Z"},
+                                       {"marked", true}, {"reason", "expired"}, {"name", "Old's 某公司 ID"},
+                                       {"id", "0f10"}}));
+    EXPECT_EQ(list[1]["reason"], "superseded");
+    EXPECT_EQ(list[1]["marked"], true);
+    EXPECT_EQ(list[1]["id"], "00ab");
+    EXPECT_EQ(list[1]["name"], "张三's 某公司 ID");
+    EXPECT_EQ(list[2]["name"], "tab\there\x1b[2J's 某公司 ID");  // the name itself, escaped by JSON only
+    EXPECT_EQ(list[2]["id"], "");
+    EXPECT_EQ(list[2]["reason"], nullptr);
+    EXPECT_EQ(list[3]["issued"], "2030-01-02T03:04:05Z");
+    EXPECT_EQ(list[3]["marked"], false);
+    EXPECT_EQ(list[3]["reason"], nullptr);
+    // Control bytes never reach the terminal as they are.
+    EXPECT_EQ(m_run.Out().find('\x1b'), std::string::npos);
+}
+
+TEST_F(ListCommandLineTest, JsonOfAnEmptyTokenIsAnEmptyArray)
+{
+    EXPECT_EQ(Run({"--format=json", "--module", m_token.ModulePath()}), 0) << m_run.Err();
+    EXPECT_EQ(nlohmann::json::parse(m_run.Out()), nlohmann::json::array());
+}
+
+// p11-kit's proxy reaches SoftHSM2 as Debian registers it, and SoftHSM2
+// follows SOFTHSM2_CONF to this test's token.
+TEST_F(ListCommandLineTest, P11KitProxyReachesTheRegisteredSoftHsm)
+{
+    if (!std::filesystem::exists(kProxy) || !std::filesystem::exists("/usr/share/p11-kit/modules/softhsm2.module"))
+        GTEST_SKIP() << "p11-kit's proxy or SoftHSM2's registration is missing";
+    AddCert("a", "20200101000000Z", "20990101000000Z", {1});
+    EXPECT_EQ(Run({"--module", kProxy}), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), "20200101000000\t20990101000000\t0\ta's 某公司 ID\n");
+}

@@ -1,0 +1,63 @@
+#include "CJsonListing.h"
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+Json Field(const std::string& text)
+{
+    return text.empty() ? Json(nullptr) : Json(text);
+}
+
+Json Record(const CertRecord& r, const std::string& now)
+{
+    return Json{
+        {"issued", CJsonListing::IsoTime(r.strIssueDate)},
+        {"expires", CJsonListing::IsoTime(r.strExpiryDate)},
+        {"marked", r.nMark != 0},
+        {"reason", Field(CJsonListing::Reason(r, now))},
+        {"name", r.strDisplayName},
+        {"id", CJsonListing::Hex(r.pId.get(), r.ulIdLen)},
+    };
+}
+
+}  // namespace
+
+std::string CJsonListing::Render(const CertTable& table, const std::string& now)
+{
+    Json array = Json::array();
+    for (CK_ULONG i = 0; i < table.nCount; ++i)
+        array.push_back(Record(table.records[i], now));
+    // A subject is not bound to be valid UTF-8; its stray bytes become U+FFFD.
+    return array.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+std::string CJsonListing::IsoTime(const std::string& d)
+{
+    if (d.size() != 14)
+        return d;
+    return d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2) + "T" + d.substr(8, 2) + ":" +
+           d.substr(10, 2) + ":" + d.substr(12, 2) + "Z";
+}
+
+std::string CJsonListing::Hex(const unsigned char* bytes, CK_ULONG length)
+{
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (CK_ULONG i = 0; i < length; ++i) {
+        out += kDigits[bytes[i] >> 4];
+        out += kDigits[bytes[i] & 0x0F];
+    }
+    return out;
+}
+
+// `now` is the instant the scan marked against: a marked record that had
+// not expired then was superseded.
+std::string CJsonListing::Reason(const CertRecord& record, const std::string& now)
+{
+    if (record.nMark == 0)
+        return {};
+    return now.compare(record.strExpiryDate) > 0 ? "expired" : "superseded";
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "inventory/CertTable.h"
+
+#include <string>
+
+// The certificate table as one JSON array of objects, a line a field.
+class CJsonListing {
+public:
+    // `now` is the fourteen-digit UTC time the marks were made against.
+    static std::string Render(const CertTable& table, const std::string& now);
+
+    // "2024-03-13T10:20:30Z" of "20240313102030".
+    static std::string IsoTime(const std::string& digits);
+    static std::string Hex(const unsigned char* bytes, CK_ULONG length);
+    // "expired", "superseded", or empty for an unmarked record.
+    static std::string Reason(const CertRecord& record, const std::string& now);
+};

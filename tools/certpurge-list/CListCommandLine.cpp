@@ -1,0 +1,75 @@
+#include "CListCommandLine.h"
+
+#include "cli/CModuleChoice.h"
+
+CListCommandLine::EAction CListCommandLine::Parse(const std::vector<std::string>& args)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (!TakeOption(args, i))
+            return EAction::Usage;
+    }
+    if (m_bHelp)
+        return EAction::Help;
+    return m_bVersion ? EAction::Version : EAction::List;
+}
+
+bool CListCommandLine::TakeOption(const std::vector<std::string>& args, std::size_t& i)
+{
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h")
+        return m_bHelp = true;
+    if (arg == "--version")
+        return m_bVersion = true;
+    if (arg.rfind("--", 0) != 0 || arg == "--")
+        return Fail("unexpected argument '" + arg + "'");
+
+    std::string name = arg.substr(0, arg.find('='));
+    if (name != "--module" && name != "--format")
+        return Fail("unknown option '" + name + "'");
+    std::string value;
+    if (name.size() < arg.size())
+        value = arg.substr(name.size() + 1);
+    else if (i + 1 < args.size())
+        value = args[++i];
+    else
+        return Fail("option '" + name + "' needs a value");
+
+    if (name == "--format")
+        return SetFormat(value);
+    if (value.empty())
+        return Fail("option '--module' needs a file name");
+    m_module = value;
+    return true;
+}
+
+bool CListCommandLine::SetFormat(const std::string& value)
+{
+    if (value == "tsv")
+        m_format = EFormat::Tsv;
+    else if (value == "json")
+        m_format = EFormat::Json;
+    else
+        return Fail("unknown format '" + value + "'");
+    return true;
+}
+
+bool CListCommandLine::Fail(const std::string& problem)
+{
+    m_strProblem = problem;
+    return false;
+}
+
+std::string CListCommandLine::HelpText()
+{
+    return std::string(kUsage) +
+           "\n\n"
+           "Lists the certificates on the token, one per line, in the window's order.\n"
+           "\n"
+           "  --module PATH      the token's PKCS#11 module (default: $" + CModuleChoice::kVariable + ", else " +
+           CModuleChoice::kDefaultFileName + ")\n"
+           "  --format tsv|json  tab-separated lines (the default) or one JSON array\n"
+           "  --help             this text\n"
+           "  --version          the program's version\n"
+           "\n"
+           "Exit status: 0 the token was read, 1 a failure, 2 usage, 3 no token present.\n";
+}
