@@ -1,8 +1,14 @@
 #pragma once
 
+#include <string>
+
 // The application: runs the main dialog, and the process ends when it closes.
 class CCertPurgeApp {
 public:
+    // The command line first: --help, --version and usage errors end the
+    // program before it needs a display. Returns the exit status.
+    int Run(int argc, char** argv);
+
     // Runs the main dialog modally; false, so that no message loop follows.
     bool InitInstance();
     // Whether the monitor's thread was left in a module that never answered:
@@ -11,4 +17,5 @@ public:
 
 private:
     bool m_bThreadLeftBehind = false;
+    std::string m_strModuleFile;
 };

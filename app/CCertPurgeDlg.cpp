@@ -1,6 +1,7 @@
 #include "app/CCertPurgeDlg.h"
 
 #include "app/CAboutDlg.h"
+#include "cli/CLoadFailure.h"
 #include "platform/CMessageBox.h"
 #include "res/AppIcon.h"
 #include "res/Messages.h"
@@ -13,6 +14,8 @@
 #include <QPainter>
 #include <QShortcut>
 #include <QWindow>
+
+#include <cstdio>
 
 namespace {
 
@@ -53,7 +56,9 @@ BOOL CCertPurgeDlg::OnInitDialog()
     setWindowIcon(m_hIcon);
     InsertColumns();
 
-    if (m_token.Load(kModuleFileName) != CKR_OK) {
+    if (CK_RV rv = m_token.Load(m_strModuleFile.c_str()); rv != CKR_OK) {
+        std::fprintf(stderr, "certpurge: %s\n",
+                     CLoadFailure::Describe(m_strModuleFile, rv, m_token.LastLoadError()).c_str());
         MessageBox(Messages::kLoadModuleFailed, nullptr, MB_OK);
         return false;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CUserPrompts.h"
+#include "cli/CModuleChoice.h"
 #include "controls/CListCtrlCl.h"
 #include "inventory/ScanToken.h"
 #include "platform/CClock.h"
@@ -18,6 +19,8 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <utility>
 #include <vector>
 
 class QMenu;
@@ -29,7 +32,7 @@ class CCertPurgeDlg : public CTemplateDialog, private IPresenceSink {
     Q_OBJECT
 
 public:
-    static constexpr const char* kModuleFileName = "qemva_11.dll";
+    static constexpr const char* kModuleFileName = CModuleChoice::kDefaultFileName;
 
     explicit CCertPurgeDlg(QWidget* parent = nullptr);
     ~CCertPurgeDlg() override;
@@ -40,6 +43,8 @@ public:
     // And whether start-up starts the presence monitor, which tests that do
     // not follow the token leave out so that it cannot race them.
     void SetStartsMonitor(bool bStarts) { m_bStartsMonitor = bStarts; }
+    // The module file the start-up loads (kModuleFileName unless told).
+    void SetModuleFile(const std::string& file) { m_strModuleFile = file; }
 
     void RefreshList();
     void OnDeleteExpired();
@@ -119,6 +124,7 @@ private:
     CUserPrompts* m_pPrompts = &m_defaultPrompts;
     const CClock* m_pClock = &CClock::System();
     bool m_bStartsMonitor = true;
+    std::string m_strModuleFile = kModuleFileName;
     QMenu* m_pSysMenu = nullptr;
 
     enum class EHandOver { Idle, Pending, Done };

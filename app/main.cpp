@@ -1,7 +1,4 @@
 #include "app/CCertPurgeApp.h"
-#include "res/VersionInfo.h"
-
-#include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,14 +8,11 @@ static CCertPurgeApp theApp;
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationVersion(QString::fromUtf8(VersionInfo::kFileVersion));
-    QApplication::setDesktopFileName(QStringLiteral("certpurge"));
-    theApp.InitInstance();
+    int status = theApp.Run(argc, argv);
     if (theApp.ThreadLeftBehind()) {
         // Its module may wait on objects that exit() would tear down under it.
         std::fflush(nullptr);
-        std::_Exit(0);
+        std::_Exit(status);
     }
-    return 0;
+    return status;
 }

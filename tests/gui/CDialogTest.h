@@ -64,4 +64,6 @@ protected:
     CFixedClock m_clock{kNow};
     std::unique_ptr<CCertPurgeDlg> m_pDlg;
     bool m_bMonitor = false;
+    // The module the dialog loads, when not the file beside the test program.
+    std::string m_strModuleFile;
 };
