@@ -1,13 +1,16 @@
-// certpurge-demo-token FOLDER: makes a SoftHSM2 token in FOLDER holding a
-// dozen certificates with their RSA key pairs, dated around today: valid,
-// expired, superseded, same-name groups, a renewal that kept its key pair,
-// Chinese subjects. The user PIN is 123456.
+// certpurge-demo-token FOLDER: makes a SoftHSM2 token in FOLDER holding ten
+// certificates (as many as the window lists) with their RSA key pairs,
+// dated around today: valid, expired, superseded, same-name groups, a
+// renewal that kept its key pair, Chinese subjects. Each certificate carries
+// the public key of the pair under its CKA_ID. The user PIN is 123456.
 
 #include "CSoftHsmToken.h"
 
 #include <cstdio>
 #include <ctime>
 #include <exception>
+#include <iterator>
+#include <map>
 
 using testsupport::Bytes;
 using testsupport::CSoftHsmToken;
@@ -35,10 +38,9 @@ constexpr DemoCert kCerts[] = {
     {"Old Server", "Example Org", 2500, 730, 0x06},
     {"陈静", "上海某银行", 550, 365, 0x07},
     {"Zhao Lei", "深圳某公司", 90, 1095, 0x08},
-    {"Sun Yu", "Example Org", 760, 730, 0x09},
     {"刘洋", "北京某科技有限公司", 360, 730, 0x0A},
-    {"Guo Min", "Acme Trading", 30, 730, 0x0B},
 };
+static_assert(std::size(kCerts) <= 10, "the window lists ten certificates at most");
 
 CTestCertificate Certificate(const DemoCert& c, std::time_t now)
 {
@@ -62,12 +64,11 @@ int main(int argc, char** argv)
     try {
         CSoftHsmToken token{std::string(argv[1])};
         std::time_t now = std::time(nullptr);
-        bool keysMade[256] = {};
+        std::map<unsigned char, Bytes> publicKeys;
         for (const DemoCert& c : kCerts) {
-            token.ImportCertificate(Certificate(c, now).Der(), Bytes{c.keyId}, c.person);
-            if (!keysMade[c.keyId])
-                token.GenerateKeyPair(Bytes{c.keyId});
-            keysMade[c.keyId] = true;
+            if (!publicKeys.contains(c.keyId))
+                publicKeys[c.keyId] = token.GenerateKeyPair(Bytes{c.keyId});
+            token.ImportCertificate(Certificate(c, now).PublicKey(publicKeys[c.keyId]).Der(), Bytes{c.keyId}, c.person);
         }
         std::printf("%s\n", token.Folder().File("softhsm2.conf").c_str());
     } catch (const std::exception& e) {
