@@ -54,7 +54,8 @@ int CCertPurgeApp::Run(int argc, char** argv)
 bool CCertPurgeApp::InitInstance()
 {
     CCertPurgeDlg dlg;
-    dlg.SetModuleFile(m_strModuleFile);
+    if (!m_strModuleFile.empty())
+        dlg.SetModuleFile(m_strModuleFile);
     dlg.DoModal();
     m_bThreadLeftBehind = !dlg.StopMonitor();
     return false;

@@ -25,7 +25,7 @@ void CCertPurgeDlg::RefreshList()
     {
         // A real token takes seconds to read.
         CWaitCursor wait;
-        result = ScanToken(m_token, kModuleFileName, table, *m_pClock);
+        result = ScanToken(m_token, m_strModuleFile.c_str(), table, *m_pClock);
     }
     if (result == ScanResult::Scanned) {
         m_list.DeleteAllItems();

@@ -60,6 +60,7 @@ TEST_F(ModuleChoiceTest, TheDialogLoadsTheModuleItIsGiven)
     ASSERT_FALSE(std::filesystem::exists(CLibrary::ExecutableFolder() + "/qemva_11.dll"));
     AddCert("a", "20300101000000Z", "20400101000000Z", {1});
     m_strModuleFile = testsupport::CSimulatedToken::ModulePath();
+    m_bMonitor = true;
     Start();
     EXPECT_TRUE(m_prompts.Prompts().empty());
     EXPECT_THAT(Rows(), ElementsAre(SRow{"20300101", "20400101", "a's Acme ID", false}));
@@ -93,6 +94,7 @@ TEST_F(ModuleChoiceTest, P11KitProxyListsAndRefreshesTheRegisteredSoftHsm)
         GTEST_SKIP() << "p11-kit's proxy or SoftHSM2's registration is missing";
     AddCert("a", "20300101000000Z", "20400101000000Z", {1});
     m_strModuleFile = kProxy;
+    m_bMonitor = true;
     Start();
     EXPECT_TRUE(m_prompts.Prompts().empty());
     EXPECT_THAT(Rows(), ElementsAre(SRow{"20300101", "20400101", "a's Acme ID", false}));
