@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include <openssl/asn1.h>
+#include <openssl/objects.h>
 #include <openssl/x509.h>
 
 std::unique_ptr<CCertificate> CCertificate::Decode(const unsigned char* der, std::size_t length)
@@ -47,6 +48,24 @@ bool CCertificate::HasReadableValidity() const
 {
     SYSTEMTIME st{};
     return ToSystemTime(X509_get0_notBefore(m_pCert), st) && ToSystemTime(X509_get0_notAfter(m_pCert), st);
+}
+
+CCertificate::EKeyType CCertificate::PublicKeyType() const
+{
+    // The identifier, not the decoded key: a key on a curve OpenSSL cannot
+    // decode is still an EC key.
+    ASN1_OBJECT* algorithm = nullptr;
+    const X509_PUBKEY* key = X509_get_X509_PUBKEY(m_pCert);
+    if (key == nullptr || X509_PUBKEY_get0_param(&algorithm, nullptr, nullptr, nullptr, key) != 1)
+        return EKeyType::Other;
+    switch (OBJ_obj2nid(algorithm)) {
+    case NID_rsaEncryption: return EKeyType::Rsa;
+    case NID_rsassaPss: return EKeyType::RsaPss;
+    case NID_X9_62_id_ecPublicKey: return EKeyType::Ec;
+    case NID_ED25519: return EKeyType::Ed25519;
+    case NID_ED448: return EKeyType::Ed448;
+    default: return EKeyType::Other;
+    }
 }
 
 bool CCertificate::ToSystemTime(const ASN1_TIME* time, SYSTEMTIME& out)

@@ -1,8 +1,14 @@
+#include "CPublicKeyDer.h"
 #include "CTestCertificate.h"
 #include "platform/CCertificate.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
+using testsupport::Bytes;
+using testsupport::CPublicKeyDer;
 using testsupport::CTestCertificate;
 
 namespace {
@@ -15,6 +21,15 @@ void ExpectFields(const SYSTEMTIME& t, int y, int mo, int d, int h, int mi, int 
     EXPECT_EQ(t.wHour, h);
     EXPECT_EQ(t.wMinute, mi);
     EXPECT_EQ(t.wSecond, s);
+}
+
+// The key type of a certificate carrying this public key.
+CCertificate::EKeyType KeyTypeOf(const Bytes& spki)
+{
+    Bytes der = CTestCertificate().Add("CN", "k").PublicKey(spki).Der();
+    auto cert = CCertificate::Decode(der.data(), der.size());
+    EXPECT_NE(cert, nullptr);
+    return cert != nullptr ? cert->PublicKeyType() : CCertificate::EKeyType::Other;
 }
 
 }  // namespace
@@ -52,4 +67,34 @@ TEST(Certificate, UndecodableValuesAreReportedNotCrashed)
     auto flipped = der;
     flipped[0] = 0x31;  // not a SEQUENCE
     EXPECT_EQ(CCertificate::Decode(flipped.data(), flipped.size()), nullptr);
+}
+
+TEST(Certificate, PublicKeyTypeOfEachAlgorithm)
+{
+    using T = CCertificate::EKeyType;
+    EXPECT_EQ(KeyTypeOf(CPublicKeyDer::Fresh("RSA")), T::Rsa);
+    EXPECT_EQ(KeyTypeOf(CPublicKeyDer::Fresh("RSA-PSS")), T::RsaPss);
+    EXPECT_EQ(KeyTypeOf(CPublicKeyDer::Fresh("EC", "P-256")), T::Ec);
+    EXPECT_EQ(KeyTypeOf(CPublicKeyDer::Fresh("EC", "P-384")), T::Ec);
+    EXPECT_EQ(KeyTypeOf(CPublicKeyDer::Fresh("EC", "brainpoolP256r1")), T::Ec);
+    EXPECT_EQ(KeyTypeOf(CPublicKeyDer::Fresh("ED25519")), T::Ed25519);
+    EXPECT_EQ(KeyTypeOf(CPublicKeyDer::Fresh("ED448")), T::Ed448);
+    // SM2 keys are EC keys on their own curve, and say so.
+    EXPECT_EQ(KeyTypeOf(CPublicKeyDer::Fresh("SM2")), T::Ec);
+    // Known to OpenSSL, but no signing key a token pairs with a certificate.
+    EXPECT_EQ(KeyTypeOf(CPublicKeyDer::Fresh("X25519")), T::Other);
+}
+
+TEST(Certificate, PublicKeyOfAnUnknownAlgorithmIsOther)
+{
+    // id-Ed25519 (1.3.101.112) turned into 1.3.101.127, which nothing knows.
+    Bytes der = CTestCertificate().Add("CN", "k").PublicKey(CPublicKeyDer::Fresh("ED25519")).Der();
+    const Bytes oid = {0x06, 0x03, 0x2B, 0x65, 0x70};
+    auto at = std::search(der.begin(), der.end(), oid.begin(), oid.end());
+    ASSERT_NE(at, der.end());
+    at[4] = 0x7F;
+    auto cert = CCertificate::Decode(der.data(), der.size());
+    ASSERT_NE(cert, nullptr);
+    EXPECT_EQ(cert->PublicKeyType(), CCertificate::EKeyType::Other);
+    EXPECT_TRUE(cert->HasReadableValidity());
 }

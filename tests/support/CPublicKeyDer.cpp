@@ -9,6 +9,7 @@
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/param_build.h>
+#include <openssl/rsa.h>
 #include <openssl/x509.h>
 
 namespace testsupport {
@@ -114,6 +115,19 @@ Bytes CPublicKeyDer::CurveParams(const std::string& curve)
     Bytes out(der, der + len);
     OPENSSL_free(der);
     return out;
+}
+
+Bytes CPublicKeyDer::Fresh(const std::string& algorithm, const std::string& curve)
+{
+    Owned<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_from_name(nullptr, algorithm.c_str(), nullptr));
+    Check(ctx != nullptr && EVP_PKEY_keygen_init(ctx.get()) == 1, "EVP_PKEY_keygen_init");
+    if (algorithm.starts_with("RSA"))
+        Check(EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), 1024) == 1, "EVP_PKEY_CTX_set_rsa_keygen_bits");
+    if (!curve.empty())
+        Check(EVP_PKEY_CTX_set_group_name(ctx.get(), curve.c_str()) == 1, "EVP_PKEY_CTX_set_group_name");
+    EVP_PKEY* key = nullptr;
+    Check(EVP_PKEY_generate(ctx.get(), &key) == 1, "EVP_PKEY_generate");
+    return Spki(Owned<EVP_PKEY>(key).get());
 }
 
 Bytes CPublicKeyDer::OfCertificate(const Bytes& certDer)

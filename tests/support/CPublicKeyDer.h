@@ -7,8 +7,8 @@ namespace testsupport {
 
 using Bytes = std::vector<unsigned char>;
 
-// DER SubjectPublicKeyInfo of public keys read from a token, built with
-// OpenSSL 3, and the DER pieces PKCS#11 takes for EC curves.
+// DER SubjectPublicKeyInfo of public keys read from a token or made afresh,
+// built with OpenSSL 3, and the DER pieces PKCS#11 takes for EC curves.
 class CPublicKeyDer {
 public:
     // From CKA_MODULUS and CKA_PUBLIC_EXPONENT (big-endian).
@@ -18,6 +18,11 @@ public:
     static Bytes Ec(const std::string& curve, const Bytes& ecPoint);
     // CKA_EC_PARAMS of a named curve: the DER of its object identifier.
     static Bytes CurveParams(const std::string& curve);
+    // The public key of a key pair OpenSSL makes, for certificates no token
+    // holds keys of: `algorithm` as OpenSSL names it ("RSA", "RSA-PSS",
+    // "EC", "SM2", "ED25519", "X25519"...), `curve` for "EC". RSA keys
+    // have 1024 bits.
+    static Bytes Fresh(const std::string& algorithm, const std::string& curve = {});
     // The SubjectPublicKeyInfo a DER certificate carries.
     static Bytes OfCertificate(const Bytes& certDer);
 };
