@@ -15,6 +15,21 @@ namespace {
 // would lose the CN of long Chinese subjects half again as soon.
 constexpr std::size_t SUBJECT_BUFFER_SIZE = 255;
 
+// The token's key type for a certificate's public key. RSA-PSS keys are
+// RSA keys to PKCS#11; any other key keeps the RSA search.
+CK_KEY_TYPE TokenKeyType(CCertificate::EKeyType type)
+{
+    switch (type) {
+    case CCertificate::EKeyType::Ec: return CKK_EC;
+    case CCertificate::EKeyType::Ed25519:
+    case CCertificate::EKeyType::Ed448: return CKK_EC_EDWARDS;
+    case CCertificate::EKeyType::Rsa:
+    case CCertificate::EKeyType::RsaPss:
+    case CCertificate::EKeyType::Other: break;
+    }
+    return CKK_RSA;
+}
+
 bool ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record)
 {
     CK_ULONG valueLen = 0;
@@ -38,6 +53,7 @@ bool ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record)
     record.strDisplayName = MakeDisplayName(CX500NameRenderer::CertNameToAnsiStr(cert->Subject(), SUBJECT_BUFFER_SIZE));
     record.strIssueDate = MakeDateString(cert->NotBefore());
     record.strExpiryDate = MakeDateString(cert->NotAfter());
+    record.ulKeyType = TokenKeyType(cert->PublicKeyType());
     return true;
 }
 

@@ -14,5 +14,8 @@ struct CertRecord {
     // CKA_ID followed by one zero byte, so it also reads as a C string.
     std::unique_ptr<unsigned char[]> pId;
     CK_ULONG ulIdLen = 0;
+    // The type of the key pair under that ID, after the certificate's own
+    // public key; CKK_RSA for a key of no type the key searches know.
+    CK_KEY_TYPE ulKeyType = CKK_RSA;
     int nMark = 0;  // 1: expired or superseded
 };

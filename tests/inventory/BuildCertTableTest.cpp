@@ -1,3 +1,4 @@
+#include "CPublicKeyDer.h"
 #include "CSoftHsmToken.h"
 #include "inventory/BuildCertTable.h"
 #include "inventory/ScanToken.h"
@@ -9,6 +10,7 @@
 #include <map>
 
 using testsupport::Bytes;
+using testsupport::CPublicKeyDer;
 using testsupport::CSoftHsmToken;
 using testsupport::CTestCertificate;
 
@@ -134,6 +136,35 @@ TEST_F(BuildCertTableTest, KeepsTheIdWithATerminatingZero)
     EXPECT_EQ(r.ulIdLen, 4u);
     EXPECT_EQ(Bytes(r.pId.get(), r.pId.get() + 5), (Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0x00}));
     EXPECT_EQ(r.hCertObject, m_module.m_hCerts[0]);
+}
+
+TEST_F(BuildCertTableTest, KeyTypeFollowsTheCertificatesOwnKey)
+{
+    const std::vector<std::pair<Bytes, CK_KEY_TYPE>> keys = {
+        {CPublicKeyDer::Fresh("RSA"), CKK_RSA},
+        {CPublicKeyDer::Fresh("RSA-PSS"), CKK_RSA},
+        {CPublicKeyDer::Fresh("EC", "P-256"), CKK_EC},
+        {CPublicKeyDer::Fresh("EC", "P-384"), CKK_EC},
+        {CPublicKeyDer::Fresh("ED25519"), CKK_EC_EDWARDS},
+        {CPublicKeyDer::Fresh("ED448"), CKK_EC_EDWARDS},
+        {CPublicKeyDer::Fresh("X25519"), CKK_RSA},  // no type the key searches know
+    };
+    // Issued in the reverse order of their import: the key type must go
+    // with its record when the table is ordered.
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        std::string issued = "2030010" + std::to_string(9 - i) + "000000Z";
+        m_token.ImportCertificate(CTestCertificate().Add("C", "CN").Add("CN", "k" + std::to_string(i))
+                                      .NotBefore(issued).NotAfter("20400101000000Z").PublicKey(keys[i].first).Der(),
+                                  {static_cast<unsigned char>(i)});
+    }
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    ASSERT_EQ(m_table.nCount, keys.size());
+    for (CK_ULONG i = 0; i < m_table.nCount; ++i) {
+        const CertRecord& r = m_table.records[i];
+        ASSERT_LT(r.pId[0], keys.size());
+        EXPECT_EQ(r.pId[0], keys.size() - 1 - i);
+        EXPECT_EQ(r.ulKeyType, keys[r.pId[0]].second) << "key " << int(r.pId[0]);
+    }
 }
 
 TEST_F(BuildCertTableTest, ElevenCertificatesGiveTenRecords)
