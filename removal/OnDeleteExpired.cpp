@@ -180,11 +180,11 @@ bool CCertPurgeDlg::DestroyRecord(const CertTable& table, CK_ULONG index, std::v
         failure = Messages::kFindPubKeyFailed;
     else if (bKept)
         return true;
-    else if (m_token.FindPubKey(session, pId, idLen) != CKR_OK)
+    else if (m_token.FindPubKey(session, pId, idLen, CKK_RSA) != CKR_OK)
         failure = Messages::kFindPubKeyFailed;
     else if (m_token.DestroyPubKey() != CKR_OK)
         failure = Messages::kDeletePubKeyFailed;
-    else if (m_token.FindPrivKey(session, pId, idLen) != CKR_OK)
+    else if (m_token.FindPrivKey(session, pId, idLen, CKK_RSA) != CKR_OK)
         failure = Messages::kFindPrivKeyFailed;
     else if (m_token.DestroyPrivKey() != CKR_OK)
         failure = Messages::kDeletePrivKeyFailed;

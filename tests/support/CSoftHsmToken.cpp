@@ -253,6 +253,30 @@ Bytes CSoftHsmToken::GenerateEcKeyPair(const Bytes& id, const std::string& curve
     return CPublicKeyDer::Ec(curve, Attribute(s.Handle(), hPub, CKA_EC_POINT));
 }
 
+Bytes CSoftHsmToken::GenerateEdKeyPair(const Bytes& id, const std::string& curve)
+{
+    CSession s(m_pFunctions, m_slot);
+    CK_MECHANISM mech = {CKM_EC_EDWARDS_KEY_PAIR_GEN, nullptr, 0};
+    CK_BBOOL yes = CK_TRUE;
+    Bytes params = CPublicKeyDer::CurveParams(curve);
+    Bytes idCopy = id;
+    CK_ATTRIBUTE pub[] = {
+        {CKA_TOKEN, &yes, sizeof yes},
+        {CKA_EC_PARAMS, params.data(), params.size()},
+        {CKA_ID, idCopy.data(), idCopy.size()},
+    };
+    CK_ATTRIBUTE priv[] = {
+        {CKA_TOKEN, &yes, sizeof yes},
+        {CKA_PRIVATE, &yes, sizeof yes},
+        {CKA_SIGN, &yes, sizeof yes},
+        {CKA_ID, idCopy.data(), idCopy.size()},
+    };
+    CK_OBJECT_HANDLE hPub = 0;
+    CK_OBJECT_HANDLE hPriv = 0;
+    Check(m_pFunctions->C_GenerateKeyPair(s.Handle(), &mech, pub, 3, priv, 4, &hPub, &hPriv), "C_GenerateKeyPair(EdDSA)");
+    return CPublicKeyDer::Ed(curve, Attribute(s.Handle(), hPub, CKA_EC_POINT));
+}
+
 void CSoftHsmToken::AddCertificateWithKeys(CTestCertificate cert, const Bytes& id)
 {
     ImportCertificate(cert.PublicKey(GenerateKeyPair(id)).Der(), id);

@@ -45,6 +45,9 @@ public:
     // An EC key pair with this CKA_ID on a curve named as OpenSSL does
     // (not RSA: key searches must skip it); returns its public key likewise.
     Bytes GenerateEcKeyPair(const Bytes& id, const std::string& curve = "prime256v1");
+    // An EdDSA key pair (CKK_EC_EDWARDS) with this CKA_ID, "ED25519" or
+    // "ED448"; returns its public key likewise.
+    Bytes GenerateEdKeyPair(const Bytes& id, const std::string& curve = "ED25519");
     // An RSA key pair and a certificate carrying its public key, under one
     // CKA_ID, as on a real token.
     void AddCertificateWithKeys(CTestCertificate cert, const Bytes& id);
