@@ -19,6 +19,13 @@ std::string KeyId(const CertRecord& record)
     return std::string(reinterpret_cast<const char*>(record.pId.get()), record.ulIdLen);
 }
 
+// A key pair by its key type and whole CKA_ID: one ID may name pairs of two
+// types, each the pair of its own certificate.
+std::string KeyPairName(const CertRecord& record)
+{
+    return std::to_string(record.ulKeyType) + ':' + KeyId(record);
+}
+
 bool AnyMarked(const CertTable& table)
 {
     return std::any_of(table.records.begin(), table.records.begin() + table.nCount,
@@ -162,14 +169,17 @@ void CCertPurgeDlg::AbandonStaleRemoval()
     RefreshList();
 }
 
-// The keys of a marked record whose certificate is gone; false (after its
-// message) when a key could not be found or destroyed.
+// The key pair of a marked record whose certificate is gone, of the type of
+// the certificate's own key; false (after its message) when a key could not
+// be found or destroyed.
 bool CCertPurgeDlg::DestroyRecord(const CertTable& table, CK_ULONG index, std::vector<std::string>& keysRemoved)
 {
-    std::string id = KeyId(table.records[index]);
-    // No identifier names no key; keys of an identifier already handled for
-    // an earlier record are gone with it.
-    if (id.empty() || std::find(keysRemoved.begin(), keysRemoved.end(), id) != keysRemoved.end())
+    const CertRecord& record = table.records[index];
+    std::string id = KeyId(record);
+    std::string pair = KeyPairName(record);
+    // No identifier names no key; a pair already handled for an earlier
+    // record is gone with it.
+    if (id.empty() || std::find(keysRemoved.begin(), keysRemoved.end(), pair) != keysRemoved.end())
         return true;
     const auto* pId = reinterpret_cast<const unsigned char*>(id.data());
     const auto idLen = static_cast<CK_ULONG>(id.size());
@@ -180,11 +190,11 @@ bool CCertPurgeDlg::DestroyRecord(const CertTable& table, CK_ULONG index, std::v
         failure = Messages::kFindPubKeyFailed;
     else if (bKept)
         return true;
-    else if (m_token.FindPubKey(session, pId, idLen, CKK_RSA) != CKR_OK)
+    else if (m_token.FindPubKey(session, pId, idLen, record.ulKeyType) != CKR_OK)
         failure = Messages::kFindPubKeyFailed;
     else if (m_token.DestroyPubKey() != CKR_OK)
         failure = Messages::kDeletePubKeyFailed;
-    else if (m_token.FindPrivKey(session, pId, idLen, CKK_RSA) != CKR_OK)
+    else if (m_token.FindPrivKey(session, pId, idLen, record.ulKeyType) != CKR_OK)
         failure = Messages::kFindPrivKeyFailed;
     else if (m_token.DestroyPrivKey() != CKR_OK)
         failure = Messages::kDeletePrivKeyFailed;
@@ -192,7 +202,7 @@ bool CCertPurgeDlg::DestroyRecord(const CertTable& table, CK_ULONG index, std::v
         MessageBox(failure, nullptr, MB_OK);
         return false;
     }
-    keysRemoved.push_back(id);
+    keysRemoved.push_back(pair);
     return true;
 }
 

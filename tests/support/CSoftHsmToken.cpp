@@ -354,6 +354,10 @@ std::vector<CSoftHsmToken::Object> CSoftHsmToken::Objects()
             v.pValue = o.value.data();
             Check(m_pFunctions->C_GetAttributeValue(s.Handle(), h, &v, 1), "C_GetAttributeValue");
         }
+        if (o.cls == CKO_PUBLIC_KEY || o.cls == CKO_PRIVATE_KEY) {
+            CK_ATTRIBUTE t = {CKA_KEY_TYPE, &o.keyType, sizeof o.keyType};
+            Check(m_pFunctions->C_GetAttributeValue(s.Handle(), h, &t, 1), "C_GetAttributeValue");
+        }
         objects.push_back(std::move(o));
     }
     return objects;
@@ -364,6 +368,14 @@ std::size_t CSoftHsmToken::Count(CK_OBJECT_CLASS cls, const Bytes& id)
     std::size_t n = 0;
     for (const Object& o : Objects())
         n += o.cls == cls && o.id == id ? 1 : 0;
+    return n;
+}
+
+std::size_t CSoftHsmToken::Count(CK_OBJECT_CLASS cls, const Bytes& id, CK_KEY_TYPE keyType)
+{
+    std::size_t n = 0;
+    for (const Object& o : Objects())
+        n += o.cls == cls && o.id == id && o.keyType == keyType ? 1 : 0;
     return n;
 }
 

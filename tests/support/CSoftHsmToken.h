@@ -64,11 +64,14 @@ public:
         Bytes id;
         std::string label;
         Bytes value;  // certificates only
+        CK_KEY_TYPE keyType = CK_UNAVAILABLE_INFORMATION;  // keys only
     };
     // Every object on the token, private ones included.
     std::vector<Object> Objects();
     // How many objects of this class carry exactly this CKA_ID.
     std::size_t Count(CK_OBJECT_CLASS cls, const Bytes& id);
+    // How many keys of this class and key type carry exactly this CKA_ID.
+    std::size_t Count(CK_OBJECT_CLASS cls, const Bytes& id, CK_KEY_TYPE keyType);
     std::size_t Count(CK_OBJECT_CLASS cls);
 
 private:
