@@ -10,6 +10,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <fstream>
+#include <string>
+
 using MonitorModesTest = CMonitorTest;
 
 TEST_F(MonitorModesTest, WaitNotSupportedEndsTheMonitorSilently)
@@ -89,11 +92,23 @@ protected:
     }
 
     // Lets the thread out of the module, and waits until it has let the
-    // module go (its last act is to finalise it).
+    // module go: its last acts are to finalise and unload it, and the
+    // process must not end under it.
     void ReleaseTheThread()
     {
         Sim().Remove(Slot());
-        EXPECT_TRUE(WaitUntil([&] { return Trace().Count("C_Finalize") >= 1; }));
+        EXPECT_TRUE(WaitUntil([&] { return Trace().Count("C_Finalize") >= 1 && !SimulatorMapped(); }));
+    }
+
+    static bool SimulatorMapped()
+    {
+        std::ifstream maps("/proc/self/maps");
+        std::string line;
+        while (std::getline(maps, line)) {
+            if (line.find("libtokensim.so") != std::string::npos)
+                return true;
+        }
+        return false;
     }
 };
 
