@@ -1,6 +1,6 @@
 #pragma once
 
-#include "token/CTokenModule.h"
+#include "token/Pkcs11.h"
 
 #include <memory>
 #include <string>
