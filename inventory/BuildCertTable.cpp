@@ -53,7 +53,8 @@ bool ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record)
     record.strDisplayName = MakeDisplayName(CX500NameRenderer::CertNameToAnsiStr(cert->Subject(), SUBJECT_BUFFER_SIZE));
     record.strIssueDate = MakeDateString(cert->NotBefore());
     record.strExpiryDate = MakeDateString(cert->NotAfter());
-    record.ulKeyType = TokenKeyType(cert->PublicKeyType());
+    record.eCertKey = cert->PublicKeyType();
+    record.ulKeyType = TokenKeyType(record.eCertKey);
     return true;
 }
 

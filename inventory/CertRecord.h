@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/CCertificate.h"
 #include "token/Pkcs11.h"
 
 #include <memory>
@@ -17,5 +18,7 @@ struct CertRecord {
     // The type of the key pair under that ID, after the certificate's own
     // public key; CKK_RSA for a key of no type the key searches know.
     CK_KEY_TYPE ulKeyType = CKK_RSA;
+    // The certificate's own public key, which that type was taken from.
+    CCertificate::EKeyType eCertKey = CCertificate::EKeyType::Other;
     int nMark = 0;  // 1: expired or superseded
 };

@@ -20,6 +20,13 @@ std::string KeyId(const CertRecord& record)
     return std::string(reinterpret_cast<const char*>(record.pId.get()), record.ulIdLen);
 }
 
+// A key pair by its key type and whole CKA_ID: one ID may name pairs of two
+// types, each the pair of its own certificate.
+std::string KeyPairName(const CertRecord& record)
+{
+    return std::to_string(record.ulKeyType) + ':' + KeyId(record);
+}
+
 bool AnyMarked(const CertTable& table)
 {
     return std::any_of(table.records.begin(), table.records.begin() + table.nCount,
@@ -167,14 +174,17 @@ void CExpiredRemoval::AbandonStaleRemoval()
     m_host.RefreshList();
 }
 
-// The keys of a marked record whose certificate is gone; false (after its
-// message) when a key could not be found or destroyed.
+// The key pair of a marked record whose certificate is gone, of the type of
+// the certificate's own key; false (after its message) when a key could not
+// be found or destroyed.
 bool CExpiredRemoval::DestroyRecord(const CertTable& table, CK_ULONG index, std::vector<std::string>& keysRemoved)
 {
-    std::string id = KeyId(table.records[index]);
-    // No identifier names no key; keys of an identifier already handled for
-    // an earlier record are gone with it.
-    if (id.empty() || std::find(keysRemoved.begin(), keysRemoved.end(), id) != keysRemoved.end())
+    const CertRecord& record = table.records[index];
+    std::string id = KeyId(record);
+    std::string pair = KeyPairName(record);
+    // No identifier names no key; a pair already handled for an earlier
+    // record is gone with it.
+    if (id.empty() || std::find(keysRemoved.begin(), keysRemoved.end(), pair) != keysRemoved.end())
         return true;
     const auto* pId = reinterpret_cast<const unsigned char*>(id.data());
     const auto idLen = static_cast<CK_ULONG>(id.size());
@@ -185,11 +195,11 @@ bool CExpiredRemoval::DestroyRecord(const CertTable& table, CK_ULONG index, std:
         failure = Messages::kFindPubKeyFailed;
     else if (bKept)
         return true;
-    else if (m_token.FindPubKey(session, pId, idLen) != CKR_OK)
+    else if (m_token.FindPubKey(session, pId, idLen, record.ulKeyType) != CKR_OK)
         failure = Messages::kFindPubKeyFailed;
     else if (m_token.DestroyPubKey() != CKR_OK)
         failure = Messages::kDeletePubKeyFailed;
-    else if (m_token.FindPrivKey(session, pId, idLen) != CKR_OK)
+    else if (m_token.FindPrivKey(session, pId, idLen, record.ulKeyType) != CKR_OK)
         failure = Messages::kFindPrivKeyFailed;
     else if (m_token.DestroyPrivKey() != CKR_OK)
         failure = Messages::kDeletePrivKeyFailed;
@@ -197,7 +207,7 @@ bool CExpiredRemoval::DestroyRecord(const CertTable& table, CK_ULONG index, std:
         MessageBox(failure, nullptr, MB_OK);
         return false;
     }
-    keysRemoved.push_back(id);
+    keysRemoved.push_back(pair);
     return true;
 }
 

@@ -274,31 +274,32 @@ CK_RV CTokenModule::DestroyCertificate(CK_OBJECT_HANDLE cert)
     return Call(&CK_FUNCTION_LIST::C_DestroyObject, m_hSessions[0], cert);
 }
 
-CK_RV CTokenModule::FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen)
+CK_RV CTokenModule::FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
+                               CK_KEY_TYPE keyType)
 {
     auto lock = Acquire();
     if (!lock)
         return RV_MODULE_BUSY;
-    return FindKey(session, CKO_PUBLIC_KEY, id, idLen, m_hPubKey);
+    return FindKey(session, CKO_PUBLIC_KEY, keyType, id, idLen, m_hPubKey);
 }
 
-CK_RV CTokenModule::FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen)
+CK_RV CTokenModule::FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
+                                CK_KEY_TYPE keyType)
 {
     auto lock = Acquire();
     if (!lock)
         return RV_MODULE_BUSY;
-    return FindKey(session, CKO_PRIVATE_KEY, id, idLen, m_hPrivKey);
+    return FindKey(session, CKO_PRIVATE_KEY, keyType, id, idLen, m_hPrivKey);
 }
 
-CK_RV CTokenModule::FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, const unsigned char* id,
-                            CK_ULONG idLen, CK_OBJECT_HANDLE& target)
+CK_RV CTokenModule::FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, CK_KEY_TYPE keyType,
+                            const unsigned char* id, CK_ULONG idLen, CK_OBJECT_HANDLE& target)
 {
     // Emptied first, so a search that finds nothing can never leave the key
     // of an earlier search behind for the destroy that follows.
     target = CK_INVALID_HANDLE;
     if (id == nullptr)
         return CKR_ARGUMENTS_BAD;
-    CK_KEY_TYPE keyType = CKK_RSA;
     CK_ATTRIBUTE tmpl[] = {
         {CKA_CLASS, &keyClass, sizeof keyClass},
         {CKA_KEY_TYPE, &keyType, sizeof keyType},

@@ -52,10 +52,11 @@ public:
     CK_RV ReadCertificate(CK_ULONG index, unsigned char* value, CK_ULONG* valueLen, unsigned char* id,
                           CK_ULONG* idLen);
     CK_RV DestroyCertificate(CK_OBJECT_HANDLE cert);
-    // Key searches match the whole identifier, zero bytes included.
-    CK_RV FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen);
+    // Key searches match the key type and the whole identifier, zero bytes
+    // included.
+    CK_RV FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen, CK_KEY_TYPE keyType);
     CK_RV DestroyPubKey();
-    CK_RV FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen);
+    CK_RV FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen, CK_KEY_TYPE keyType);
     CK_RV DestroyPrivKey();
     CK_RV Close();
 
@@ -89,8 +90,8 @@ private:
     bool IsLoaded() const { return m_hModule.IsLoaded() && m_pfnGetFunctionList != nullptr; }
     CK_RV LoadLibrary(const char* fileName);
     CK_RV Reinitialize();
-    CK_RV FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, const unsigned char* id, CK_ULONG idLen,
-                  CK_OBJECT_HANDLE& target);
+    CK_RV FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, CK_KEY_TYPE keyType, const unsigned char* id,
+                  CK_ULONG idLen, CK_OBJECT_HANDLE& target);
     CK_RV DestroyKey(CK_OBJECT_HANDLE& key);
     void Finalize();
     void ReleaseSlotList();

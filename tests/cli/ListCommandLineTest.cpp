@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <set>
 
 using testsupport::Bytes;
 using testsupport::CSoftHsmToken;
@@ -154,7 +155,7 @@ TEST_F(ListCommandLineTest, JsonCarriesEveryFieldAndParsesBack)
     ASSERT_EQ(list.size(), 4u);
     EXPECT_EQ(list[0], nlohmann::json({{"issued", "2010-01-01T00:00:00Z"}, {"expires", "2011-01-01T00:00:00Z"},
                                        {"marked", true}, {"reason", "expired"}, {"name", "Old's 某公司 ID"},
-                                       {"id", "0f10"}}));
+                                       {"id", "0f10"}, {"key", "ec"}}));  // the test maker's own P-256 key
     EXPECT_EQ(list[1]["reason"], "superseded");
     EXPECT_EQ(list[1]["marked"], true);
     EXPECT_EQ(list[1]["id"], "00ab");
@@ -167,6 +168,18 @@ TEST_F(ListCommandLineTest, JsonCarriesEveryFieldAndParsesBack)
     EXPECT_EQ(list[3]["reason"], nullptr);
     // Control bytes never reach the terminal as they are.
     EXPECT_EQ(m_run.Out().find('\x1b'), std::string::npos);
+}
+
+TEST_F(ListCommandLineTest, JsonNamesEachCertificatesKeyAlgorithm)
+{
+    m_token.ImportCertificate(CTestCertificate().Add("CN", "ec").PublicKey(m_token.GenerateEcKeyPair({1}, "secp384r1")).Der(), {1});
+    m_token.ImportCertificate(CTestCertificate().Add("CN", "ed").PublicKey(m_token.GenerateEdKeyPair({2})).Der(), {2});
+    m_token.ImportCertificate(CTestCertificate().Add("CN", "rsa").PublicKey(m_token.GenerateKeyPair({3})).Der(), {3});
+    ASSERT_EQ(Run({"--module", m_token.ModulePath(), "--format", "json"}), 0) << m_run.Err();
+    std::multiset<std::string> keys;
+    for (const auto& record : nlohmann::json::parse(m_run.Out()))
+        keys.insert(record["key"].get<std::string>());
+    EXPECT_EQ(keys, (std::multiset<std::string>{"ec", "ed25519", "rsa"}));
 }
 
 TEST_F(ListCommandLineTest, JsonOfAnEmptyTokenIsAnEmptyArray)

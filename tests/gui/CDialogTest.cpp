@@ -31,11 +31,29 @@ CCertPurgeDlg& CDialogTest::Start()
 void CDialogTest::AddCert(const std::string& cn, const std::string& notBefore, const std::string& notAfter,
                           const Bytes& id, bool withKeys, const std::string& org)
 {
-    Token().ImportCertificate(
-        CTestCertificate().Add("C", "CN").Add("O", org).Add("CN", cn).NotBefore(notBefore).NotAfter(notAfter).Der(),
-        id, cn);
+    Bytes publicKey;
     if (withKeys)
-        Token().GenerateKeyPair(id);
+        publicKey = Token().GenerateKeyPair(id);
+    else if (auto certified = m_certifiedKeys.find(id); certified != m_certifiedKeys.end())
+        publicKey = certified->second;
+    AddCertCarrying(cn, notBefore, notAfter, id, publicKey, org);
+}
+
+void CDialogTest::AddCertCarrying(const std::string& cn, const std::string& notBefore, const std::string& notAfter,
+                                  const Bytes& id, const Bytes& publicKey, const std::string& org)
+{
+    // An empty key makes the certificate carry the test process's own.
+    Token().ImportCertificate(CTestCertificate()
+                                  .Add("C", "CN")
+                                  .Add("O", org)
+                                  .Add("CN", cn)
+                                  .NotBefore(notBefore)
+                                  .NotAfter(notAfter)
+                                  .PublicKey(publicKey)
+                                  .Der(),
+                              id, cn);
+    if (!publicKey.empty())
+        m_certifiedKeys[id] = publicKey;
 }
 
 std::vector<CDialogTest::SRow> CDialogTest::Rows() const

@@ -9,6 +9,7 @@
 
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,10 +41,18 @@ protected:
     CCertPurgeDlg& Dlg() { return *m_pDlg; }
     void Close() { m_pDlg.reset(); }
 
-    // A certificate "C=CN, O=org, CN=cn" (display name "cn's org ID"), with
-    // an RSA key pair under the same CKA_ID unless told otherwise.
+    // A certificate "C=CN, O=org, CN=cn" (display name "cn's org ID"). With
+    // keys, an RSA key pair is made on the token under the same CKA_ID and
+    // the certificate carries its public key. Without, it carries the key
+    // certified last under that ID (a renewal that kept its key pair), or a
+    // key of the test process's when there is none.
     void AddCert(const std::string& cn, const std::string& notBefore, const std::string& notAfter,
                  const testsupport::Bytes& id, bool withKeys = true, const std::string& org = "Acme");
+    // A certificate as above carrying this public key, say of a key pair
+    // made on the token.
+    void AddCertCarrying(const std::string& cn, const std::string& notBefore, const std::string& notAfter,
+                         const testsupport::Bytes& id, const testsupport::Bytes& publicKey,
+                         const std::string& org = "Acme");
 
     std::vector<SRow> Rows() const;
     // The display names of the rows drawn red.
@@ -66,4 +75,6 @@ protected:
     bool m_bMonitor = false;
     // The module the dialog loads, when not the file beside the test program.
     std::string m_strModuleFile;
+    // The public key certified last under each CKA_ID.
+    std::map<testsupport::Bytes, testsupport::Bytes> m_certifiedKeys;
 };

@@ -10,7 +10,7 @@
 #include <vector>
 
 // A token with two out-of-date certificates and two valid ones, each with
-// its own RSA key pair:
+// its own RSA key pair, whose public key it carries:
 //   id 1 "Exp"  expired
 //   id 2 "Dup"  superseded by id 3
 //   id 3 "Dup"  valid
@@ -44,6 +44,11 @@ protected:
     bool PrivThere(unsigned char id) { return Token().Count(CKO_PRIVATE_KEY, {id}) > 0; }
     bool AllThere(unsigned char id) { return CertThere(id) && PubThere(id) && PrivThere(id); }
     bool NoneThere(unsigned char id) { return !CertThere(id) && !PubThere(id) && !PrivThere(id); }
+    // Both keys of a pair of this key type under this CKA_ID still there.
+    bool PairThere(unsigned char id, CK_KEY_TYPE keyType)
+    {
+        return Token().Count(CKO_PUBLIC_KEY, {id}, keyType) == 1 && Token().Count(CKO_PRIVATE_KEY, {id}, keyType) == 1;
+    }
 
     std::vector<std::string> Names() const
     {

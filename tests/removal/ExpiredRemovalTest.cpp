@@ -54,10 +54,17 @@ protected:
 
     void Add(const std::string& cn, const std::string& notBefore, const std::string& notAfter, unsigned char id)
     {
-        m_sim.SoftHsm().ImportCertificate(
-            CTestCertificate().Add("C", "CN").Add("O", "Acme").Add("CN", cn).NotBefore(notBefore).NotAfter(notAfter).Der(),
-            {id}, cn);
-        m_sim.SoftHsm().GenerateKeyPair({id});
+        // The certificate carries its own key pair's public key, as a real one does.
+        testsupport::Bytes publicKey = m_sim.SoftHsm().GenerateKeyPair({id});
+        m_sim.SoftHsm().ImportCertificate(CTestCertificate()
+                                              .Add("C", "CN")
+                                              .Add("O", "Acme")
+                                              .Add("CN", cn)
+                                              .NotBefore(notBefore)
+                                              .NotAfter(notAfter)
+                                              .PublicKey(publicKey)
+                                              .Der(),
+                                          {id}, cn);
     }
 
     // The window's state before the button: the module loaded and the token listed.

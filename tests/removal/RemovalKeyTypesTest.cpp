@@ -1,8 +1,10 @@
+#include "CPublicKeyDer.h"
 #include "CRemovalTest.h"
 
 #include <string>
 #include <vector>
 
+using testsupport::CPublicKeyDer;
 using RemovalKeyTypesTest = CRemovalTest;
 
 namespace {
@@ -89,5 +91,101 @@ TEST_F(RemovalKeyTypesTest, RsaOnlyTokenMakesTheSameModuleCalls)
     EXPECT_TRUE(NoneThere(1));
     EXPECT_TRUE(NoneThere(2));
     EXPECT_TRUE(AllThere(3));
+    EXPECT_TRUE(AllThere(4));
+}
+
+// Expired RSA and P-256 certificates and a superseded P-384 one, each with
+// the key pair made on the token that it certifies, and the valid P-256
+// certificate that supersedes the P-384 one.
+TEST_F(RemovalKeyTypesTest, EveryRedCertificateGoesWithAKeyPairOfItsOwnType)
+{
+    AddCert("Rsa", "20200101000000Z", "20210101000000Z", {1});
+    AddCertCarrying("P256", "20200201000000Z", "20210101000000Z", {2}, Token().GenerateEcKeyPair({2}));
+    AddCertCarrying("Ecc", "20300101000000Z", "20400101000000Z", {3}, Token().GenerateEcKeyPair({3}, "secp384r1"));
+    AddCertCarrying("Ecc", "20300201000000Z", "20400101000000Z", {4}, Token().GenerateEcKeyPair({4}));
+    Start();
+    ASSERT_EQ(RedNames(), (std::vector<std::string>{"Rsa's Acme ID", "P256's Acme ID", "Ecc's Acme ID"}));
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    for (unsigned char id : {1, 2, 3})
+        EXPECT_TRUE(NoneThere(id)) << int(id);
+    EXPECT_TRUE(CertThere(4));
+    EXPECT_TRUE(PairThere(4, CKK_EC));
+    EXPECT_EQ(Trace().Count("C_DestroyObject"), 9u);  // three certificates, three pairs
+    EXPECT_EQ(Rows(), (std::vector<SRow>{{"20300201", "20400101", "Ecc's Acme ID", false}}));
+}
+
+TEST_F(RemovalKeyTypesTest, Ed25519CertificateGoesWithItsKeyPair)
+{
+    AddCertCarrying("Ed", "20200101000000Z", "20210101000000Z", {6}, Token().GenerateEdKeyPair({6}));
+    AddCert("Val", "20300301000000Z", "20400101000000Z", {4});
+    Start();
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_TRUE(NoneThere(6));
+    EXPECT_TRUE(AllThere(4));
+}
+
+// A pair of another type under the certificate's ID is not the pair the
+// certificate certifies.
+TEST_F(RemovalKeyTypesTest, PairOfAnotherTypeUnderTheSameIdStays)
+{
+    AddCertCarrying("Ec", "20200101000000Z", "20210101000000Z", {5}, Token().GenerateEcKeyPair({5}));
+    Token().GenerateKeyPair({5});
+    AddCert("Val", "20300301000000Z", "20400101000000Z", {4});
+    Start();
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_FALSE(CertThere(5));
+    EXPECT_EQ(Token().Count(CKO_PUBLIC_KEY, {5}, CKK_EC), 0u);
+    EXPECT_EQ(Token().Count(CKO_PRIVATE_KEY, {5}, CKK_EC), 0u);
+    EXPECT_TRUE(PairThere(5, CKK_RSA));
+    EXPECT_TRUE(AllThere(4));
+}
+
+// Red certificates of two key types under one ID: each takes its own pair.
+TEST_F(RemovalKeyTypesTest, RedCertificatesOfTwoTypesSharingAnIdTakeBothPairs)
+{
+    AddCert("OldRsa", "20200101000000Z", "20210101000000Z", {8});
+    AddCertCarrying("OldEc", "20200201000000Z", "20210101000000Z", {8}, Token().GenerateEcKeyPair({8}));
+    AddCert("Val", "20300301000000Z", "20400101000000Z", {4});
+    Start();
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_TRUE(NoneThere(8));
+    EXPECT_TRUE(AllThere(4));
+}
+
+TEST_F(RemovalKeyTypesTest, EcRenewalKeepingItsKeyPairKeepsTheKeys)
+{
+    // The superseded certificate and its successor carry one P-384 key under CKA_ID 7.
+    AddCertCarrying("Ren", "20300101000000Z", "20400101000000Z", {7}, Token().GenerateEcKeyPair({7}, "secp384r1"));
+    AddCert("Ren", "20300201000000Z", "20400101000000Z", {7}, false);
+    AddCertCarrying("Exp", "20200101000000Z", "20210101000000Z", {1}, Token().GenerateEdKeyPair({1}));
+    Start();
+    ASSERT_EQ(RedNames(), (std::vector<std::string>{"Exp's Acme ID", "Ren's Acme ID"}));
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_EQ(Token().Count(CKO_CERTIFICATE, {7}), 1u);  // the successor stays
+    EXPECT_TRUE(PairThere(7, CKK_EC));
+    EXPECT_TRUE(NoneThere(1));
+}
+
+// A key of no type the searches know keeps the RSA search, and its message
+// when nothing is found.
+TEST_F(RemovalKeyTypesTest, KeyOfAnotherKindKeepsTheRsaSearch)
+{
+    AddCertCarrying("X1", "20200101000000Z", "20210101000000Z", {1}, CPublicKeyDer::Fresh("X25519"));
+    Token().GenerateKeyPair({1});
+    AddCertCarrying("X2", "20200201000000Z", "20210101000000Z", {2}, CPublicKeyDer::Fresh("X25519"));
+    Token().GenerateEcKeyPair({2});
+    AddCert("Val", "20300301000000Z", "20400101000000Z", {4});
+    Start();
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kFindPubKeyFailed,
+                                                 Messages::kDeleted}));
+    EXPECT_TRUE(NoneThere(1));
+    EXPECT_FALSE(CertThere(2));
+    EXPECT_TRUE(PairThere(2, CKK_EC));
     EXPECT_TRUE(AllThere(4));
 }

@@ -106,6 +106,14 @@ Bytes CPublicKeyDer::Ec(const std::string& curve, const Bytes& ecPoint)
     return Spki(FromParams("EC", bld.get()).get());
 }
 
+Bytes CPublicKeyDer::Ed(const std::string& curve, const Bytes& ecPoint)
+{
+    Bytes point = UnwrapPoint(ecPoint);
+    Owned<EVP_PKEY> key(EVP_PKEY_new_raw_public_key_ex(nullptr, curve.c_str(), nullptr, point.data(), point.size()));
+    Check(key != nullptr, "EVP_PKEY_new_raw_public_key_ex");
+    return Spki(key.get());
+}
+
 Bytes CPublicKeyDer::CurveParams(const std::string& curve)
 {
     const ASN1_OBJECT* oid = OBJ_nid2obj(CurveNid(curve));

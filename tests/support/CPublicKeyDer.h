@@ -16,6 +16,9 @@ public:
     // From the curve's OpenSSL short name and CKA_EC_POINT (a DER OCTET
     // STRING holding the uncompressed point, as PKCS#11 v2.20 stores it).
     static Bytes Ec(const std::string& curve, const Bytes& ecPoint);
+    // From "ED25519" or "ED448" and CKA_EC_POINT (a DER OCTET STRING holding
+    // the encoded point, as SoftHSM2 stores it).
+    static Bytes Ed(const std::string& curve, const Bytes& ecPoint);
     // CKA_EC_PARAMS of a named curve: the DER of its object identifier.
     static Bytes CurveParams(const std::string& curve);
     // The public key of a key pair OpenSSL makes, for certificates no token

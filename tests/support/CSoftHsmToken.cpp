@@ -253,6 +253,30 @@ Bytes CSoftHsmToken::GenerateEcKeyPair(const Bytes& id, const std::string& curve
     return CPublicKeyDer::Ec(curve, Attribute(s.Handle(), hPub, CKA_EC_POINT));
 }
 
+Bytes CSoftHsmToken::GenerateEdKeyPair(const Bytes& id, const std::string& curve)
+{
+    CSession s(m_pFunctions, m_slot);
+    CK_MECHANISM mech = {CKM_EC_EDWARDS_KEY_PAIR_GEN, nullptr, 0};
+    CK_BBOOL yes = CK_TRUE;
+    Bytes params = CPublicKeyDer::CurveParams(curve);
+    Bytes idCopy = id;
+    CK_ATTRIBUTE pub[] = {
+        {CKA_TOKEN, &yes, sizeof yes},
+        {CKA_EC_PARAMS, params.data(), params.size()},
+        {CKA_ID, idCopy.data(), idCopy.size()},
+    };
+    CK_ATTRIBUTE priv[] = {
+        {CKA_TOKEN, &yes, sizeof yes},
+        {CKA_PRIVATE, &yes, sizeof yes},
+        {CKA_SIGN, &yes, sizeof yes},
+        {CKA_ID, idCopy.data(), idCopy.size()},
+    };
+    CK_OBJECT_HANDLE hPub = 0;
+    CK_OBJECT_HANDLE hPriv = 0;
+    Check(m_pFunctions->C_GenerateKeyPair(s.Handle(), &mech, pub, 3, priv, 4, &hPub, &hPriv), "C_GenerateKeyPair(EdDSA)");
+    return CPublicKeyDer::Ed(curve, Attribute(s.Handle(), hPub, CKA_EC_POINT));
+}
+
 void CSoftHsmToken::AddCertificateWithKeys(CTestCertificate cert, const Bytes& id)
 {
     ImportCertificate(cert.PublicKey(GenerateKeyPair(id)).Der(), id);
@@ -330,6 +354,10 @@ std::vector<CSoftHsmToken::Object> CSoftHsmToken::Objects()
             v.pValue = o.value.data();
             Check(m_pFunctions->C_GetAttributeValue(s.Handle(), h, &v, 1), "C_GetAttributeValue");
         }
+        if (o.cls == CKO_PUBLIC_KEY || o.cls == CKO_PRIVATE_KEY) {
+            CK_ATTRIBUTE t = {CKA_KEY_TYPE, &o.keyType, sizeof o.keyType};
+            Check(m_pFunctions->C_GetAttributeValue(s.Handle(), h, &t, 1), "C_GetAttributeValue");
+        }
         objects.push_back(std::move(o));
     }
     return objects;
@@ -340,6 +368,14 @@ std::size_t CSoftHsmToken::Count(CK_OBJECT_CLASS cls, const Bytes& id)
     std::size_t n = 0;
     for (const Object& o : Objects())
         n += o.cls == cls && o.id == id ? 1 : 0;
+    return n;
+}
+
+std::size_t CSoftHsmToken::Count(CK_OBJECT_CLASS cls, const Bytes& id, CK_KEY_TYPE keyType)
+{
+    std::size_t n = 0;
+    for (const Object& o : Objects())
+        n += o.cls == cls && o.id == id && o.keyType == keyType ? 1 : 0;
     return n;
 }
 

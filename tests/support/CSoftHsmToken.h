@@ -45,6 +45,9 @@ public:
     // An EC key pair with this CKA_ID on a curve named as OpenSSL does
     // (not RSA: key searches must skip it); returns its public key likewise.
     Bytes GenerateEcKeyPair(const Bytes& id, const std::string& curve = "prime256v1");
+    // An EdDSA key pair (CKK_EC_EDWARDS) with this CKA_ID, "ED25519" or
+    // "ED448"; returns its public key likewise.
+    Bytes GenerateEdKeyPair(const Bytes& id, const std::string& curve = "ED25519");
     // An RSA key pair and a certificate carrying its public key, under one
     // CKA_ID, as on a real token.
     void AddCertificateWithKeys(CTestCertificate cert, const Bytes& id);
@@ -61,11 +64,14 @@ public:
         Bytes id;
         std::string label;
         Bytes value;  // certificates only
+        CK_KEY_TYPE keyType = CK_UNAVAILABLE_INFORMATION;  // keys only
     };
     // Every object on the token, private ones included.
     std::vector<Object> Objects();
     // How many objects of this class carry exactly this CKA_ID.
     std::size_t Count(CK_OBJECT_CLASS cls, const Bytes& id);
+    // How many keys of this class and key type carry exactly this CKA_ID.
+    std::size_t Count(CK_OBJECT_CLASS cls, const Bytes& id, CK_KEY_TYPE keyType);
     std::size_t Count(CK_OBJECT_CLASS cls);
 
 private:

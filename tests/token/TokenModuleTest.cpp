@@ -119,7 +119,7 @@ TEST_F(TokenModuleTest, FindCertificatesSeesAtMostTenAndEndsTheSearch)
     EXPECT_EQ(m_module.m_ulCertCount, MAX_CERTS);
     // The search was ended: the next one on the same session starts normally.
     EXPECT_EQ(FindCerts(), CKR_OK);
-    EXPECT_EQ(m_module.FindPubKey(m_module.m_hSessions[0], Pin("\x01"), 1), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPubKey(m_module.m_hSessions[0], Pin("\x01"), 1, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
 }
 
 TEST_F(TokenModuleTest, FindCertificatesOnAnEmptyToken)
@@ -170,13 +170,57 @@ TEST_F(TokenModuleTest, KeySearchesFindRsaKeysByIdAndReportNoMatch)
     CK_SESSION_HANDLE s = m_module.m_hSessions[0];
     ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
 
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1), CKR_OK);
-    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x11"), 1), CKR_OK);
-    // Only RSA keys count; the EC pair with its own ID is not found.
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x22"), 1), CTokenModule::RV_KEY_NOT_FOUND);
-    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x22"), 1), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1, CKK_RSA), CKR_OK);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x11"), 1, CKK_RSA), CKR_OK);
+    // An RSA search skips the EC pair under its own ID.
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x22"), 1, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x22"), 1, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
     // A search after a failed one works normally.
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1), CKR_OK);
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1, CKK_RSA), CKR_OK);
+}
+
+TEST_F(TokenModuleTest, KeySearchesFindKeysOfTheirOwnTypeOnly)
+{
+    m_token.GenerateKeyPair({0x11});
+    m_token.GenerateEcKeyPair({0x22});
+    m_token.GenerateEcKeyPair({0x33}, "secp384r1");
+    m_token.GenerateEdKeyPair({0x44});
+    Open();
+    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
+    ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
+
+    const CK_KEY_TYPE types[] = {CKK_RSA, CKK_EC, CKK_EC_EDWARDS};
+    // Which ID holds a pair of which type: P-256 and P-384 are both CKK_EC.
+    const std::pair<const char*, CK_KEY_TYPE> pairs[] = {
+        {"\x11", CKK_RSA}, {"\x22", CKK_EC}, {"\x33", CKK_EC}, {"\x44", CKK_EC_EDWARDS}};
+    for (const auto& [id, pairType] : pairs) {
+        for (CK_KEY_TYPE type : types) {
+            CK_RV expected = type == pairType ? CKR_OK : CTokenModule::RV_KEY_NOT_FOUND;
+            EXPECT_EQ(m_module.FindPubKey(s, Pin(id), 1, type), expected) << int(id[0]) << " as " << type;
+            EXPECT_EQ(m_module.FindPrivKey(s, Pin(id), 1, type), expected) << int(id[0]) << " as " << type;
+        }
+    }
+}
+
+TEST_F(TokenModuleTest, PairsOfTwoTypesUnderOneIdAreTwoPairs)
+{
+    m_token.GenerateKeyPair({0x55});
+    m_token.GenerateEcKeyPair({0x55});
+    Open();
+    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
+    ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
+
+    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x55"), 1, CKK_EC), CKR_OK);
+    EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
+    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x55"), 1, CKK_EC), CKR_OK);
+    EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
+    // The RSA pair under the same ID is all that is left.
+    EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x55}), 1u);
+    EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x55}), 1u);
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x55"), 1, CKK_EC), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x55"), 1, CKK_EC), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x55"), 1, CKK_RSA), CKR_OK);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x55"), 1, CKK_RSA), CKR_OK);
 }
 
 TEST_F(TokenModuleTest, DestroyAfterAFailedSearchNeverReachesAnEarlierKey)
@@ -186,10 +230,10 @@ TEST_F(TokenModuleTest, DestroyAfterAFailedSearchNeverReachesAnEarlierKey)
     CK_SESSION_HANDLE s = m_module.m_hSessions[0];
     ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
 
-    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1), CKR_OK);
-    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x11"), 1), CKR_OK);
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x99"), 1), CTokenModule::RV_KEY_NOT_FOUND);
-    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x99"), 1), CTokenModule::RV_KEY_NOT_FOUND);
+    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1, CKK_RSA), CKR_OK);
+    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x11"), 1, CKK_RSA), CKR_OK);
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x99"), 1, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x99"), 1, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
     EXPECT_NE(m_module.DestroyPubKey(), CKR_OK);
     EXPECT_NE(m_module.DestroyPrivKey(), CKR_OK);
     EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x11}), 1u);
@@ -218,10 +262,10 @@ TEST_F(TokenModuleTest, DestroysCertificateAndKeys)
     }
     ASSERT_NE(target, CK_INVALID_HANDLE);
     EXPECT_EQ(m_module.DestroyCertificate(target), CKR_OK);
-    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x42"), 1), CKR_OK);
+    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x42"), 1, CKK_RSA), CKR_OK);
     EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
     EXPECT_NE(m_module.DestroyPubKey(), CKR_OK);  // used once
-    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x42"), 1), CKR_OK);
+    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x42"), 1, CKK_RSA), CKR_OK);
     EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
 
     EXPECT_EQ(m_token.Count(CKO_CERTIFICATE, {0x42}), 0u);
@@ -241,13 +285,13 @@ TEST_F(TokenModuleTest, KeySearchesMatchTheWholeIdZeroBytesIncluded)
     ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
     // 11 00 22 is not 11: the key pair under 11 is no match.
     const unsigned char inner[] = {0x11, 0x00, 0x22};
-    EXPECT_EQ(m_module.FindPubKey(s, inner, 3), CTokenModule::RV_KEY_NOT_FOUND);
-    EXPECT_EQ(m_module.FindPrivKey(s, inner, 3), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPubKey(s, inner, 3, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPrivKey(s, inner, 3, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
     // An ID that starts with a zero byte is found as it is.
     const unsigned char leading[] = {0x00, 0x07};
-    ASSERT_EQ(m_module.FindPubKey(s, leading, 2), CKR_OK);
+    ASSERT_EQ(m_module.FindPubKey(s, leading, 2, CKK_RSA), CKR_OK);
     EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
-    ASSERT_EQ(m_module.FindPrivKey(s, leading, 2), CKR_OK);
+    ASSERT_EQ(m_module.FindPrivKey(s, leading, 2, CKK_RSA), CKR_OK);
     EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
     EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x00, 0x07}), 0u);
     EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x00, 0x07}), 0u);

@@ -20,6 +20,7 @@ Json Record(const CertRecord& r, const std::string& now)
         {"reason", Field(CJsonListing::Reason(r, now))},
         {"name", r.strDisplayName},
         {"id", CJsonListing::Hex(r.pId.get(), r.ulIdLen)},
+        {"key", CJsonListing::KeyName(r.eCertKey)},
     };
 }
 
@@ -60,4 +61,17 @@ std::string CJsonListing::Reason(const CertRecord& record, const std::string& no
     if (record.nMark == 0)
         return {};
     return now.compare(record.strExpiryDate) > 0 ? "expired" : "superseded";
+}
+
+std::string CJsonListing::KeyName(CCertificate::EKeyType key)
+{
+    switch (key) {
+    case CCertificate::EKeyType::Rsa: return "rsa";
+    case CCertificate::EKeyType::RsaPss: return "rsa-pss";
+    case CCertificate::EKeyType::Ec: return "ec";
+    case CCertificate::EKeyType::Ed25519: return "ed25519";
+    case CCertificate::EKeyType::Ed448: return "ed448";
+    case CCertificate::EKeyType::Other: break;
+    }
+    return "other";
 }

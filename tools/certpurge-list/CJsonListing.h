@@ -15,4 +15,6 @@ public:
     static std::string Hex(const unsigned char* bytes, CK_ULONG length);
     // "expired", "superseded", or empty for an unmarked record.
     static std::string Reason(const CertRecord& record, const std::string& now);
+    // The certificate's key algorithm: "rsa", "rsa-pss", "ec", "ed25519", "ed448" or "other".
+    static std::string KeyName(CCertificate::EKeyType key);
 };

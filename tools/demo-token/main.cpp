@@ -1,8 +1,8 @@
 // certpurge-demo-token FOLDER: makes a SoftHSM2 token in FOLDER holding ten
-// certificates (as many as the window lists) with their RSA key pairs,
+// certificates (as many as the window lists) with their key pairs (RSA,
+// P-256, P-384, Ed25519), each certificate carrying its pair's public key,
 // dated around today: valid, expired, superseded, same-name groups, a
-// renewal that kept its key pair, Chinese subjects. Each certificate carries
-// the public key of the pair under its CKA_ID. The user PIN is 123456.
+// renewal that kept its key pair, Chinese subjects. The user PIN is 123456.
 
 #include "CSoftHsmToken.h"
 
@@ -11,6 +11,7 @@
 #include <exception>
 #include <iterator>
 #include <map>
+#include <string>
 
 using testsupport::Bytes;
 using testsupport::CSoftHsmToken;
@@ -20,27 +21,42 @@ namespace {
 
 constexpr std::time_t kDay = 24 * 60 * 60;
 
+enum class EKeyKind { Rsa, P256, P384, Ed25519 };
+
 struct DemoCert {
     const char* person;
     const char* organisation;
     int issuedDaysAgo;
     int validDays;
     unsigned char keyId;  // certificates sharing a key pair share this
+    EKeyKind key;
 };
 
 constexpr DemoCert kCerts[] = {
-    {"张三", "北京某科技有限公司", 1000, 1095, 0x01},
-    {"张三", "北京某科技有限公司", 300, 1095, 0x02},
-    {"Li Wei", "Acme Trading", 900, 1095, 0x03},
-    {"Li Wei", "Acme Trading", 500, 1095, 0x04},
-    {"Li Wei", "Acme Trading", 120, 1095, 0x04},  // renewed, same key pair
-    {"Wang Fang", "Acme Trading", 340, 390, 0x05},
-    {"Old Server", "Example Org", 2500, 730, 0x06},
-    {"陈静", "上海某银行", 550, 365, 0x07},
-    {"Zhao Lei", "深圳某公司", 90, 1095, 0x08},
-    {"刘洋", "北京某科技有限公司", 360, 730, 0x0A},
+    {"张三", "北京某科技有限公司", 1000, 1095, 0x01, EKeyKind::Rsa},
+    {"张三", "北京某科技有限公司", 300, 1095, 0x02, EKeyKind::P256},
+    {"Li Wei", "Acme Trading", 900, 1095, 0x03, EKeyKind::Rsa},
+    {"Li Wei", "Acme Trading", 500, 1095, 0x04, EKeyKind::P384},
+    {"Li Wei", "Acme Trading", 120, 1095, 0x04, EKeyKind::P384},  // renewed, same key pair
+    {"Wang Fang", "Acme Trading", 340, 390, 0x05, EKeyKind::P256},
+    {"Old Server", "Example Org", 2500, 730, 0x06, EKeyKind::Rsa},
+    {"陈静", "上海某银行", 550, 365, 0x07, EKeyKind::Ed25519},
+    {"Zhao Lei", "深圳某公司", 90, 1095, 0x08, EKeyKind::P256},
+    {"刘洋", "北京某科技有限公司", 360, 730, 0x0A, EKeyKind::Rsa},
 };
 static_assert(std::size(kCerts) <= 10, "the window lists ten certificates at most");
+
+// A key pair made on the token; its public key, for the certificate.
+Bytes MakeKeyPair(CSoftHsmToken& token, const Bytes& id, EKeyKind kind)
+{
+    switch (kind) {
+    case EKeyKind::P256: return token.GenerateEcKeyPair(id, "prime256v1");
+    case EKeyKind::P384: return token.GenerateEcKeyPair(id, "secp384r1");
+    case EKeyKind::Ed25519: return token.GenerateEdKeyPair(id);
+    case EKeyKind::Rsa: break;
+    }
+    return token.GenerateKeyPair(id);
+}
 
 CTestCertificate Certificate(const DemoCert& c, std::time_t now)
 {
@@ -64,10 +80,10 @@ int main(int argc, char** argv)
     try {
         CSoftHsmToken token{std::string(argv[1])};
         std::time_t now = std::time(nullptr);
-        std::map<unsigned char, Bytes> publicKeys;
+        std::map<unsigned char, Bytes> publicKeys;  // by key ID
         for (const DemoCert& c : kCerts) {
             if (!publicKeys.contains(c.keyId))
-                publicKeys[c.keyId] = token.GenerateKeyPair(Bytes{c.keyId});
+                publicKeys[c.keyId] = MakeKeyPair(token, Bytes{c.keyId}, c.key);
             token.ImportCertificate(Certificate(c, now).PublicKey(publicKeys[c.keyId]).Der(), Bytes{c.keyId}, c.person);
         }
         std::printf("%s\n", token.Folder().File("softhsm2.conf").c_str());
