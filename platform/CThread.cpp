@@ -2,21 +2,38 @@
 
 #include <memory>
 
-#include <pthread.h>
-
-bool CThread::StartDetached(std::function<void()> body)
+CThread::~CThread()
 {
-    auto owned = std::make_unique<std::function<void()>>(std::move(body));
-    pthread_attr_t attr;
-    if (pthread_attr_init(&attr) != 0)
+    if (m_bJoinable && pthread_equal(m_thread, pthread_self()) != 0)
+        Detach();
+    Join();
+}
+
+bool CThread::Start(std::function<void()> body)
+{
+    if (m_bJoinable)
         return false;
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    pthread_t thread{};
-    bool started = pthread_create(&thread, &attr, &CThread::Entry, owned.get()) == 0;
-    pthread_attr_destroy(&attr);
-    if (started)
+    auto owned = std::make_unique<std::function<void()>>(std::move(body));
+    m_bJoinable = pthread_create(&m_thread, nullptr, &CThread::Entry, owned.get()) == 0;
+    if (m_bJoinable)
         owned.release();  // the thread's now
-    return started;
+    return m_bJoinable;
+}
+
+void CThread::Join()
+{
+    if (!m_bJoinable)
+        return;
+    pthread_join(m_thread, nullptr);
+    m_bJoinable = false;
+}
+
+void CThread::Detach()
+{
+    if (!m_bJoinable)
+        return;
+    pthread_detach(m_thread);
+    m_bJoinable = false;
 }
 
 void* CThread::Entry(void* body)

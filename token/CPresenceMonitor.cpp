@@ -1,7 +1,5 @@
 #include "token/CPresenceMonitor.h"
 
-#include "platform/CThread.h"
-
 #include <algorithm>
 
 std::shared_ptr<CPresenceMonitor> CPresenceMonitor::Create(std::shared_ptr<CTokenModule> module,
@@ -26,10 +24,11 @@ bool CPresenceMonitor::Start(std::vector<CK_SLOT_ID> knownSlots)
         m_bStop = false;
         m_bRunning = true;
     }
+    m_thread.Join();  // one that ended by itself
     m_knownSlots = std::move(knownSlots);
     m_pendingEvents.clear();
     auto self = shared_from_this();
-    bool started = CThread::StartDetached([self] {
+    bool started = m_thread.Start([self] {
         self->Run();
         std::lock_guard<std::mutex> lock(self->m_mutex);
         self->m_bRunning = false;
@@ -49,7 +48,15 @@ bool CPresenceMonitor::Stop(std::chrono::milliseconds timeout)
     m_wake.notify_all();
     // A report under way ends promptly once the host knows of the stop.
     m_wake.wait(lock, [this] { return m_nSinkCalls == 0; });
-    return m_wake.wait_for(lock, timeout, [this] { return !m_bRunning; });
+    bool ended = m_wake.wait_for(lock, timeout, [this] { return !m_bRunning; });
+    lock.unlock();
+    // Joined, the thread can no longer drop the last hold on the module
+    // (and unload it) while whoever stopped it goes on, or exits.
+    if (ended)
+        m_thread.Join();
+    else
+        m_thread.Detach();
+    return ended;
 }
 
 bool CPresenceMonitor::IsRunning() const

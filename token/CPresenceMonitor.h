@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/CThread.h"
 #include "token/CTokenModule.h"
 #include "token/IPresenceSink.h"
 
@@ -25,8 +26,9 @@ public:
 
     // Starts the thread, knowing these slots to hold a token now.
     bool Start(std::vector<CK_SLOT_ID> knownSlots);
-    // Asks the thread to end and waits up to `timeout` for it. False when it
-    // did not come back: it is left to itself and never calls the sink again.
+    // Asks the thread to end and waits up to `timeout` for it; when true,
+    // nothing of the thread runs any more. False when it did not come back:
+    // it is left to itself and never calls the sink again.
     bool Stop(std::chrono::milliseconds timeout);
     bool IsRunning() const;
 
@@ -48,6 +50,7 @@ private:
 
     const std::shared_ptr<CTokenModule> m_pModule;
     IPresenceSink& m_sink;
+    CThread m_thread;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;

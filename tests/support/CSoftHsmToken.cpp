@@ -231,32 +231,19 @@ Bytes CSoftHsmToken::GenerateKeyPair(const Bytes& id, CK_ULONG bits)
 
 Bytes CSoftHsmToken::GenerateEcKeyPair(const Bytes& id, const std::string& curve)
 {
-    CSession s(m_pFunctions, m_slot);
-    CK_MECHANISM mech = {CKM_EC_KEY_PAIR_GEN, nullptr, 0};
-    CK_BBOOL yes = CK_TRUE;
-    Bytes params = CPublicKeyDer::CurveParams(curve);
-    Bytes idCopy = id;
-    CK_ATTRIBUTE pub[] = {
-        {CKA_TOKEN, &yes, sizeof yes},
-        {CKA_EC_PARAMS, params.data(), params.size()},
-        {CKA_ID, idCopy.data(), idCopy.size()},
-    };
-    CK_ATTRIBUTE priv[] = {
-        {CKA_TOKEN, &yes, sizeof yes},
-        {CKA_PRIVATE, &yes, sizeof yes},
-        {CKA_SIGN, &yes, sizeof yes},
-        {CKA_ID, idCopy.data(), idCopy.size()},
-    };
-    CK_OBJECT_HANDLE hPub = 0;
-    CK_OBJECT_HANDLE hPriv = 0;
-    Check(m_pFunctions->C_GenerateKeyPair(s.Handle(), &mech, pub, 3, priv, 4, &hPub, &hPriv), "C_GenerateKeyPair(EC)");
-    return CPublicKeyDer::Ec(curve, Attribute(s.Handle(), hPub, CKA_EC_POINT));
+    return CPublicKeyDer::Ec(curve, GenerateCurveKeyPair(CKM_EC_KEY_PAIR_GEN, id, curve));
 }
 
 Bytes CSoftHsmToken::GenerateEdKeyPair(const Bytes& id, const std::string& curve)
 {
+    return CPublicKeyDer::Ed(curve, GenerateCurveKeyPair(CKM_EC_EDWARDS_KEY_PAIR_GEN, id, curve));
+}
+
+// An EC or EdDSA pair on a named curve; its public point.
+Bytes CSoftHsmToken::GenerateCurveKeyPair(CK_MECHANISM_TYPE mechanism, const Bytes& id, const std::string& curve)
+{
     CSession s(m_pFunctions, m_slot);
-    CK_MECHANISM mech = {CKM_EC_EDWARDS_KEY_PAIR_GEN, nullptr, 0};
+    CK_MECHANISM mech = {mechanism, nullptr, 0};
     CK_BBOOL yes = CK_TRUE;
     Bytes params = CPublicKeyDer::CurveParams(curve);
     Bytes idCopy = id;
@@ -273,8 +260,9 @@ Bytes CSoftHsmToken::GenerateEdKeyPair(const Bytes& id, const std::string& curve
     };
     CK_OBJECT_HANDLE hPub = 0;
     CK_OBJECT_HANDLE hPriv = 0;
-    Check(m_pFunctions->C_GenerateKeyPair(s.Handle(), &mech, pub, 3, priv, 4, &hPub, &hPriv), "C_GenerateKeyPair(EdDSA)");
-    return CPublicKeyDer::Ed(curve, Attribute(s.Handle(), hPub, CKA_EC_POINT));
+    Check(m_pFunctions->C_GenerateKeyPair(s.Handle(), &mech, pub, 3, priv, 4, &hPub, &hPriv),
+          ("C_GenerateKeyPair(" + curve + ")").c_str());
+    return Attribute(s.Handle(), hPub, CKA_EC_POINT);
 }
 
 void CSoftHsmToken::AddCertificateWithKeys(CTestCertificate cert, const Bytes& id)

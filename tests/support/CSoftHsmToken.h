@@ -82,6 +82,7 @@ private:
     void InitToken();
     CK_SLOT_ID FindTokenSlot();
     Bytes Attribute(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
+    Bytes GenerateCurveKeyPair(CK_MECHANISM_TYPE mechanism, const Bytes& id, const std::string& curve);
 
     CTempDir m_dir;
     std::string m_strModuleCopy;
