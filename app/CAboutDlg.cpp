@@ -1,6 +1,7 @@
 #include "app/CAboutDlg.h"
 
 #include "res/AppIcon.h"
+#include "res/DialogTemplates.h"
 
 #include <QLabel>
 

@@ -1,6 +1,6 @@
 #include "app/CAppCommandLine.h"
 
-#include "cli/CModuleChoice.h"
+#include "token/CModuleChoice.h"
 
 #include <optional>
 

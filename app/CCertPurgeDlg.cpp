@@ -1,12 +1,19 @@
 #include "app/CCertPurgeDlg.h"
 
+#include "app/AppMessages.h"
 #include "app/CAboutDlg.h"
-#include "cli/CLoadFailure.h"
+#include "app/CertListView.h"
+#include "inventory/InventoryMessages.h"
+#include "inventory/ScanToken.h"
 #include "platform/CMessageBox.h"
+#include "platform/CWaitCursor.h"
+#include "removal/CExpiredRemoval.h"
 #include "res/AppIcon.h"
-#include "res/Messages.h"
+#include "res/DialogTemplates.h"
 #include "res/StringTable.h"
 #include "res/resource.h"
+#include "token/CLoadFailure.h"
+#include "token/TokenMessages.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -15,6 +22,7 @@
 #include <QShortcut>
 #include <QWindow>
 
+#include <chrono>
 #include <cstdio>
 
 namespace {
@@ -29,6 +37,53 @@ constexpr ColumnSpec kColumns[] = {
     {"证书截止日期", 100},
     {"证书序列号", 320},
 };
+
+// How long closing waits for the monitor's thread.
+constexpr std::chrono::milliseconds kMonitorStopTimeout{1500};
+
+void InsertColumns(CListCtrlCl& list)
+{
+    int col = 0;
+    for (const ColumnSpec& c : kColumns)
+        list.InsertColumn(col++, c.pszHeading, LVCFMT_LEFT, -1, -1);
+    col = 0;
+    for (const ColumnSpec& c : kColumns)
+        list.SetColumnWidth(col++, c.nWidth);
+}
+
+// The window manager owns the title bar's menu here, so the dialog keeps its
+// own: the usual items, then ours after a separator. Alt+Space shows it.
+QMenu* AppendSystemMenu(CCertPurgeDlg& dlg)
+{
+    auto* menu = new QMenu(&dlg);
+    menu->addAction(QString::fromUtf8("移动(&M)"))->setData(SC_MOVE);
+    menu->addAction(QString::fromUtf8("关闭(&C)"))->setData(SC_CLOSE);
+    const char* about = LoadResString(IDS_ABOUTBOX);
+    if (*about != '\0') {
+        menu->addSeparator();
+        menu->addAction(QString::fromUtf8(about))->setData(IDM_ABOUTBOX);
+    }
+    QObject::connect(menu, &QMenu::triggered, &dlg,
+                     [&dlg](QAction* action) { dlg.OnSysCommand(action->data().toUInt(), 0); });
+    auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), &dlg);
+    QObject::connect(shortcut, &QShortcut::activated, &dlg, [&dlg, menu] { menu->popup(dlg.mapToGlobal(QPoint(0, 0))); });
+    return menu;
+}
+
+void DefaultSysCommand(QWidget& window, UINT nID)
+{
+    switch (nID & 0xFFF0) {
+    case SC_CLOSE:
+        window.close();
+        break;
+    case SC_MOVE:
+        if (QWindow* handle = window.windowHandle())
+            handle->startSystemMove();
+        break;
+    default:
+        break;
+    }
+}
 
 }  // namespace
 
@@ -52,13 +107,13 @@ QWidget* CCertPurgeDlg::CreateControl(const ControlTemplate& control)
 BOOL CCertPurgeDlg::OnInitDialog()
 {
     CTemplateDialog::OnInitDialog();
-    AppendSystemMenu();
+    m_pSysMenu = AppendSystemMenu(*this);
     setWindowIcon(m_hIcon);
-    InsertColumns();
+    InsertColumns(m_list);
 
-    if (CK_RV rv = m_token.Load(m_strModuleFile.c_str()); rv != CKR_OK) {
+    if (CK_RV rv = m_pToken->Load(m_strModuleFile.c_str()); rv != CKR_OK) {
         std::fprintf(stderr, "certpurge: %s\n",
-                     CLoadFailure::Describe(m_strModuleFile, rv, m_token.LastLoadError()).c_str());
+                     CLoadFailure::Describe(m_strModuleFile, rv, m_pToken->LastLoadError()).c_str());
         MessageBox(Messages::kLoadModuleFailed, nullptr, MB_OK);
         return false;
     }
@@ -68,43 +123,10 @@ BOOL CCertPurgeDlg::OnInitDialog()
     return true;
 }
 
-void CCertPurgeDlg::AppendSystemMenu()
-{
-    // The window manager owns the title bar's menu here, so the dialog keeps
-    // its own: the usual items, then ours after a separator.
-    m_pSysMenu = new QMenu(this);
-    m_pSysMenu->addAction(QString::fromUtf8("移动(&M)"))->setData(SC_MOVE);
-    m_pSysMenu->addAction(QString::fromUtf8("关闭(&C)"))->setData(SC_CLOSE);
-    const char* about = LoadResString(IDS_ABOUTBOX);
-    if (*about != '\0') {
-        m_pSysMenu->addSeparator();
-        m_pSysMenu->addAction(QString::fromUtf8(about))->setData(IDM_ABOUTBOX);
-    }
-    connect(m_pSysMenu, &QMenu::triggered, this,
-            [this](QAction* action) { OnSysCommand(action->data().toUInt(), 0); });
-    auto* shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_Space), this);
-    connect(shortcut, &QShortcut::activated, this, [this] { ShowSystemMenu(mapToGlobal(QPoint(0, 0))); });
-}
-
-void CCertPurgeDlg::InsertColumns()
-{
-    int col = 0;
-    for (const ColumnSpec& c : kColumns)
-        m_list.InsertColumn(col++, c.pszHeading, LVCFMT_LEFT, -1, -1);
-    col = 0;
-    for (const ColumnSpec& c : kColumns)
-        m_list.SetColumnWidth(col++, c.nWidth);
-}
-
-void CCertPurgeDlg::ShowSystemMenu(QPoint globalPos)
-{
-    if (m_pSysMenu != nullptr)
-        m_pSysMenu->popup(globalPos);
-}
-
 void CCertPurgeDlg::contextMenuEvent(QContextMenuEvent* event)
 {
-    ShowSystemMenu(event->globalPos());
+    if (m_pSysMenu != nullptr)
+        m_pSysMenu->popup(event->globalPos());
 }
 
 void CCertPurgeDlg::OnSysCommand(UINT nID, LPARAM)
@@ -114,22 +136,12 @@ void CCertPurgeDlg::OnSysCommand(UINT nID, LPARAM)
         dlgAbout.DoModal();
         return;
     }
-    DefaultSysCommand(nID);
+    DefaultSysCommand(*this, nID);
 }
 
-void CCertPurgeDlg::DefaultSysCommand(UINT nID)
+void CCertPurgeDlg::OnDeleteExpired()
 {
-    switch (nID & 0xFFF0) {
-    case SC_CLOSE:
-        close();
-        break;
-    case SC_MOVE:
-        if (QWindow* window = windowHandle())
-            window->startSystemMove();
-        break;
-    default:
-        break;
-    }
+    CExpiredRemoval(*m_pToken, *m_pPrompts, *m_pClock, *this).Run();
 }
 
 void CCertPurgeDlg::OnCommand(int nId)
@@ -159,4 +171,94 @@ int CCertPurgeDlg::MessageBox(const char* text, const char* caption, UINT type)
 {
     QByteArray appName = QCoreApplication::applicationName().toUtf8();
     return m_pPrompts->MessageBox(this, text, caption != nullptr ? caption : appName.constData(), type);
+}
+
+void CCertPurgeDlg::RefreshList()
+{
+    m_list.DeleteAllItems();
+    m_list.SetTextColor(kNormalText);
+
+    CertTable table;
+    ScanResult result;
+    {
+        // A real token takes seconds to read.
+        CWaitCursor wait;
+        result = ScanToken(*m_pToken, m_strModuleFile.c_str(), table, *m_pClock);
+    }
+    if (result == ScanResult::Scanned) {
+        ShowTable(table);
+        return;
+    }
+    if (result == ScanResult::NoCertificates)
+        m_list.DeleteAllItems();
+    // A module that cannot be loaded is no notice: the program's own caption.
+    if (const char* text = ScanFailureMessage(result); text == nullptr)
+        return;
+    else if (result == ScanResult::LoadFailed)
+        MessageBox(text, nullptr, MB_OK);
+    else
+        MessageBox(text, Messages::kNoticeCaption, MB_OK | MB_ICONINFORMATION);
+}
+
+void CCertPurgeDlg::ShowTable(const CertTable& table)
+{
+    m_list.DeleteAllItems();
+    FillCertList(m_list, table);
+}
+
+bool CCertPurgeDlg::StartMonitor()
+{
+    if (!m_handOver.Prepare(this))
+        return false;
+    m_handOver.Resume();
+    // A thread left behind in the module keeps its monitor: start a new one.
+    if (m_pMonitor->IsRunning())
+        m_pMonitor = CPresenceMonitor::Create(m_pToken, m_handOver);
+    return m_pMonitor->Start(m_pToken->SlotList());
+}
+
+bool CCertPurgeDlg::StopMonitor()
+{
+    if (m_bMonitorLeftBehind)
+        return false;  // waited for once already
+    m_handOver.GiveUp();
+    if (m_pMonitor->Stop(kMonitorStopTimeout))
+        return true;
+    m_bMonitorLeftBehind = true;
+    return false;
+}
+
+unsigned CCertPurgeDlg::MonitorThreadProc(CCertPurgeDlg* pDialog)
+{
+    return pDialog != nullptr ? pDialog->m_pMonitor->Run() : 0;
+}
+
+SlotEvent CCertPurgeDlg::PollSlotEvent(CK_SLOT_ID* pSlot)
+{
+    return m_pMonitor->PollSlotEvent(pSlot);
+}
+
+LRESULT CCertPurgeDlg::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_TOKEN_INSERTED: return OnTokenInserted(wParam, lParam);
+    case WM_TOKEN_REMOVED: return OnTokenRemoved(wParam, lParam);
+    default: return 0;
+    }
+}
+
+LRESULT CCertPurgeDlg::OnTokenInserted(WPARAM wParam, LPARAM)
+{
+    ++m_ulTokenEvents;
+    CK_TOKEN_INFO info{};
+    if (m_pToken->GetTokenInfo(static_cast<CK_SLOT_ID>(wParam), &info) == CKR_OK)
+        RefreshList();
+    return 0;
+}
+
+LRESULT CCertPurgeDlg::OnTokenRemoved(WPARAM, LPARAM)
+{
+    ++m_ulTokenEvents;
+    m_list.DeleteAllItems();
+    return 0;
 }

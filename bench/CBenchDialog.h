@@ -18,7 +18,7 @@ public:
     CBenchDialog& operator=(const CBenchDialog&) = delete;
 
     CCertPurgeDlg& Dlg() { return *m_pDlg; }
-    int Rows() const { return m_pDlg->m_list.GetItemCount(); }
+    int Rows() const { return m_pDlg->List().GetItemCount(); }
     const CSilentPrompts& Prompts() const { return m_prompts; }
 
     // Runs the event loop, as the window's thread does, until `done` holds

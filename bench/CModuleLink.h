@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/CModuleChoice.h"
+#include "token/CModuleChoice.h"
 
 #include <string>
 

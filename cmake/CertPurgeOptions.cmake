@@ -16,3 +16,27 @@ if(CERTPURGE_SANITIZE)
     add_compile_options(-fno-sanitize-recover=undefined)
   endif()
 endif()
+
+# certpurge_folder_library(<name> FOLDER <folder> [QT] [HEADERS_ONLY] [SOURCES ...])
+# One library of one source folder. Its public include directory is a view
+# in the build tree holding a single link, <folder> -> the source folder, so
+# "<folder>/X.h" resolves for it and for whatever links it, and a folder
+# that is not linked, directly or through a dependency, cannot be included.
+# HEADERS_ONLY makes an INTERFACE library: the folder's headers, no code.
+function(certpurge_folder_library name)
+  cmake_parse_arguments(L "QT;HEADERS_ONLY" "FOLDER" "SOURCES" ${ARGN})
+  set(view ${PROJECT_BINARY_DIR}/include-view/${L_FOLDER})
+  if(NOT EXISTS ${view}/${L_FOLDER})
+    file(MAKE_DIRECTORY ${view})
+    file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${L_FOLDER} ${view}/${L_FOLDER} SYMBOLIC)
+  endif()
+  if(L_HEADERS_ONLY)
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${view})
+    return()
+  endif()
+  add_library(${name} STATIC ${L_SOURCES})
+  target_include_directories(${name} PUBLIC ${view})
+  set_target_properties(${name} PROPERTIES AUTOMOC ${L_QT})
+  certpurge_set_warnings(${name})
+endfunction()

@@ -1,10 +1,10 @@
 #include "inventory/BuildCertTable.h"
 
+#include "inventory/CertTableRules.h"
 #include "platform/CCertificate.h"
 #include "platform/CX500NameRenderer.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -69,84 +69,11 @@ void Scan(CTokenModule& module, CertTable& table)
     }
 }
 
-// A stable bubble sort: equal issue dates keep the order they were found in.
-void OrderByIssueDate(CertTable& table)
-{
-    CK_ULONG n = table.nCount;
-    for (CK_ULONG pass = 0; pass + 1 < n; ++pass) {
-        for (CK_ULONG j = 0; j + 1 < n - pass; ++j) {
-            if (table.records[j].strIssueDate.compare(table.records[j + 1].strIssueDate) > 0)
-                std::swap(table.records[j], table.records[j + 1]);
-        }
-    }
-}
-
-// Of every group sharing a display name, all but the last in table order.
-// An empty name says nothing of whose certificate it is: it never supersedes.
-void MarkSuperseded(CertTable& table)
-{
-    for (CK_ULONG n = table.nCount; n-- > 1;) {
-        if (table.records[n].strDisplayName.empty())
-            continue;
-        for (CK_ULONG m = n; m-- > 0;) {
-            if (table.records[m].strDisplayName == table.records[n].strDisplayName)
-                table.records[m].nMark = 1;
-        }
-    }
-}
-
-// Expiry times are UTC, so they are held against the UTC clock: the local
-// wall clock would expire certificates hours early east of Greenwich.
-void MarkExpired(CertTable& table, const CClock& clock)
-{
-    for (CK_ULONG i = table.nCount; i-- > 0;) {
-        std::string now = MakeDateString(clock.GetSystemTime());
-        if (now.compare(table.records[i].strExpiryDate) > 0)
-            table.records[i].nMark = 1;
-    }
-}
-
 }  // namespace
 
 void BuildCertTable(CTokenModule& module, CertTable& table, const CClock& clock)
 {
     Scan(module, table);
     OrderByIssueDate(table);
-    MarkSuperseded(table);
-    MarkExpired(table, clock);
-}
-
-std::string MakeDisplayName(const std::string& subject)
-{
-    std::string person;
-    std::string organisation;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t comma = subject.find(',', start);
-        std::string field = subject.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        std::size_t eq = field.find('=');
-        if (eq != std::string::npos) {
-            std::string key = field.substr(0, eq);
-            std::size_t next = field.find('=', eq + 1);
-            std::string value = field.substr(eq + 1, next == std::string::npos ? std::string::npos : next - eq - 1);
-            // The blank after each separator is part of the key: the first
-            // field never matches.
-            if (key == " CN")
-                person += value + "'s ";
-            else if (key == " O")
-                organisation += value + " ID";
-        }
-        if (comma == std::string::npos)
-            break;
-        start = comma + 1;
-    }
-    return person + organisation;
-}
-
-std::string MakeDateString(const SYSTEMTIME& time)
-{
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", time.wYear, time.wMonth, time.wDay, time.wHour,
-                  time.wMinute, time.wSecond);
-    return buf;
+    MarkOutOfDate(table, clock);
 }

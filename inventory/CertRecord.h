@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/CCertificate.h"
-#include "token/CTokenModule.h"
+#include "token/Pkcs11.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "inventory/CertRecord.h"
+#include "token/TokenLimits.h"
 
 #include <array>
 

@@ -1,6 +1,7 @@
 #include "inventory/ScanToken.h"
 
 #include "inventory/BuildCertTable.h"
+#include "inventory/InventoryMessages.h"
 
 ScanResult ScanToken(CTokenModule& module, const char* moduleName, CertTable& table, const CClock& clock)
 {
@@ -19,4 +20,18 @@ ScanResult ScanToken(CTokenModule& module, const char* moduleName, CertTable& ta
         return ScanResult::NoCertificates;
     BuildCertTable(module, table, clock);
     return ScanResult::Scanned;
+}
+
+const char* ScanFailureMessage(ScanResult result)
+{
+    switch (result) {
+    case ScanResult::LoadFailed: return Messages::kReloadModuleFailed;
+    case ScanResult::SlotListFailed: return Messages::kInsertToken;
+    case ScanResult::SessionFailed: return Messages::kCommunicationFailed;
+    case ScanResult::FindFailed: return Messages::kFindCertificatesFailed;
+    case ScanResult::Scanned:
+    case ScanResult::NoToken:
+    case ScanResult::NoCertificates: break;
+    }
+    return nullptr;
 }

@@ -2,6 +2,7 @@
 
 #include "inventory/CertTable.h"
 #include "platform/CClock.h"
+#include "token/CTokenModule.h"
 
 // Where a scan of the token ended.
 enum class ScanResult {
@@ -19,3 +20,7 @@ enum class ScanResult {
 // certificates and build the table.
 ScanResult ScanToken(CTokenModule& module, const char* moduleName, CertTable& table,
                      const CClock& clock = CClock::System());
+
+// The text a failed scan is reported with, or null for the results that
+// are reported with none.
+const char* ScanFailureMessage(ScanResult result);

@@ -1,6 +1,6 @@
 #include "platform/CMessageBox.h"
 
-#include "res/resource.h"
+#include "platform/StandardIds.h"
 
 #include <QMessageBox>
 #include <QPushButton>

@@ -1,7 +1,7 @@
 #include "platform/CTemplateDialog.h"
 
 #include "platform/CGdiFont.h"
-#include "res/resource.h"
+#include "platform/StandardIds.h"
 
 #include <QGroupBox>
 #include <QKeyEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/CDialogUnits.h"
-#include "res/DialogTemplates.h"
+#include "platform/DialogTemplate.h"
 
 #include <QDialog>
 

@@ -1,9 +1,10 @@
 #include "removal/CPinDlg.h"
 
-#include "app/CUserPrompts.h"
+#include "inventory/InventoryMessages.h"
 #include "platform/CMessageBox.h"
-#include "res/Messages.h"
-#include "res/resource.h"
+#include "removal/CUserPrompts.h"
+#include "removal/PinDialogTemplate.h"
+#include "removal/RemovalMessages.h"
 
 #include <QLineEdit>
 #include <QValidator>

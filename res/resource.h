@@ -1,21 +1,16 @@
 #pragma once
 // Resource identifiers of the program's windows, strings and icon.
 
+#include "platform/StandardIds.h"
+
 constexpr int IDD_ABOUTBOX = 100;
 constexpr int IDS_ABOUTBOX = 101;
 constexpr int IDD_MAIN_DIALOG = 102;
 constexpr int IDR_MAINFRAME = 128;
-constexpr int IDD_PIN_DIALOG = 129;
 constexpr int IDC_CERT_LIST = 1000;
 constexpr int IDC_PIN_EDIT = 1001;
 constexpr int IDC_DELETE_EXPIRED = 1002;
-constexpr int IDC_PIN = 1003;
-constexpr int IDC_STATIC = -1;
 constexpr unsigned IDM_ABOUTBOX = 0x0010;
-
-// Command identifiers of the standard dialog buttons.
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
 
 // System-menu commands of the framework.
 constexpr unsigned SC_MOVE = 0xF010;

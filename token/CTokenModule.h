@@ -2,6 +2,7 @@
 
 #include "platform/CLibrary.h"
 #include "token/Pkcs11.h"
+#include "token/TokenLimits.h"
 
 #include <atomic>
 #include <chrono>
@@ -10,8 +11,6 @@
 #include <string>
 #include <vector>
 
-// Certificates seen by one search, and rows of one certificate table.
-constexpr CK_ULONG MAX_CERTS = 10;
 // Sessions held at once; only index 0 is used.
 constexpr CK_ULONG MAX_SESSIONS = 4;
 

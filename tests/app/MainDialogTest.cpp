@@ -55,8 +55,8 @@ TEST_F(MainDialogTest, ControlsFollowTheTemplate)
     CCertPurgeDlg& dlg = Start();
     EXPECT_EQ(dlg.size(), dlg.MapDialogRect(0, 0, 290, 186).size());
     EXPECT_EQ(dlg.windowTitle(), "");
-    EXPECT_EQ(dlg.m_list.geometry(), dlg.MapDialogRect(7, 82, 276, 92));
-    EXPECT_EQ(dlg.GetDlgItem(IDC_CERT_LIST), &dlg.m_list);
+    EXPECT_EQ(dlg.List().geometry(), dlg.MapDialogRect(7, 82, 276, 92));
+    EXPECT_EQ(dlg.GetDlgItem(IDC_CERT_LIST), &dlg.List());
 
     auto* button = qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_DELETE_EXPIRED));
     ASSERT_NE(button, nullptr);
@@ -78,8 +78,8 @@ TEST_F(MainDialogTest, ControlsFollowTheTemplate)
 
     // Tab order: the list, then the button (the hidden edit is skipped).
     dlg.show();
-    EXPECT_EQ(NextTabStop(dlg, &dlg.m_list), button);
-    EXPECT_EQ(NextTabStop(dlg, button), &dlg.m_list);
+    EXPECT_EQ(NextTabStop(dlg, dlg.GetDlgItem(IDC_CERT_LIST)), button);
+    EXPECT_EQ(NextTabStop(dlg, button), dlg.GetDlgItem(IDC_CERT_LIST));
 }
 
 TEST_F(MainDialogTest, DialogUnitsFollowTheDialogFont)
@@ -99,12 +99,12 @@ TEST_F(MainDialogTest, DialogUnitsFollowTheDialogFont)
 TEST_F(MainDialogTest, ColumnsAreRecordedLeftAlignedWithTheirWidths)
 {
     CCertPurgeDlg& dlg = Start();
-    const CHeaderCtrlCl& header = dlg.m_list.m_ctlHeader;
+    const CHeaderCtrlCl& header = dlg.List().m_ctlHeader;
     EXPECT_EQ(header.m_astrHeadings, (std::vector<std::string>{"证书颁发日期", "证书截止日期", "证书序列号"}));
     EXPECT_EQ(header.m_strAlignCodes, "000");
-    EXPECT_EQ(dlg.m_list.columnWidth(0), 100);
-    EXPECT_EQ(dlg.m_list.columnWidth(1), 100);
-    EXPECT_EQ(dlg.m_list.columnWidth(2), 320);
+    EXPECT_EQ(dlg.List().columnWidth(0), 100);
+    EXPECT_EQ(dlg.List().columnWidth(1), 100);
+    EXPECT_EQ(dlg.List().columnWidth(2), 320);
 }
 
 TEST_F(MainDialogTest, AboutBoxFromSystemCommands0x10To0x1FOnly)
@@ -153,7 +153,7 @@ TEST_F(MainDialogTest, EnterEscapeAndCloseEndTheDialog)
 {
     for (int key : {Qt::Key_Return, Qt::Key_Escape}) {
         CCertPurgeDlg& dlg = Start();
-        dlg.m_list.setFocus();
+        dlg.GetDlgItem(IDC_CERT_LIST)->setFocus();
         int result = -1;
         QTimer::singleShot(50, [&] {
             QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
@@ -171,10 +171,10 @@ TEST_F(MainDialogTest, EnterEscapeAndCloseEndTheDialog)
 TEST_F(MainDialogTest, IconAtThreeSizesAndCentredWhenMinimised)
 {
     CCertPurgeDlg& dlg = Start();
-    QList<QSize> sizes = dlg.m_hIcon.availableSizes();
+    QList<QSize> sizes = dlg.OnQueryDragIcon().availableSizes();
     for (int s : {16, 32, 48})
         EXPECT_TRUE(sizes.contains(QSize(s, s))) << s;
-    EXPECT_EQ(&dlg.OnQueryDragIcon(), &dlg.m_hIcon);
+    EXPECT_EQ(dlg.OnQueryDragIcon().cacheKey(), dlg.windowIcon().cacheKey());
     // One is added to the free width and height before halving.
     EXPECT_EQ(CCertPurgeDlg::IconOrigin(QSize(100, 51), QSize(32, 32)), QPoint(34, 10));
     EXPECT_EQ(CCertPurgeDlg::IconOrigin(QSize(33, 32), QSize(32, 32)), QPoint(1, 0));

@@ -37,7 +37,7 @@ TEST_F(RefreshListTest, NoTokenEmptiesTheListSilently)
     Dlg().RefreshList();
     EXPECT_TRUE(Rows().empty());
     EXPECT_TRUE(m_prompts.Prompts().empty());
-    EXPECT_EQ(Dlg().m_token.m_ulSlotCount, 0u);
+    EXPECT_EQ(Dlg().Token().m_ulSlotCount, 0u);
 }
 
 TEST_F(RefreshListTest, TokenWithoutCertificatesEmptiesTheListSilently)
@@ -93,7 +93,7 @@ TEST_F(RefreshListTest, ModuleThatCannotBeBroughtBackIsReported)
     EXPECT_EQ(m_prompts.Prompts()[0].text, "加载动态库失败!");
     EXPECT_EQ(m_prompts.Prompts()[0].caption, "certpurge");
     EXPECT_EQ(m_prompts.Prompts()[0].type, MB_OK);
-    EXPECT_FALSE(Dlg().m_token.HasFunctionList());  // unloaded
+    EXPECT_FALSE(Dlg().Token().HasFunctionList());  // unloaded
 }
 
 TEST_F(RefreshListTest, ScanStopShowsTheCertificatesBeforeIt)

@@ -59,7 +59,7 @@ void CDialogTest::AddCertCarrying(const std::string& cn, const std::string& notB
 std::vector<CDialogTest::SRow> CDialogTest::Rows() const
 {
     std::vector<SRow> rows;
-    const CListCtrlCl& list = m_pDlg->m_list;
+    const CListCtrlCl& list = m_pDlg->List();
     for (int i = 0; i < list.GetItemCount(); ++i) {
         SRow row{list.GetItemText(i, 0), list.GetItemText(i, 1), list.GetItemText(i, 2), false};
         int red = 0;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/CUserPrompts.h"
+#include "removal/CUserPrompts.h"
 
 #include <functional>
 #include <map>

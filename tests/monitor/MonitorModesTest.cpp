@@ -1,6 +1,7 @@
 #include "CMonitorTest.h"
 
-#include "res/Messages.h"
+#include "inventory/InventoryMessages.h"
+#include "removal/RemovalMessages.h"
 #include "res/resource.h"
 
 #include "app/CCertPurgeApp.h"

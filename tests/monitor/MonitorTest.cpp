@@ -1,6 +1,5 @@
 #include "CMonitorTest.h"
 
-#include "res/Messages.h"
 
 #include <QElapsedTimer>
 
@@ -116,9 +115,9 @@ TEST_F(MonitorTest, RemovalMadeWhileTheModuleWasClosedIsSeen)
     AddCert("Exp", "20200101000000Z", "20210101000000Z", {3});
     Start();
     // The removal closes the module on some paths and leaves the rows.
-    Dlg().m_token.Close();
+    Dlg().Token().Close();
     ASSERT_EQ(Rows().size(), 3u);
-    ASSERT_EQ(Dlg().m_token.m_ulSlotCount, 0u);
+    ASSERT_EQ(Dlg().Token().m_ulSlotCount, 0u);
     Sim().Remove(Slot());
     EXPECT_TRUE(WaitUntil([&] { return ListEmpty(); }));
     Sim().Insert(Slot());

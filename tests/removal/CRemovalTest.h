@@ -2,7 +2,8 @@
 
 #include "CDialogTest.h"
 #include "platform/CMessageBox.h"
-#include "res/Messages.h"
+#include "inventory/InventoryMessages.h"
+#include "removal/RemovalMessages.h"
 #include "res/resource.h"
 
 #include <string>

@@ -154,7 +154,7 @@ TEST_F(RemovalPathsTest, CertificateNotDestroyed)
         EXPECT_TRUE(AllThere(id));
     // Rebuilt from the token, so the button works again.
     EXPECT_EQ(Names(), kAllNames);
-    EXPECT_GE(Dlg().m_token.m_ulSlotCount, 1u);
+    EXPECT_GE(Dlg().Token().m_ulSlotCount, 1u);
     Click();
     EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
 }

@@ -1,6 +1,6 @@
 #include "CListCommandLine.h"
 
-#include "cli/CModuleChoice.h"
+#include "token/CModuleChoice.h"
 
 CListCommandLine::EAction CListCommandLine::Parse(const std::vector<std::string>& args)
 {

@@ -4,12 +4,12 @@
 
 #include "CJsonListing.h"
 #include "CListCommandLine.h"
-#include "cli/CLoadFailure.h"
-#include "cli/CModuleChoice.h"
+#include "token/CLoadFailure.h"
+#include "token/CModuleChoice.h"
 #include "inventory/BuildCertTable.h"
+#include "inventory/InventoryMessages.h"
 #include "inventory/ScanToken.h"
 #include "platform/CFixedClock.h"
-#include "res/Messages.h"
 #include "res/VersionInfo.h"
 
 #include <cstdio>
@@ -60,20 +60,6 @@ int Usage(const std::string& problem)
     return kUsage;
 }
 
-const char* MessageFor(ScanResult result)
-{
-    switch (result) {
-    case ScanResult::LoadFailed: return Messages::kReloadModuleFailed;
-    case ScanResult::SlotListFailed: return Messages::kInsertToken;
-    case ScanResult::SessionFailed: return Messages::kCommunicationFailed;
-    case ScanResult::FindFailed: return Messages::kFindCertificatesFailed;
-    case ScanResult::Scanned:
-    case ScanResult::NoToken:
-    case ScanResult::NoCertificates: break;
-    }
-    return nullptr;
-}
-
 void Print(const CertTable& table)
 {
     for (CK_ULONG i = 0; i < table.nCount; ++i) {
@@ -94,7 +80,7 @@ int List(const CListCommandLine& options)
     const CFixedClock clock(std::time(nullptr));
     CertTable table;
     ScanResult result = ScanToken(module, moduleFile.c_str(), table, clock);
-    if (const char* message = MessageFor(result))
+    if (const char* message = ScanFailureMessage(result))
         return Fail(message);
     if (result == ScanResult::NoToken)
         return kNoToken;

@@ -17,9 +17,9 @@ TEST_F(MissingModuleTest, OneMessageThenTheEmptyWindow)
     EXPECT_EQ(m_prompts.Prompts()[0].text, "加载Ulda动态库失败");
     EXPECT_EQ(m_prompts.Prompts()[0].caption, "certpurge");
     EXPECT_EQ(m_prompts.Prompts()[0].type, MB_OK);
-    EXPECT_EQ(Dlg().m_list.GetItemCount(), 0);
-    EXPECT_EQ(Dlg().m_list.m_ctlHeader.m_astrHeadings.size(), 3u);  // the window is set up all the same
-    EXPECT_FALSE(Dlg().m_token.HasFunctionList());
+    EXPECT_EQ(Dlg().List().GetItemCount(), 0);
+    EXPECT_EQ(Dlg().List().m_ctlHeader.m_astrHeadings.size(), 3u);  // the window is set up all the same
+    EXPECT_FALSE(Dlg().Token().HasFunctionList());
 
     // The button finds no slot and does nothing.
     Dlg().OnDeleteExpired();

@@ -67,7 +67,7 @@ TEST_F(ModuleChoiceTest, TheDialogLoadsTheModuleItIsGiven)
 
     // The monitor follows the token through it.
     Sim().Remove(Slot());
-    EXPECT_TRUE(WaitUntil([&] { return Dlg().m_list.GetItemCount() == 0; }));
+    EXPECT_TRUE(WaitUntil([&] { return Dlg().List().GetItemCount() == 0; }));
 }
 
 // The window's message is unchanged; standard error has the reason.

@@ -1,4 +1,4 @@
-#include "cli/CModuleChoice.h"
+#include "token/CModuleChoice.h"
 
 #include <cstdlib>
 

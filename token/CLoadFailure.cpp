@@ -1,6 +1,6 @@
-#include "cli/CLoadFailure.h"
+#include "token/CLoadFailure.h"
 
-#include "cli/CCkrNames.h"
+#include "token/CCkrNames.h"
 #include "platform/CLibrary.h"
 #include "token/CTokenModule.h"
 

@@ -1,4 +1,4 @@
-#include "cli/CCkrNames.h"
+#include "token/CCkrNames.h"
 
 #include <cstdio>
 #include <iterator>

@@ -1,15 +1,16 @@
-// The main dialog's removal of out-of-date certificates with their keys.
-
-#include "app/CCertPurgeDlg.h"
+#include "removal/CExpiredRemoval.h"
 
 #include "inventory/BuildCertTable.h"
+#include "inventory/InventoryMessages.h"
 #include "platform/CMessageBox.h"
+#include "platform/StandardIds.h"
 #include "removal/CPinDlg.h"
-#include "res/Messages.h"
-#include "res/resource.h"
+#include "removal/RemovalMessages.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
 
 #include <algorithm>
-#include <string>
 
 namespace {
 
@@ -47,7 +48,13 @@ bool TokenWentAway(CK_RV rv)
 
 }  // namespace
 
-void CCertPurgeDlg::OnDeleteExpired()
+CExpiredRemoval::CExpiredRemoval(CTokenModule& token, CUserPrompts& prompts, const CClock& clock,
+                                 IRemovalHost& host)
+    : m_token(token), m_prompts(prompts), m_clock(clock), m_host(host)
+{
+}
+
+void CExpiredRemoval::Run()
 {
     CertTable table;
     if (!ScanForRemoval(table))
@@ -55,20 +62,19 @@ void CCertPurgeDlg::OnDeleteExpired()
     if (!AnyMarked(table)) {
         MessageBox(Messages::kNothingExpired, Messages::kNoticeCaption, MB_OK);
         m_token.Close();
-        RefreshList();
+        m_host.RefreshList();
         return;
     }
     // What is deleted is what the user confirms: the list shows this run's
     // table, not what an earlier refresh found.
-    m_list.DeleteAllItems();
-    FillList(table);
+    m_host.ShowTable(table);
     if (ConfirmAndLogIn())
         DeleteMarked(table);
 }
 
 // Scans the token on a new session 0; false (after its message) when there
 // is nothing to go on with.
-bool CCertPurgeDlg::ScanForRemoval(CertTable& table)
+bool CExpiredRemoval::ScanForRemoval(CertTable& table)
 {
     if (m_token.m_ulSlotCount == 0)
         return false;
@@ -84,36 +90,36 @@ bool CCertPurgeDlg::ScanForRemoval(CertTable& table)
         MessageBox(Messages::kNoCertificates, nullptr, MB_OK);
         return false;
     }
-    BuildCertTable(m_token, table, *m_pClock);
+    BuildCertTable(m_token, table, m_clock);
     return true;
 }
 
 // Asks for the confirmation and the PIN and logs in; false when the run ends.
-bool CCertPurgeDlg::ConfirmAndLogIn()
+bool CExpiredRemoval::ConfirmAndLogIn()
 {
     // Handles of the scan are good only while its session is: a token pulled
     // out or swapped while the user is asked, or a refresh by the monitor,
     // ends the session they belong to.
     const unsigned long sessionSerial = m_token.SessionSerial();
-    const unsigned long tokenEvents = m_ulTokenEvents;
-    auto sessionChanged = [&] { return m_token.SessionSerial() != sessionSerial || m_ulTokenEvents != tokenEvents; };
+    const unsigned long tokenEvents = m_host.TokenEventsHandled();
+    auto sessionChanged = [&] { return m_token.SessionSerial() != sessionSerial || m_host.TokenEventsHandled() != tokenEvents; };
 
     if (MessageBox(Messages::kConfirmDelete, Messages::kConfirmCaption, MB_OKCANCEL) == IDCANCEL) {
         m_token.Close();
-        RefreshList();
+        m_host.RefreshList();
         return false;
     }
     if (sessionChanged()) {
         AbandonStaleRemoval();
         return false;
     }
-    CPinDlg dlgPin(this, m_pPrompts);
-    int answer = m_pPrompts->RunPinDialog(dlgPin);
+    CPinDlg dlgPin(m_host.PromptOwner(), &m_prompts);
+    int answer = m_prompts.RunPinDialog(dlgPin);
     if (answer != IDOK || sessionChanged()) {
         dlgPin.WipePin();
         if (answer != IDOK) {
             m_token.Close();
-            RefreshList();
+            m_host.RefreshList();
         } else {
             AbandonStaleRemoval();
         }
@@ -125,7 +131,7 @@ bool CCertPurgeDlg::ConfirmAndLogIn()
     return LoginSucceeded(rv);
 }
 
-bool CCertPurgeDlg::LoginSucceeded(CK_RV rv)
+bool CExpiredRemoval::LoginSucceeded(CK_RV rv)
 {
     if (rv == CKR_OK)
         return true;
@@ -135,12 +141,12 @@ bool CCertPurgeDlg::LoginSucceeded(CK_RV rv)
         MessageBox(Messages::kPinLocked, Messages::kNoticeCaption, MB_ICONHAND);
     else if (TokenWentAway(rv))
         MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
-    RefreshList();
+    m_host.RefreshList();
     return false;
 }
 
 // Destroys every marked certificate with its keys, in table order.
-void CCertPurgeDlg::DeleteMarked(const CertTable& table)
+void CExpiredRemoval::DeleteMarked(const CertTable& table)
 {
     std::vector<std::string> keysRemoved;
     for (CK_ULONG i = 0; i < table.nCount; ++i) {
@@ -150,29 +156,28 @@ void CCertPurgeDlg::DeleteMarked(const CertTable& table)
             MessageBox(Messages::kDeleteCertFailed, nullptr, MB_OK);
             m_token.Close();
             // Earlier records may be gone already: the list shows what is left.
-            RefreshList();
+            m_host.RefreshList();
             return;
         }
         if (!DestroyRecord(table, i, keysRemoved))
             break;
     }
     MessageBox(Messages::kDeleted, Messages::kNoticeCaption, MB_OK);
-    m_list.DeleteAllItems();
-    RefreshList();
+    m_host.RefreshList();
 }
 
 // The token went away or its session was replaced while the user was being
 // asked: nothing is deleted through the handles of the earlier scan.
-void CCertPurgeDlg::AbandonStaleRemoval()
+void CExpiredRemoval::AbandonStaleRemoval()
 {
     MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
-    RefreshList();
+    m_host.RefreshList();
 }
 
 // The key pair of a marked record whose certificate is gone, of the type of
 // the certificate's own key; false (after its message) when a key could not
 // be found or destroyed.
-bool CCertPurgeDlg::DestroyRecord(const CertTable& table, CK_ULONG index, std::vector<std::string>& keysRemoved)
+bool CExpiredRemoval::DestroyRecord(const CertTable& table, CK_ULONG index, std::vector<std::string>& keysRemoved)
 {
     const CertRecord& record = table.records[index];
     std::string id = KeyId(record);
@@ -210,7 +215,7 @@ bool CCertPurgeDlg::DestroyRecord(const CertTable& table, CK_ULONG index, std::v
 // lie beyond what the scan saw: the keys stay while any certificate on the
 // token that this run does not delete carries the same CKA_ID. False when
 // the token could not be asked.
-bool CCertPurgeDlg::KeysStillInUse(const CertTable& table, const unsigned char* id, CK_ULONG idLen, bool& bInUse)
+bool CExpiredRemoval::KeysStillInUse(const CertTable& table, const unsigned char* id, CK_ULONG idLen, bool& bInUse)
 {
     std::vector<CK_OBJECT_HANDLE> holders;
     if (m_token.FindCertificatesWithId(m_token.m_hSessions[0], id, idLen, holders) != CKR_OK)
@@ -218,4 +223,10 @@ bool CCertPurgeDlg::KeysStillInUse(const CertTable& table, const unsigned char* 
     bInUse = std::any_of(holders.begin(), holders.end(),
                          [&table](CK_OBJECT_HANDLE h) { return !IsMarkedObject(table, h); });
     return true;
+}
+
+int CExpiredRemoval::MessageBox(const char* text, const char* caption, UINT type)
+{
+    QByteArray appName = QCoreApplication::applicationName().toUtf8();
+    return m_prompts.MessageBox(m_host.PromptOwner(), text, caption != nullptr ? caption : appName.constData(), type);
 }

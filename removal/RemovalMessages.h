@@ -1,20 +1,8 @@
 #pragma once
-// The texts the system shows, byte for byte (UTF-8). The window shows them
-// in message boxes; certpurge-list prints the same ones.
+// The texts of the removal and the PIN dialog, byte for byte (UTF-8).
 
 namespace Messages {
 
-// Start-up
-constexpr const char* kLoadModuleFailed = "加载Ulda动态库失败";
-constexpr const char* kMonitorFailed = "失败!";
-
-// Refreshing the list
-constexpr const char* kReloadModuleFailed = "加载动态库失败!";
-constexpr const char* kInsertToken = "请插入Ulda!";
-constexpr const char* kCommunicationFailed = "与Ulda通信失败!";
-constexpr const char* kFindCertificatesFailed = "查找Ulda证书失败!";
-
-// Removal
 constexpr const char* kNoCertificates = "您的Ulda中没有证书!";
 constexpr const char* kNothingExpired = "您的Ulda中没有过期证书需要删除";
 constexpr const char* kConfirmDelete =
@@ -29,8 +17,5 @@ constexpr const char* kFindPrivKeyFailed = "查找Ulda过期证书私钥失败!"
 constexpr const char* kDeletePrivKeyFailed = "删除Ulda过期证书私钥失败!";
 constexpr const char* kDeleted = "证书已删除完毕，请您重新拔插Ulda查看Ulda中的证书!";
 constexpr const char* kEnterPin = "请输入USBKey密码!";
-
-// Caption of notices
-constexpr const char* kNoticeCaption = "提示...";
 
 }  // namespace Messages

@@ -1,4 +1,4 @@
-#include "app/CUserPrompts.h"
+#include "removal/CUserPrompts.h"
 
 #include "platform/CMessageBox.h"
 #include "removal/CPinDlg.h"

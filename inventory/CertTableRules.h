@@ -1,0 +1,24 @@
+#pragma once
+// The rules of the certificate table, apart from the token that fills it:
+// its order, its marks, and how records are named and dated.
+
+#include "inventory/CertTable.h"
+#include "platform/CClock.h"
+#include "platform/WinTypes.h"
+
+#include <string>
+
+// By issue date, oldest first; equal dates keep the order they were found in.
+void OrderByIssueDate(CertTable& table);
+
+// Marks the superseded records (of every group sharing a display name, all
+// but the last in table order) and the expired ones.
+void MarkOutOfDate(CertTable& table, const CClock& clock);
+
+// "<CN>'s " for every CN and "<O> ID" for every O of a rendered subject,
+// people first. Keys are matched with the blank that follows each ", ", so
+// the first field of a rendered subject never matches.
+std::string MakeDisplayName(const std::string& subject);
+
+// Fourteen digits, YYYYMMDDhhmmss.
+std::string MakeDateString(const SYSTEMTIME& time);

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "inventory/CertTable.h"
+#include "platform/CClock.h"
+#include "platform/WinTypes.h"
+#include "removal/CUserPrompts.h"
+#include "removal/IRemovalHost.h"
+#include "token/CTokenModule.h"
+
+#include <string>
+#include <vector>
+
+// One press of the delete button: scans the token on a new session, shows
+// what is out of date, asks for the confirmation and the PIN, logs in and
+// destroys each marked certificate with its key pair, unless another
+// certificate still carries that key pair's CKA_ID.
+class CExpiredRemoval {
+public:
+    CExpiredRemoval(CTokenModule& token, CUserPrompts& prompts, const CClock& clock, IRemovalHost& host);
+
+    void Run();
+
+private:
+    bool ScanForRemoval(CertTable& table);
+    bool ConfirmAndLogIn();
+    bool LoginSucceeded(CK_RV rv);
+    void DeleteMarked(const CertTable& table);
+    void AbandonStaleRemoval();
+    bool DestroyRecord(const CertTable& table, CK_ULONG index, std::vector<std::string>& keysRemoved);
+    bool KeysStillInUse(const CertTable& table, const unsigned char* id, CK_ULONG idLen, bool& bInUse);
+    // A message box owned by the host; no caption shows the program's name.
+    int MessageBox(const char* text, const char* caption = nullptr, UINT type = 0);
+
+    CTokenModule& m_token;
+    CUserPrompts& m_prompts;
+    const CClock& m_clock;
+    IRemovalHost& m_host;
+};

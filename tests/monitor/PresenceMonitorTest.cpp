@@ -1,0 +1,166 @@
+// The presence monitor on its own, against the token simulator: no window,
+// a sink that records what it is told.
+#include "CSimulatedToken.h"
+#include "token/CPresenceMonitor.h"
+#include "token/CTokenModule.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Bounds for waiting on a state; a state reached returns at once.
+constexpr auto kPatience = 10s;
+
+class CRecordingSink : public IPresenceSink {
+public:
+    using Event = std::pair<SlotEvent, CK_SLOT_ID>;
+
+    virtual ~CRecordingSink() = default;
+
+    void OnSlotEvent(SlotEvent event, CK_SLOT_ID slot) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.emplace_back(event, slot);
+        m_changed.notify_all();
+    }
+
+    // Waits until `count` events have been reported.
+    bool WaitForEvents(std::size_t count)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, kPatience, [&] { return m_events.size() >= count; });
+    }
+
+    std::vector<Event> Events() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Event> m_events;
+};
+
+class PresenceMonitorTest : public ::testing::Test {
+protected:
+    ~PresenceMonitorTest() override
+    {
+        if (m_pMonitor)
+            m_pMonitor->Stop(2s);
+    }
+
+    // Loads the simulator and starts the monitor, knowing the slots now holding a token.
+    void StartMonitor()
+    {
+        ASSERT_EQ(m_pModule->Load(testsupport::CSimulatedToken::ModulePath()), CKR_OK);
+        ASSERT_EQ(m_pModule->GetSlotList(), CKR_OK);
+        ASSERT_TRUE(m_pMonitor->Start(m_pModule->SlotList()));
+    }
+
+    // Polls `done` until it holds; it is a state of another thread, with no
+    // notification to wait on.
+    static bool WaitUntil(const std::function<bool()>& done)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kPatience;
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::yield();
+        }
+        return true;
+    }
+
+    CK_SLOT_ID Slot() const { return m_sim.Slot(); }
+    CTokenSimControl& Sim() { return m_sim.Control(); }
+
+    testsupport::CSimulatedToken m_sim;
+    CRecordingSink m_sink;
+    std::shared_ptr<CTokenModule> m_pModule = std::make_shared<CTokenModule>();
+    std::shared_ptr<CPresenceMonitor> m_pMonitor = CPresenceMonitor::Create(m_pModule, m_sink);
+};
+
+TEST_F(PresenceMonitorTest, RemovalAndInsertionAreReportedInOrder)
+{
+    StartMonitor();
+    Sim().Remove(Slot());
+    ASSERT_TRUE(m_sink.WaitForEvents(1));
+    Sim().Insert(Slot());
+    ASSERT_TRUE(m_sink.WaitForEvents(2));
+    EXPECT_EQ(m_sink.Events(), (std::vector<CRecordingSink::Event>{{SLOT_EVENT_ABSENT, Slot()}, {SLOT_EVENT_PRESENT, Slot()}}));
+    EXPECT_TRUE(m_pMonitor->Stop(2s));
+    EXPECT_FALSE(m_pMonitor->IsRunning());
+}
+
+TEST_F(PresenceMonitorTest, StopRightAfterStartIsNotLost)
+{
+    StartMonitor();
+    EXPECT_TRUE(m_pMonitor->Stop(2s));
+    EXPECT_FALSE(m_pMonitor->IsRunning());
+    // A stopped monitor reports nothing more.
+    Sim().Remove(Slot());
+    EXPECT_TRUE(m_sink.Events().empty());
+}
+
+TEST_F(PresenceMonitorTest, StartWhileRunningIsRefused)
+{
+    StartMonitor();
+    EXPECT_FALSE(m_pMonitor->Start({}));
+    EXPECT_TRUE(m_pMonitor->IsRunning());
+}
+
+TEST_F(PresenceMonitorTest, ModuleFailureEndsTheThreadWithoutReport)
+{
+    Sim().SetMode(ETokenSimMode::NoWait);
+    StartMonitor();
+    EXPECT_TRUE(WaitUntil([&] { return !m_pMonitor->IsRunning(); }));
+    EXPECT_TRUE(m_sink.Events().empty());
+    EXPECT_EQ(m_sim.Trace().Count("C_WaitForSlotEvent"), 1u);
+}
+
+TEST_F(PresenceMonitorTest, FinalisedModuleIsRevivedAndChangesMeanwhileReported)
+{
+    StartMonitor();
+    m_pModule->Close();  // finalised, as the window does when it finds no token
+    Sim().Remove(Slot());
+    ASSERT_TRUE(m_sink.WaitForEvents(1));
+    EXPECT_EQ(m_sink.Events().front(), (CRecordingSink::Event{SLOT_EVENT_ABSENT, Slot()}));
+    EXPECT_TRUE(m_pModule->HasFunctionList());
+    Sim().Insert(Slot());
+    ASSERT_TRUE(m_sink.WaitForEvents(2));
+    EXPECT_EQ(m_sink.Events().back(), (CRecordingSink::Event{SLOT_EVENT_PRESENT, Slot()}));
+}
+
+TEST_F(PresenceMonitorTest, StopGivesUpOnAThreadHeldInTheModuleWithinItsTimeout)
+{
+    Sim().SetMode(ETokenSimMode::BlockingWait);
+    StartMonitor();
+    ASSERT_TRUE(WaitUntil([&] { return m_sim.Trace().CountBlocking("C_WaitForSlotEvent") >= 1; }));
+
+    constexpr auto kTimeout = 300ms;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(m_pMonitor->Stop(kTimeout));
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(waited, kTimeout);
+    EXPECT_LT(waited, kTimeout + 2s);
+    EXPECT_TRUE(m_pMonitor->IsRunning());
+
+    // Let out, the thread ends without reporting: it was told to stop.
+    Sim().Remove(Slot());
+    EXPECT_TRUE(WaitUntil([&] { return !m_pMonitor->IsRunning(); }));
+    EXPECT_TRUE(m_sink.Events().empty());
+}
+
+}  // namespace
