@@ -3,6 +3,7 @@
 #include "controls/CListItemDelegate.h"
 #include "controls/CPainterDC.h"
 #include "platform/CGdiFont.h"
+#include "platform/Utf8.h"
 
 #include <QItemSelectionModel>
 #include <QStandardItemModel>
@@ -19,11 +20,6 @@ constexpr int kTextRole = Qt::UserRole;
 constexpr int kTextBufferSize = 256;
 // The report view keeps column 0's label this far in from the column edge.
 constexpr int kLabelMargin = 2;
-
-bool IsUtf8Continuation(char ch)
-{
-    return (static_cast<unsigned char>(ch) & 0xC0U) == 0x80U;
-}
 
 }  // namespace
 
@@ -100,7 +96,7 @@ int CListCtrlCl::GetItemText(int nItem, int nSubItem, char* lpszText, int nLen) 
     if (lpszText == nullptr || nLen <= 0)
         return 0;
     const std::string strText = GetItemText(nItem, nSubItem);
-    const std::size_t nCopy = TextCutLength(strText, static_cast<std::size_t>(nLen - 1));
+    const std::size_t nCopy = Utf8::SafePrefixLength(strText, static_cast<std::size_t>(nLen - 1));
     std::copy_n(strText.data(), nCopy, lpszText);
     lpszText[nCopy] = '\0';
     return static_cast<int>(nCopy);
@@ -244,16 +240,6 @@ RECT CListCtrlCl::CellFillRect(const RECT& rcText, int nSubItem)
     if (nSubItem == 0)
         rcFill.left -= kLabelMargin;
     return rcFill;
-}
-
-std::size_t CListCtrlCl::TextCutLength(std::string_view text, std::size_t nMaxBytes)
-{
-    if (text.size() <= nMaxBytes)
-        return text.size();
-    std::size_t nCut = nMaxBytes;
-    while (nCut > 0 && IsUtf8Continuation(text[nCut]))
-        --nCut;
-    return nCut;
 }
 
 void CListCtrlCl::drawRow(QPainter* pPainter, const QStyleOptionViewItem& option,

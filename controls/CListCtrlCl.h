@@ -73,9 +73,6 @@ public:
     static char AlignCodeFromFormat(int nFormat);
     // Column 0's fill reaches back over the 2-pixel margin left of its label.
     static RECT CellFillRect(const RECT& rcText, int nSubItem);
-    // The longest prefix of at most nMaxBytes that ends on a whole UTF-8
-    // character.
-    static std::size_t TextCutLength(std::string_view text, std::size_t nMaxBytes);
 
     CHeaderCtrlCl m_ctlHeader;
     int m_nItemHeight = 0;

@@ -2,7 +2,7 @@
 // program, through certificate decoding, subject rendering, display names
 // and date strings. A broken promise of our code aborts, so the fuzzer
 // reports it like a crash.
-#include "inventory/BuildCertTable.h"
+#include "inventory/CertTableRules.h"
 #include "platform/CCertificate.h"
 #include "platform/CX500NameRenderer.h"
 

@@ -1,5 +1,6 @@
 #include "platform/CX500NameRenderer.h"
 
+#include "platform/CHexText.h"
 #include "platform/Utf8.h"
 
 #include <cstring>
@@ -56,17 +57,6 @@ std::string DottedOid(const ASN1_OBJECT* object)
     return std::string(buf, static_cast<std::size_t>(n));
 }
 
-std::string Hex(const unsigned char* data, int length)
-{
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (int i = 0; i < length; ++i) {
-        out += kDigits[data[i] >> 4];
-        out += kDigits[data[i] & 0xF];
-    }
-    return out;
-}
-
 }  // namespace
 
 std::string CX500NameRenderer::KeyForOid(const std::string& dottedOid)
@@ -107,7 +97,7 @@ std::string CX500NameRenderer::ValueToUtf8(const ASN1_STRING* data)
     }
     // Not a string type, or not decodable: the raw bytes in hex, as CryptoAPI
     // shows encoded values.
-    return "#" + Hex(ASN1_STRING_get0_data(data), ASN1_STRING_length(data));
+    return "#" + CHexText::Upper(ASN1_STRING_get0_data(data), static_cast<std::size_t>(ASN1_STRING_length(data)));
 }
 
 std::string CX500NameRenderer::RenderEntry(const X509_NAME_ENTRY* entry)

@@ -207,13 +207,6 @@ TEST_F(CListCtrlClTest, DrawsAtMost255BytesAndNeverHalfACharacter)
     EXPECT_EQ(m_list.GetItemText(3, 1, szText, sizeof szText), 254);
 }
 
-TEST(CListCtrlClCutTest, BacksOffToTheLastWholeUtf8Character)
-{
-    EXPECT_EQ(CListCtrlCl::TextCutLength("a中b", 4), 4U);
-    EXPECT_EQ(CListCtrlCl::TextCutLength("aé", 2), 1U);
-    EXPECT_EQ(CListCtrlCl::TextCutLength("😀x", 3), 0U);
-}
-
 TEST_F(CListCtrlClTest, RowOperationsFollowTheListView)
 {
     InsertColumns();

@@ -34,3 +34,10 @@ TEST(Utf8, AnsiPrefixFitsTheBudgetBetweenCharacters)
     EXPECT_EQ(Utf8::AnsiPrefixLength(text, 0), 0u);
     EXPECT_EQ(Utf8::AnsiPrefixLength("\xF0\x9F\x98\x80x", 1), 0u);
 }
+
+TEST(Utf8, PrefixLengthBacksOffToTheLastWholeCharacter)
+{
+    EXPECT_EQ(Utf8::SafePrefixLength("a中b", 4), 4U);
+    EXPECT_EQ(Utf8::SafePrefixLength("aé", 2), 1U);
+    EXPECT_EQ(Utf8::SafePrefixLength("😀x", 3), 0U);
+}

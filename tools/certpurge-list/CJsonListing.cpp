@@ -1,5 +1,7 @@
 #include "CJsonListing.h"
 
+#include "platform/CHexText.h"
+
 #include <nlohmann/json.hpp>
 
 namespace {
@@ -45,13 +47,7 @@ std::string CJsonListing::IsoTime(const std::string& d)
 
 std::string CJsonListing::Hex(const unsigned char* bytes, CK_ULONG length)
 {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out;
-    for (CK_ULONG i = 0; i < length; ++i) {
-        out += kDigits[bytes[i] >> 4];
-        out += kDigits[bytes[i] & 0x0F];
-    }
-    return out;
+    return CHexText::Lower(bytes, length);
 }
 
 // `now` is the instant the scan marked against: a marked record that had
