@@ -9,15 +9,15 @@ CTokenModule::CTokenModule() = default;
 CTokenModule::~CTokenModule()
 {
     // Whoever shared the module has let it go: nobody holds the lock.
-    std::lock_guard<std::timed_mutex> lock(m_mutex);
+    std::lock_guard<CBoundedMutex> lock(m_mutex);
     if (m_bInitialized)
         Finalize();
     Unload();
 }
 
-std::unique_lock<std::timed_mutex> CTokenModule::Acquire() const
+std::unique_lock<CBoundedMutex> CTokenModule::Acquire() const
 {
-    return std::unique_lock<std::timed_mutex>(m_mutex, kLockTimeout);
+    return std::unique_lock<CBoundedMutex>(m_mutex, kLockTimeout);
 }
 
 bool CTokenModule::HasFunctionList() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/CBoundedMutex.h"
 #include "platform/CLibrary.h"
 #include "token/Pkcs11.h"
 #include "token/TokenLimits.h"
@@ -86,7 +87,7 @@ public:
     std::string LastLoadError() const;
 
 private:
-    std::unique_lock<std::timed_mutex> Acquire() const;
+    std::unique_lock<CBoundedMutex> Acquire() const;
     bool IsLoaded() const { return m_hModule.IsLoaded() && m_pfnGetFunctionList != nullptr; }
     CK_RV LoadLibrary(const char* fileName);
     CK_RV Reinitialize();
@@ -126,5 +127,5 @@ private:
     CK_OBJECT_HANDLE m_hPrivKey = CK_INVALID_HANDLE;
     bool m_bInitialized = false;
     std::atomic<unsigned long> m_ulSessionSerial{0};
-    mutable std::timed_mutex m_mutex;
+    mutable CBoundedMutex m_mutex;
 };

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+// A mutex whose waiters can give up after a while. Built on a plain mutex
+// and a condition variable, which the thread sanitizer follows; it does not
+// follow the timed lock of std::timed_mutex. The lower-case names make it
+// usable with std::unique_lock and std::lock_guard.
+class CBoundedMutex {
+public:
+    void lock();
+    bool try_lock();
+    template <typename Rep, typename Period>
+    bool try_lock_for(const std::chrono::duration<Rep, Period>& timeout)
+    {
+        return TryLockFor(std::chrono::duration_cast<std::chrono::milliseconds>(timeout));
+    }
+    void unlock();
+
+private:
+    bool TryLockFor(std::chrono::milliseconds timeout);
+
+    std::mutex m_mutex;
+    std::condition_variable m_freed;
+    bool m_bHeld = false;  // guarded by m_mutex
+};
