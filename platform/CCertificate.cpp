@@ -6,8 +6,36 @@
 #include <ctime>
 
 #include <openssl/asn1.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+namespace {
+
+struct BitStringFree {
+    void operator()(ASN1_BIT_STRING* p) const { ASN1_BIT_STRING_free(p); }
+};
+struct BignumFree {
+    void operator()(BIGNUM* p) const { BN_free(p); }
+};
+
+// An i2d_ encoding as bytes; empty when it fails.
+template <typename T, typename Encode>
+CCertificate::Bytes Der(T* object, Encode encode)
+{
+    unsigned char* der = nullptr;
+    int len = object != nullptr ? encode(object, &der) : -1;
+    CCertificate::Bytes out;
+    if (len > 0)
+        out.assign(der, der + len);
+    OPENSSL_free(der);
+    return out;
+}
+
+}  // namespace
 
 std::unique_ptr<CCertificate> CCertificate::Decode(const unsigned char* der, std::size_t length)
 {
@@ -28,6 +56,16 @@ CCertificate::~CCertificate()
 const X509_NAME* CCertificate::Subject() const
 {
     return X509_get_subject_name(m_pCert);
+}
+
+const X509_NAME* CCertificate::Issuer() const
+{
+    return X509_get_issuer_name(m_pCert);
+}
+
+CCertificate::Bytes CCertificate::IssuerDer() const
+{
+    return Der(X509_get_issuer_name(m_pCert), i2d_X509_NAME);
 }
 
 SYSTEMTIME CCertificate::NotBefore() const
@@ -66,6 +104,79 @@ CCertificate::EKeyType CCertificate::PublicKeyType() const
     case NID_ED448: return EKeyType::Ed448;
     default: return EKeyType::Other;
     }
+}
+
+bool CCertificate::IsSm2Key() const
+{
+    ASN1_OBJECT* algorithm = nullptr;
+    X509_ALGOR* identifier = nullptr;
+    const X509_PUBKEY* key = X509_get_X509_PUBKEY(m_pCert);
+    if (key == nullptr || X509_PUBKEY_get0_param(&algorithm, nullptr, nullptr, &identifier, key) != 1)
+        return false;
+    if (OBJ_obj2nid(algorithm) == NID_sm2)
+        return true;
+    int parameterType = V_ASN1_UNDEF;
+    const void* parameter = nullptr;
+    X509_ALGOR_get0(nullptr, &parameterType, &parameter, identifier);
+    return parameterType == V_ASN1_OBJECT && OBJ_obj2nid(static_cast<const ASN1_OBJECT*>(parameter)) == NID_sm2;
+}
+
+CCertificate::EUse CCertificate::Use() const
+{
+    int critical = 0;
+    std::unique_ptr<ASN1_BIT_STRING, BitStringFree> usage(
+        static_cast<ASN1_BIT_STRING*>(X509_get_ext_d2i(m_pCert, NID_key_usage, &critical, nullptr)));
+    if (!usage)
+        return EUse::General;
+    auto bit = [&usage](int n) { return ASN1_BIT_STRING_get_bit(usage.get(), n) == 1; };
+    const bool bSigning = bit(0) || bit(1);            // digitalSignature, nonRepudiation
+    const bool bEncryption = bit(2) || bit(3) || bit(4);  // key-, dataEncipherment, keyAgreement
+    if (bSigning && !bEncryption)
+        return EUse::Signing;
+    if (bEncryption && !bSigning)
+        return EUse::Encryption;
+    return EUse::General;
+}
+
+CCertificate::Bytes CCertificate::PublicKeyInfoDer() const
+{
+    return Der(X509_get_X509_PUBKEY(m_pCert), i2d_X509_PUBKEY);
+}
+
+CCertificate::Bytes CCertificate::PublicKeyBits() const
+{
+    const unsigned char* bits = nullptr;
+    int len = 0;
+    const X509_PUBKEY* key = X509_get_X509_PUBKEY(m_pCert);
+    if (key == nullptr || X509_PUBKEY_get0_param(nullptr, &bits, &len, nullptr, key) != 1 || bits == nullptr ||
+        len <= 0)
+        return {};
+    return Bytes(bits, bits + len);
+}
+
+CCertificate::Bytes CCertificate::RsaModulus() const
+{
+    return RsaParameter(OSSL_PKEY_PARAM_RSA_N);
+}
+
+CCertificate::Bytes CCertificate::RsaExponent() const
+{
+    return RsaParameter(OSSL_PKEY_PARAM_RSA_E);
+}
+
+CCertificate::Bytes CCertificate::RsaParameter(const char* name) const
+{
+    EKeyType type = PublicKeyType();
+    if (type != EKeyType::Rsa && type != EKeyType::RsaPss)
+        return {};
+    EVP_PKEY* key = X509_get0_pubkey(m_pCert);
+    BIGNUM* raw = nullptr;
+    if (key == nullptr || EVP_PKEY_get_bn_param(key, name, &raw) != 1)
+        return {};
+    std::unique_ptr<BIGNUM, BignumFree> value(raw);
+    Bytes out(static_cast<std::size_t>(BN_num_bytes(value.get())));
+    BN_bn2bin(value.get(), out.data());
+    return out;
 }
 
 bool CCertificate::ToSystemTime(const ASN1_TIME* time, SYSTEMTIME& out)

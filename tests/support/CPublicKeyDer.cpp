@@ -103,7 +103,8 @@ Bytes CPublicKeyDer::Ec(const std::string& curve, const Bytes& ecPoint)
     Check(OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, group, 0) == 1 &&
               OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()) == 1,
           "OSSL_PARAM_BLD_push");
-    return Spki(FromParams("EC", bld.get()).get());
+    // OpenSSL keeps keys on the SM2 curve apart from other EC keys.
+    return Spki(FromParams(curve == "SM2" ? "SM2" : "EC", bld.get()).get());
 }
 
 Bytes CPublicKeyDer::Ed(const std::string& curve, const Bytes& ecPoint)

@@ -202,19 +202,21 @@ Bytes CSoftHsmToken::Attribute(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE object, CK_
     return value;
 }
 
-Bytes CSoftHsmToken::GenerateKeyPair(const Bytes& id, CK_ULONG bits)
+Bytes CSoftHsmToken::GenerateKeyPair(const Bytes& id, CK_ULONG bits, const std::string& label)
 {
     CSession s(m_pFunctions, m_slot);
     CK_MECHANISM mech = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     CK_BBOOL yes = CK_TRUE;
     CK_BYTE exponent[] = {0x01, 0x00, 0x01};
     Bytes idCopy = id;
+    std::string labelCopy = label;
     CK_ATTRIBUTE pub[] = {
         {CKA_TOKEN, &yes, sizeof yes},
         {CKA_VERIFY, &yes, sizeof yes},
         {CKA_MODULUS_BITS, &bits, sizeof bits},
         {CKA_PUBLIC_EXPONENT, exponent, sizeof exponent},
         {CKA_ID, idCopy.data(), idCopy.size()},
+        {CKA_LABEL, labelCopy.data(), labelCopy.size()},
     };
     CK_ATTRIBUTE priv[] = {
         {CKA_TOKEN, &yes, sizeof yes},
@@ -222,10 +224,13 @@ Bytes CSoftHsmToken::GenerateKeyPair(const Bytes& id, CK_ULONG bits)
         {CKA_SENSITIVE, &yes, sizeof yes},
         {CKA_SIGN, &yes, sizeof yes},
         {CKA_ID, idCopy.data(), idCopy.size()},
+        {CKA_LABEL, labelCopy.data(), labelCopy.size()},
     };
+    const CK_ULONG count = label.empty() ? 5 : 6;
     CK_OBJECT_HANDLE hPub = 0;
     CK_OBJECT_HANDLE hPriv = 0;
-    Check(m_pFunctions->C_GenerateKeyPair(s.Handle(), &mech, pub, 5, priv, 5, &hPub, &hPriv), "C_GenerateKeyPair");
+    Check(m_pFunctions->C_GenerateKeyPair(s.Handle(), &mech, pub, count, priv, count, &hPub, &hPriv),
+          "C_GenerateKeyPair");
     return CPublicKeyDer::Rsa(Attribute(s.Handle(), hPub, CKA_MODULUS), Attribute(s.Handle(), hPub, CKA_PUBLIC_EXPONENT));
 }
 

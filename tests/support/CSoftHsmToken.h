@@ -39,9 +39,9 @@ public:
     // An X.509 certificate object with this value and CKA_ID. The value
     // need not decode: any bytes are stored as they are.
     void ImportCertificate(const Bytes& der, const Bytes& id, const std::string& label = "cert");
-    // An RSA key pair with this CKA_ID; returns its public key as a DER
-    // SubjectPublicKeyInfo, read back from the token.
-    Bytes GenerateKeyPair(const Bytes& id, CK_ULONG bits = 1024);
+    // An RSA key pair with this CKA_ID (and CKA_LABEL, when given); returns
+    // its public key as a DER SubjectPublicKeyInfo, read back from the token.
+    Bytes GenerateKeyPair(const Bytes& id, CK_ULONG bits = 1024, const std::string& label = {});
     // An EC key pair with this CKA_ID on a curve named as OpenSSL does
     // (not RSA: key searches must skip it); returns its public key likewise.
     Bytes GenerateEcKeyPair(const Bytes& id, const std::string& curve = "prime256v1");

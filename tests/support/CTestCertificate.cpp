@@ -7,6 +7,7 @@
 #include <openssl/asn1.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 namespace testsupport {
 
@@ -23,6 +24,9 @@ struct X509Free {
 };
 struct NameFree {
     void operator()(X509_NAME* p) const { X509_NAME_free(p); }
+};
+struct ExtensionFree {
+    void operator()(X509_EXTENSION* p) const { X509_EXTENSION_free(p); }
 };
 struct PkeyFree {
     void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
@@ -116,6 +120,18 @@ CTestCertificate& CTestCertificate::PublicKey(const Bytes& spki)
     return *this;
 }
 
+CTestCertificate& CTestCertificate::IssuedBy(const std::string& ca)
+{
+    m_strIssuer = ca;
+    return *this;
+}
+
+CTestCertificate& CTestCertificate::KeyUsage(const std::string& usage)
+{
+    m_strKeyUsage = usage;
+    return *this;
+}
+
 Bytes CTestCertificate::SubjectDer() const
 {
     std::unique_ptr<X509_NAME, NameFree> name(X509_NAME_new());
@@ -146,7 +162,19 @@ Bytes CTestCertificate::Der() const
     std::unique_ptr<X509_NAME, NameFree> name(d2i_X509_NAME(nullptr, &p, static_cast<long>(subject.size())));
     Check(name != nullptr, "d2i_X509_NAME");
     Check(X509_set_subject_name(cert.get(), name.get()) == 1, "subject");
-    Check(X509_set_issuer_name(cert.get(), name.get()) == 1, "issuer");
+    if (m_strIssuer.empty()) {
+        Check(X509_set_issuer_name(cert.get(), name.get()) == 1, "issuer");
+    } else {
+        Bytes issuerDer = CTestCertificate().Add("C", "CN").Add("O", m_strIssuer).Add("CN", m_strIssuer).SubjectDer();
+        const unsigned char* q = issuerDer.data();
+        std::unique_ptr<X509_NAME, NameFree> issuer(d2i_X509_NAME(nullptr, &q, static_cast<long>(issuerDer.size())));
+        Check(issuer != nullptr && X509_set_issuer_name(cert.get(), issuer.get()) == 1, "issuer");
+    }
+    if (!m_strKeyUsage.empty()) {
+        std::unique_ptr<X509_EXTENSION, ExtensionFree> usage(
+            X509V3_EXT_nconf_nid(nullptr, nullptr, NID_key_usage, m_strKeyUsage.c_str()));
+        Check(usage != nullptr && X509_add_ext(cert.get(), usage.get(), -1) == 1, "keyUsage");
+    }
 
     SetTime(X509_getm_notBefore(cert.get()), m_strNotBefore);
     SetTime(X509_getm_notAfter(cert.get()), m_strNotAfter);

@@ -37,6 +37,11 @@ public:
     // say of a key pair on a token) and is signed by a key of the test
     // process. Without it, the certificate carries that signing key.
     CTestCertificate& PublicKey(const Bytes& spki);
+    // Issued by "C=CN, O=<ca>, CN=<ca>" rather than by itself.
+    CTestCertificate& IssuedBy(const std::string& ca);
+    // A keyUsage extension as OpenSSL's configuration writes it:
+    // "digitalSignature,nonRepudiation", "critical,keyEncipherment"...
+    CTestCertificate& KeyUsage(const std::string& usage);
 
     Bytes Der() const;
     // The DER of the subject name alone.
@@ -53,6 +58,8 @@ private:
     std::string m_strNotBefore;
     std::string m_strNotAfter;
     Bytes m_publicKey;
+    std::string m_strIssuer;
+    std::string m_strKeyUsage;
 };
 
 // "YYYYMMDDHHMMSSZ" of a time_t, in UTC.
