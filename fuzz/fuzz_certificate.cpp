@@ -191,6 +191,12 @@ void FuzzCertificate(const std::uint8_t* data, std::size_t size, std::size_t sma
     CheckDate(cert->NotAfter());
     // Read from the key field as it came: only a crash or a sanitizer report fails it.
     static_cast<void>(cert->PublicKeyType());
+    static_cast<void>(cert->Use());
+    CheckRendering(cert->Issuer(), kSubjectBufferSize);
+    static_cast<void>(cert->PublicKeyInfoDer());
+    static_cast<void>(cert->PublicKeyBits());
+    static_cast<void>(cert->RsaModulus());
+    static_cast<void>(cert->RsaExponent());
 }
 
 struct NameFree {

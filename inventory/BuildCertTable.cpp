@@ -15,21 +15,6 @@ namespace {
 // would lose the CN of long Chinese subjects half again as soon.
 constexpr std::size_t SUBJECT_BUFFER_SIZE = 255;
 
-// The token's key type for a certificate's public key. RSA-PSS keys are
-// RSA keys to PKCS#11; any other key keeps the RSA search.
-CK_KEY_TYPE TokenKeyType(CCertificate::EKeyType type)
-{
-    switch (type) {
-    case CCertificate::EKeyType::Ec: return CKK_EC;
-    case CCertificate::EKeyType::Ed25519:
-    case CCertificate::EKeyType::Ed448: return CKK_EC_EDWARDS;
-    case CCertificate::EKeyType::Rsa:
-    case CCertificate::EKeyType::RsaPss:
-    case CCertificate::EKeyType::Other: break;
-    }
-    return CKK_RSA;
-}
-
 bool ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record)
 {
     CK_ULONG valueLen = 0;
@@ -54,7 +39,11 @@ bool ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record)
     record.strIssueDate = MakeDateString(cert->NotBefore());
     record.strExpiryDate = MakeDateString(cert->NotAfter());
     record.eCertKey = cert->PublicKeyType();
-    record.ulKeyType = TokenKeyType(record.eCertKey);
+    record.key = CCertKey::Of(*cert);
+    CCertificate::Bytes issuer = cert->IssuerDer();
+    record.strIssuerDer.assign(issuer.begin(), issuer.end());
+    record.strIssuer = CX500NameRenderer::Render(cert->Issuer());
+    record.eUse = cert->Use();
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/CCertificate.h"
+#include "token/CCertKey.h"
 #include "token/Pkcs11.h"
 
 #include <memory>
@@ -15,10 +16,14 @@ struct CertRecord {
     // CKA_ID followed by one zero byte, so it also reads as a C string.
     std::unique_ptr<unsigned char[]> pId;
     CK_ULONG ulIdLen = 0;
-    // The type of the key pair under that ID, after the certificate's own
-    // public key; CKK_RSA for a key of no type the key searches know.
-    CK_KEY_TYPE ulKeyType = CKK_RSA;
-    // The certificate's own public key, which that type was taken from.
+    // The certificate's own public key: what its key pair under that ID is
+    // searched and told apart by, and its algorithm.
+    CCertKey key;
     CCertificate::EKeyType eCertKey = CCertificate::EKeyType::Other;
+    // Who issued it and what for: only a renewal of the same issuer and use
+    // supersedes a certificate. The issuer as DER, and as the subject is rendered.
+    std::string strIssuerDer;
+    std::string strIssuer;
+    CCertificate::EUse eUse = CCertificate::EUse::General;
     int nMark = 0;  // 1: expired or superseded
 };

@@ -5,15 +5,22 @@
 
 namespace {
 
-// Of every group sharing a display name, all but the last in table order.
-// An empty name says nothing of whose certificate it is: it never supersedes.
+// A renewal: strictly newer, of the same name, issuer and use. A holder's
+// signing and encryption certificates, certificates of two CAs, and twins
+// issued in one second are each other's company, not successors. An empty
+// name says nothing of whose certificate it is: it never supersedes.
+bool Supersedes(const CertRecord& newer, const CertRecord& older)
+{
+    return !newer.strDisplayName.empty() && newer.strDisplayName == older.strDisplayName &&
+           newer.strIssueDate.compare(older.strIssueDate) > 0 && newer.strIssuerDer == older.strIssuerDer &&
+           newer.eUse == older.eUse;
+}
+
 void MarkSuperseded(CertTable& table)
 {
     for (CK_ULONG n = table.nCount; n-- > 1;) {
-        if (table.records[n].strDisplayName.empty())
-            continue;
         for (CK_ULONG m = n; m-- > 0;) {
-            if (table.records[m].strDisplayName == table.records[n].strDisplayName)
+            if (Supersedes(table.records[n], table.records[m]))
                 table.records[m].nMark = 1;
         }
     }

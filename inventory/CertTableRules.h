@@ -11,8 +11,8 @@
 // By issue date, oldest first; equal dates keep the order they were found in.
 void OrderByIssueDate(CertTable& table);
 
-// Marks the superseded records (of every group sharing a display name, all
-// but the last in table order) and the expired ones.
+// Marks the superseded records (those a later record of the same display
+// name, issuer and use renews) and the expired ones.
 void MarkOutOfDate(CertTable& table, const CClock& clock);
 
 // "<CN>'s " for every CN and "<O> ID" for every O of a rendered subject,

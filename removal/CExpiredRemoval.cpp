@@ -14,19 +14,6 @@
 
 namespace {
 
-// The whole CKA_ID, zero bytes included.
-std::string KeyId(const CertRecord& record)
-{
-    return std::string(reinterpret_cast<const char*>(record.pId.get()), record.ulIdLen);
-}
-
-// A key pair by its key type and whole CKA_ID: one ID may name pairs of two
-// types, each the pair of its own certificate.
-std::string KeyPairName(const CertRecord& record)
-{
-    return std::to_string(record.ulKeyType) + ':' + KeyId(record);
-}
-
 bool AnyMarked(const CertTable& table)
 {
     return std::any_of(table.records.begin(), table.records.begin() + table.nCount,
@@ -145,23 +132,26 @@ bool CExpiredRemoval::LoginSucceeded(CK_RV rv)
     return false;
 }
 
-// Destroys every marked certificate with its keys, in table order.
+// Destroys every marked certificate with its keys, in table order, and logs
+// out before anything is told: every removal's PIN is checked by the token,
+// whatever the module keeps between sessions.
 void CExpiredRemoval::DeleteMarked(const CertTable& table)
 {
-    std::vector<std::string> keysRemoved;
-    for (CK_ULONG i = 0; i < table.nCount; ++i) {
-        if (table.records[i].nMark != 1)
-            continue;
-        if (m_token.DestroyCertificate(table.records[i].hCertObject) != CKR_OK) {
-            MessageBox(Messages::kDeleteCertFailed, nullptr, MB_OK);
-            m_token.Close();
-            // Earlier records may be gone already: the list shows what is left.
-            m_host.RefreshList();
-            return;
-        }
-        if (!DestroyRecord(table, i, keysRemoved))
-            break;
+    const char* failure = nullptr;
+    for (CK_ULONG i = 0; i < table.nCount && failure == nullptr; ++i) {
+        if (table.records[i].nMark == 1)
+            failure = RemoveRecord(table, table.records[i]);
     }
+    m_token.Logout(0);
+    if (failure == Messages::kDeleteCertFailed) {
+        MessageBox(failure, nullptr, MB_OK);
+        m_token.Close();
+        // Earlier records may be gone already: the list shows what is left.
+        m_host.RefreshList();
+        return;
+    }
+    if (failure != nullptr)
+        MessageBox(failure, nullptr, MB_OK);
     MessageBox(Messages::kDeleted, Messages::kNoticeCaption, MB_OK);
     m_host.RefreshList();
 }
@@ -174,41 +164,47 @@ void CExpiredRemoval::AbandonStaleRemoval()
     m_host.RefreshList();
 }
 
-// The key pair of a marked record whose certificate is gone, of the type of
-// the certificate's own key; false (after its message) when a key could not
-// be found or destroyed.
-bool CExpiredRemoval::DestroyRecord(const CertTable& table, CK_ULONG index, std::vector<std::string>& keysRemoved)
+// One marked record: its own keys are found before anything is destroyed,
+// so a search that fails or cannot tell its keys apart leaves the record
+// whole. Then the certificate, its public key, its private key. The text
+// of the failure that ends the run, or null.
+const char* CExpiredRemoval::RemoveRecord(const CertTable& table, const CertRecord& record)
 {
-    const CertRecord& record = table.records[index];
-    std::string id = KeyId(record);
-    std::string pair = KeyPairName(record);
-    // No identifier names no key; a pair already handled for an earlier
-    // record is gone with it.
-    if (id.empty() || std::find(keysRemoved.begin(), keysRemoved.end(), pair) != keysRemoved.end())
-        return true;
-    const auto* pId = reinterpret_cast<const unsigned char*>(id.data());
-    const auto idLen = static_cast<CK_ULONG>(id.size());
+    bool bKeys = false;
+    if (const char* failure = FindOwnKeys(table, record, bKeys))
+        return failure;
+    if (m_token.DestroyCertificate(record.hCertObject) != CKR_OK)
+        return Messages::kDeleteCertFailed;
+    if (!bKeys)
+        return nullptr;
+    if (m_token.DestroyPubKey() != CKR_OK)
+        return Messages::kDeletePubKeyFailed;
+    if (m_token.DestroyPrivKey() != CKR_OK)
+        return Messages::kDeletePrivKeyFailed;
+    return nullptr;
+}
+
+// Finds the record's own public and private keys; a search that finds none
+// is no failure. `bKeys` is false when the keys stay whatever they are: no
+// identifier names no key, and another certificate may still use them.
+const char* CExpiredRemoval::FindOwnKeys(const CertTable& table, const CertRecord& record, bool& bKeys)
+{
+    bKeys = false;
+    if (record.ulIdLen == 0)
+        return nullptr;
+    const unsigned char* pId = record.pId.get();
+    bool bInUse = false;
+    if (!KeysStillInUse(table, pId, record.ulIdLen, bInUse))
+        return Messages::kFindPubKeyFailed;
+    if (bInUse)
+        return nullptr;
     CK_SESSION_HANDLE session = m_token.m_hSessions[0];
-    const char* failure = nullptr;
-    bool bKept = false;
-    if (!KeysStillInUse(table, pId, idLen, bKept))
-        failure = Messages::kFindPubKeyFailed;
-    else if (bKept)
-        return true;
-    else if (m_token.FindPubKey(session, pId, idLen, record.ulKeyType) != CKR_OK)
-        failure = Messages::kFindPubKeyFailed;
-    else if (m_token.DestroyPubKey() != CKR_OK)
-        failure = Messages::kDeletePubKeyFailed;
-    else if (m_token.FindPrivKey(session, pId, idLen, record.ulKeyType) != CKR_OK)
-        failure = Messages::kFindPrivKeyFailed;
-    else if (m_token.DestroyPrivKey() != CKR_OK)
-        failure = Messages::kDeletePrivKeyFailed;
-    if (failure != nullptr) {
-        MessageBox(failure, nullptr, MB_OK);
-        return false;
-    }
-    keysRemoved.push_back(pair);
-    return true;
+    if (m_token.FindPubKey(session, pId, record.ulIdLen, record.key) != CKR_OK)
+        return Messages::kFindPubKeyFailed;
+    if (m_token.FindPrivKey(session, pId, record.ulIdLen, record.key) != CKR_OK)
+        return Messages::kFindPrivKeyFailed;
+    bKeys = true;
+    return nullptr;
 }
 
 // A renewed certificate often keeps its predecessor's key pair, and it may

@@ -12,7 +12,7 @@
 
 // One press of the delete button: scans the token on a new session, shows
 // what is out of date, asks for the confirmation and the PIN, logs in and
-// destroys each marked certificate with its key pair, unless another
+// destroys each marked certificate with its own key pair, unless another
 // certificate still carries that key pair's CKA_ID.
 class CExpiredRemoval {
 public:
@@ -26,7 +26,8 @@ private:
     bool LoginSucceeded(CK_RV rv);
     void DeleteMarked(const CertTable& table);
     void AbandonStaleRemoval();
-    bool DestroyRecord(const CertTable& table, CK_ULONG index, std::vector<std::string>& keysRemoved);
+    const char* RemoveRecord(const CertTable& table, const CertRecord& record);
+    const char* FindOwnKeys(const CertTable& table, const CertRecord& record, bool& bKeys);
     bool KeysStillInUse(const CertTable& table, const unsigned char* id, CK_ULONG idLen, bool& bInUse);
     // A message box owned by the host; no caption shows the program's name.
     int MessageBox(const char* text, const char* caption = nullptr, UINT type = 0);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <optional>
 
 
 CTokenModule::CTokenModule() = default;
@@ -209,6 +210,17 @@ CK_RV CTokenModule::Login(CK_ULONG index, const unsigned char* pin, CK_ULONG pin
     return rv == CKR_USER_ALREADY_LOGGED_IN ? CKR_OK : rv;
 }
 
+CK_RV CTokenModule::Logout(CK_ULONG index)
+{
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
+    if (index >= MAX_SESSIONS)
+        return CKR_ARGUMENTS_BAD;
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_Logout, m_hSessions[index]);
+    return rv == CKR_USER_NOT_LOGGED_IN ? CKR_OK : rv;
+}
+
 CK_RV CTokenModule::FindCertificates(CK_SESSION_HANDLE session, CK_ULONG* count)
 {
     auto lock = Acquire();
@@ -275,49 +287,164 @@ CK_RV CTokenModule::DestroyCertificate(CK_OBJECT_HANDLE cert)
 }
 
 CK_RV CTokenModule::FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
-                               CK_KEY_TYPE keyType)
+                               const CCertKey& key)
 {
     auto lock = Acquire();
     if (!lock)
         return RV_MODULE_BUSY;
-    return FindKey(session, CKO_PUBLIC_KEY, keyType, id, idLen, m_hPubKey);
+    // Searched by type, a lone key whose value cannot be read is taken; by
+    // class alone, only a key whose value shows it.
+    return FindKeys(session, CKO_PUBLIC_KEY, id, idLen, key, key.SearchType(), m_hPubKeys, m_ulPubKeyType);
 }
 
 CK_RV CTokenModule::FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
-                                CK_KEY_TYPE keyType)
+                                const CCertKey& key)
 {
     auto lock = Acquire();
     if (!lock)
         return RV_MODULE_BUSY;
-    return FindKey(session, CKO_PRIVATE_KEY, keyType, id, idLen, m_hPrivKey);
+    // By class alone, a lone private key whose value cannot be read is taken
+    // when it is of the type the public key search showed the certificate's
+    // key to have on this token.
+    CK_KEY_TYPE takeable = key.SearchType() != CK_UNAVAILABLE_INFORMATION ? key.SearchType() : m_ulPubKeyType;
+    CK_KEY_TYPE found = CK_UNAVAILABLE_INFORMATION;
+    return FindKeys(session, CKO_PRIVATE_KEY, id, idLen, key, takeable, m_hPrivKeys, found);
 }
 
-CK_RV CTokenModule::FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, CK_KEY_TYPE keyType,
-                            const unsigned char* id, CK_ULONG idLen, CK_OBJECT_HANDLE& target)
+CK_RV CTokenModule::FindKeys(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, const unsigned char* id,
+                             CK_ULONG idLen, const CCertKey& key, CK_KEY_TYPE takeable,
+                             std::vector<CK_OBJECT_HANDLE>& target, CK_KEY_TYPE& targetType)
 {
     // Emptied first, so a search that finds nothing can never leave the key
     // of an earlier search behind for the destroy that follows.
-    target = CK_INVALID_HANDLE;
+    target.clear();
+    targetType = CK_UNAVAILABLE_INFORMATION;
     if (id == nullptr)
         return CKR_ARGUMENTS_BAD;
+    CK_KEY_TYPE keyType = key.SearchType();
     CK_ATTRIBUTE tmpl[] = {
         {CKA_CLASS, &keyClass, sizeof keyClass},
         {CKA_KEY_TYPE, &keyType, sizeof keyType},
         {CKA_ID, const_cast<unsigned char*>(id), idLen},
     };
-    CK_RV rv = Call(&CK_FUNCTION_LIST::C_FindObjectsInit, session, tmpl, CK_ULONG{3});
+    // A key of no type the searches know is looked for by class and ID alone.
+    const bool bTyped = keyType != CK_UNAVAILABLE_INFORMATION;
+    if (!bTyped)
+        tmpl[1] = tmpl[2];
+    std::vector<CK_OBJECT_HANDLE> candidates;
+    CK_RV rv = FindAll(session, tmpl, bTyped ? 3 : 2, candidates);
     if (rv != CKR_OK)
         return rv;
-    CK_OBJECT_HANDLE found = CK_INVALID_HANDLE;
-    CK_ULONG count = 0;
-    rv = Call(&CK_FUNCTION_LIST::C_FindObjects, session, &found, CK_ULONG{1}, &count);
-    Call(&CK_FUNCTION_LIST::C_FindObjectsFinal, session);
-    if (rv != CKR_OK)
-        return rv;
-    if (count == 0 || found == CK_INVALID_HANDLE)
-        return RV_KEY_NOT_FOUND;
-    target = found;
+    // Past the limit there may be more than were looked at.
+    if (candidates.size() >= MAX_ID_MATCHES)
+        return RV_KEY_AMBIGUOUS;
+
+    std::vector<CCertKey::SKeyObject> objects(candidates.size());
+    std::vector<CCertKey::EMatch> matches;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        objects[i].ulClass = keyClass;
+        objects[i].ulKeyType = keyType;
+        if ((rv = ReadKeyObject(session, candidates[i], objects[i])) != CKR_OK)
+            return rv;
+        CCertKey::EMatch match = key.Match(objects[i]);
+        // A key of another type than the certificate's key has here is not its key.
+        if (match == CCertKey::EMatch::Unknown &&
+            (takeable == CK_UNAVAILABLE_INFORMATION || objects[i].ulKeyType != takeable))
+            match = CCertKey::EMatch::Other;
+        matches.push_back(match);
+    }
+    std::optional<std::vector<std::size_t>> chosen = CCertKey::Choose(matches);
+    if (!chosen)
+        return RV_KEY_AMBIGUOUS;
+    for (std::size_t i : *chosen) {
+        target.push_back(candidates[i]);
+        // One type for all, or none told.
+        targetType = target.size() == 1 || objects[i].ulKeyType == targetType ? objects[i].ulKeyType
+                                                                              : CK_UNAVAILABLE_INFORMATION;
+    }
     return CKR_OK;
+}
+
+// The key's type where the search left it open, then the values that tell it apart.
+CK_RV CTokenModule::ReadKeyObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CCertKey::SKeyObject& key)
+{
+    if (key.ulKeyType == CK_UNAVAILABLE_INFORMATION) {
+        CK_KEY_TYPE type = CK_UNAVAILABLE_INFORMATION;
+        CK_ATTRIBUTE attr = {CKA_KEY_TYPE, &type, sizeof type};
+        CK_RV rv = Call(&CK_FUNCTION_LIST::C_GetAttributeValue, session, object, &attr, CK_ULONG{1});
+        if (rv != CKR_OK && rv != CKR_ATTRIBUTE_SENSITIVE && rv != CKR_ATTRIBUTE_TYPE_INVALID)
+            return rv;
+        key.ulKeyType = rv == CKR_OK && attr.ulValueLen == sizeof type ? type : CK_UNAVAILABLE_INFORMATION;
+    }
+    return ReadKeyValues(session, object, key);
+}
+
+// One read of every telling attribute. A value the module keeps to itself
+// (sensitive, not there, or larger than any key's) is left absent: the
+// answers that say so for single attributes are no failure of the read.
+CK_RV CTokenModule::ReadKeyValues(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CCertKey::SKeyObject& key)
+{
+    const std::vector<CK_ATTRIBUTE_TYPE> types = CCertKey::TellingAttributes(key.ulClass, key.ulKeyType);
+    std::vector<std::vector<unsigned char>> values(types.size(), std::vector<unsigned char>(MAX_KEY_VALUE_LEN));
+    std::vector<CK_ATTRIBUTE> attrs;
+    for (std::size_t i = 0; i < types.size(); ++i)
+        attrs.push_back({types[i], values[i].data(), MAX_KEY_VALUE_LEN});
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_GetAttributeValue, session, object, attrs.data(),
+                    static_cast<CK_ULONG>(attrs.size()));
+    if (rv != CKR_OK && rv != CKR_ATTRIBUTE_SENSITIVE && rv != CKR_ATTRIBUTE_TYPE_INVALID &&
+        rv != CKR_BUFFER_TOO_SMALL)
+        return rv;
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        const CK_ULONG len = attrs[i].ulValueLen;
+        if (len == CK_UNAVAILABLE_INFORMATION || len == 0)
+            continue;
+        if (len > MAX_KEY_VALUE_LEN) {
+            // Too large for any key's value; said with CKR_OK, not believed.
+            if (rv == CKR_BUFFER_TOO_SMALL)
+                continue;
+            return RV_BAD_LENGTH;
+        }
+        values[i].resize(len);
+        switch (types[i]) {
+        case CKA_MODULUS: key.modulus = std::move(values[i]); break;
+        case CKA_PUBLIC_EXPONENT: key.exponent = std::move(values[i]); break;
+        case CKA_EC_POINT: key.ecPoint = std::move(values[i]); break;
+        case CKA_PUBLIC_KEY_INFO: key.publicKeyInfo = std::move(values[i]); break;
+        default: break;
+        }
+    }
+    return CKR_OK;
+}
+
+// Runs a search to its end, keeping at most MAX_ID_MATCHES handles. A
+// module that hands out the same objects without end fails the search.
+CK_RV CTokenModule::FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_ULONG count,
+                            std::vector<CK_OBJECT_HANDLE>& found)
+{
+    found.clear();
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_FindObjectsInit, session, tmpl, count);
+    if (rv != CKR_OK)
+        return rv;
+    CK_OBJECT_HANDLE batch[16];
+    bool bEnded = false;
+    for (CK_ULONG calls = 0; !bEnded && calls < MAX_ID_MATCHES && found.size() < MAX_ID_MATCHES; ++calls) {
+        CK_ULONG n = 0;
+        std::fill(std::begin(batch), std::end(batch), CK_INVALID_HANDLE);
+        rv = Call(&CK_FUNCTION_LIST::C_FindObjects, session, batch, CK_ULONG{std::size(batch)}, &n);
+        // A module may claim more than it was given room for, or more than it wrote.
+        n = rv == CKR_OK ? std::min<CK_ULONG>(n, std::size(batch)) : 0;
+        bEnded = n == 0;
+        // A handle handed out twice is one object.
+        std::copy_if(batch, batch + n, std::back_inserter(found), [&found](CK_OBJECT_HANDLE h) {
+            return h != CK_INVALID_HANDLE && std::find(found.begin(), found.end(), h) == found.end();
+        });
+    }
+    Call(&CK_FUNCTION_LIST::C_FindObjectsFinal, session);
+    if (rv == CKR_OK && !bEnded && found.size() < MAX_ID_MATCHES)
+        rv = CKR_FUNCTION_FAILED;
+    if (rv != CKR_OK)
+        found.clear();
+    return rv;
 }
 
 CK_RV CTokenModule::FindCertificatesWithId(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
@@ -334,23 +461,7 @@ CK_RV CTokenModule::FindCertificatesWithId(CK_SESSION_HANDLE session, const unsi
         {CKA_CLASS, &certClass, sizeof certClass},
         {CKA_ID, const_cast<unsigned char*>(id), idLen},
     };
-    CK_RV rv = Call(&CK_FUNCTION_LIST::C_FindObjectsInit, session, tmpl, CK_ULONG{2});
-    if (rv != CKR_OK)
-        return rv;
-    CK_OBJECT_HANDLE batch[16];
-    while (found.size() < MAX_ID_MATCHES) {
-        CK_ULONG count = 0;
-        rv = Call(&CK_FUNCTION_LIST::C_FindObjects, session, batch, CK_ULONG{std::size(batch)}, &count);
-        // A module may claim more than it was given room for.
-        count = std::min<CK_ULONG>(count, std::size(batch));
-        if (rv != CKR_OK || count == 0)
-            break;
-        found.insert(found.end(), batch, batch + count);
-    }
-    Call(&CK_FUNCTION_LIST::C_FindObjectsFinal, session);
-    if (rv != CKR_OK)
-        found.clear();
-    return rv;
+    return FindAll(session, tmpl, CK_ULONG{2}, found);
 }
 
 CK_RV CTokenModule::DestroyPubKey()
@@ -358,7 +469,7 @@ CK_RV CTokenModule::DestroyPubKey()
     auto lock = Acquire();
     if (!lock)
         return RV_MODULE_BUSY;
-    return DestroyKey(m_hPubKey);
+    return DestroyKeys(m_hPubKeys);
 }
 
 CK_RV CTokenModule::DestroyPrivKey()
@@ -366,17 +477,19 @@ CK_RV CTokenModule::DestroyPrivKey()
     auto lock = Acquire();
     if (!lock)
         return RV_MODULE_BUSY;
-    return DestroyKey(m_hPrivKey);
+    return DestroyKeys(m_hPrivKeys);
 }
 
-CK_RV CTokenModule::DestroyKey(CK_OBJECT_HANDLE& key)
+CK_RV CTokenModule::DestroyKeys(std::vector<CK_OBJECT_HANDLE>& keys)
 {
-    if (key == CK_INVALID_HANDLE)
-        return RV_KEY_NOT_FOUND;
-    CK_RV rv = Call(&CK_FUNCTION_LIST::C_DestroyObject, m_hSessions[0], key);
-    // A handle is used once: a later destroy must find its key anew.
-    key = CK_INVALID_HANDLE;
-    return rv;
+    // Handles are used once: a later destroy must find its keys anew.
+    std::vector<CK_OBJECT_HANDLE> found;
+    found.swap(keys);
+    for (CK_OBJECT_HANDLE key : found) {
+        if (CK_RV rv = Call(&CK_FUNCTION_LIST::C_DestroyObject, m_hSessions[0], key); rv != CKR_OK)
+            return rv;
+    }
+    return CKR_OK;
 }
 
 CK_RV CTokenModule::Close()
@@ -405,8 +518,9 @@ void CTokenModule::ForgetSessions()
 {
     ++m_ulSessionSerial;
     std::fill(std::begin(m_hSessions), std::end(m_hSessions), CK_INVALID_HANDLE);
-    m_hPubKey = CK_INVALID_HANDLE;
-    m_hPrivKey = CK_INVALID_HANDLE;
+    m_hPubKeys.clear();
+    m_hPrivKeys.clear();
+    m_ulPubKeyType = CK_UNAVAILABLE_INFORMATION;
 }
 
 void CTokenModule::ReleaseSlotList()

@@ -2,6 +2,7 @@
 
 #include "platform/CBoundedMutex.h"
 #include "platform/CLibrary.h"
+#include "token/CCertKey.h"
 #include "token/Pkcs11.h"
 #include "token/TokenLimits.h"
 
@@ -24,8 +25,8 @@ public:
     // Results of this class's own, beside the module's CK_RV values.
     static constexpr CK_RV RV_NO_FUNCTION_LIST = 1;  // no C_GetFunctionList, or no module loaded
     static constexpr CK_RV RV_BUFFER_TOO_SMALL = 2;
-    // A key search that matched nothing.
-    static constexpr CK_RV RV_KEY_NOT_FOUND = CKR_VENDOR_DEFINED | 0x4B01;
+    // A key search found several keys that cannot be told apart.
+    static constexpr CK_RV RV_KEY_AMBIGUOUS = CKR_VENDOR_DEFINED | 0x4B01;
     // The module reported an attribute length that cannot be true.
     static constexpr CK_RV RV_BAD_LENGTH = CKR_VENDOR_DEFINED | 0x4B02;
     // Another call has held the module longer than kLockTimeout: a module
@@ -35,6 +36,8 @@ public:
 
     // The longest certificate value or identifier accepted from a module.
     static constexpr CK_ULONG MAX_ATTRIBUTE_LEN = 1 << 20;
+    // Room for a key's telling value: a modulus of 16384 bits, say.
+    static constexpr CK_ULONG MAX_KEY_VALUE_LEN = 4096;
     // The most slots believed of a module: a larger count is a broken one.
     static constexpr CK_ULONG MAX_SLOTS = 1024;
 
@@ -49,15 +52,22 @@ public:
     CK_RV GetTokenInfo(CK_SLOT_ID slotId, CK_TOKEN_INFO* info);
     CK_RV OpenSession(CK_ULONG index);
     CK_RV Login(CK_ULONG index, const unsigned char* pin, CK_ULONG pinLen);
+    // 0 also when the session was not logged in.
+    CK_RV Logout(CK_ULONG index);
     CK_RV FindCertificates(CK_SESSION_HANDLE session, CK_ULONG* count);
     CK_RV ReadCertificate(CK_ULONG index, unsigned char* value, CK_ULONG* valueLen, unsigned char* id,
                           CK_ULONG* idLen);
     CK_RV DestroyCertificate(CK_OBJECT_HANDLE cert);
-    // Key searches match the key type and the whole identifier, zero bytes
-    // included.
-    CK_RV FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen, CK_KEY_TYPE keyType);
+    // Key searches find every key of the class, the certificate key's type
+    // and the whole identifier, zero bytes included, and keep the ones
+    // shown to be the certificate's own (see CCertKey::Choose). Finding
+    // none is no failure: the destroy that follows then destroys nothing.
+    // RV_KEY_AMBIGUOUS when several remain that cannot be told apart. For
+    // a key of no type the searches know, the private key search follows
+    // the public key search before it.
+    CK_RV FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen, const CCertKey& key);
     CK_RV DestroyPubKey();
-    CK_RV FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen, CK_KEY_TYPE keyType);
+    CK_RV FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen, const CCertKey& key);
     CK_RV DestroyPrivKey();
     CK_RV Close();
 
@@ -91,9 +101,13 @@ private:
     bool IsLoaded() const { return m_hModule.IsLoaded() && m_pfnGetFunctionList != nullptr; }
     CK_RV LoadLibrary(const char* fileName);
     CK_RV Reinitialize();
-    CK_RV FindKey(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, CK_KEY_TYPE keyType, const unsigned char* id,
-                  CK_ULONG idLen, CK_OBJECT_HANDLE& target);
-    CK_RV DestroyKey(CK_OBJECT_HANDLE& key);
+    CK_RV FindKeys(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, const unsigned char* id, CK_ULONG idLen,
+                   const CCertKey& key, CK_KEY_TYPE takeable, std::vector<CK_OBJECT_HANDLE>& target,
+                   CK_KEY_TYPE& targetType);
+    CK_RV ReadKeyObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CCertKey::SKeyObject& key);
+    CK_RV ReadKeyValues(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CCertKey::SKeyObject& key);
+    CK_RV FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_ULONG count, std::vector<CK_OBJECT_HANDLE>& found);
+    CK_RV DestroyKeys(std::vector<CK_OBJECT_HANDLE>& keys);
     void Finalize();
     void ReleaseSlotList();
     void ForgetSessions();
@@ -123,8 +137,11 @@ public:
     CK_SESSION_HANDLE m_hSessions[MAX_SESSIONS] = {};
 
 private:
-    CK_OBJECT_HANDLE m_hPubKey = CK_INVALID_HANDLE;
-    CK_OBJECT_HANDLE m_hPrivKey = CK_INVALID_HANDLE;
+    // The keys the last searches chose, destroyed by the next destroy.
+    std::vector<CK_OBJECT_HANDLE> m_hPubKeys;
+    std::vector<CK_OBJECT_HANDLE> m_hPrivKeys;
+    // The type of the public keys the last search chose, when one.
+    CK_KEY_TYPE m_ulPubKeyType = CK_UNAVAILABLE_INFORMATION;
     bool m_bInitialized = false;
     std::atomic<unsigned long> m_ulSessionSerial{0};
     mutable CBoundedMutex m_mutex;

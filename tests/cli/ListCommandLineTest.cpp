@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <set>
+#include <tuple>
 
 using testsupport::Bytes;
 using testsupport::CSoftHsmToken;
@@ -155,7 +156,8 @@ TEST_F(ListCommandLineTest, JsonCarriesEveryFieldAndParsesBack)
     ASSERT_EQ(list.size(), 4u);
     EXPECT_EQ(list[0], nlohmann::json({{"issued", "2010-01-01T00:00:00Z"}, {"expires", "2011-01-01T00:00:00Z"},
                                        {"marked", true}, {"reason", "expired"}, {"name", "Old's 某公司 ID"},
-                                       {"id", "0f10"}, {"key", "ec"}}));  // the test maker's own P-256 key
+                                       {"id", "0f10"}, {"key", "ec"},  // the test maker's own P-256 key
+                                       {"use", "general"}, {"issuer", "C=CN, O=某公司, CN=Old"}}));
     EXPECT_EQ(list[1]["reason"], "superseded");
     EXPECT_EQ(list[1]["marked"], true);
     EXPECT_EQ(list[1]["id"], "00ab");
@@ -170,16 +172,22 @@ TEST_F(ListCommandLineTest, JsonCarriesEveryFieldAndParsesBack)
     EXPECT_EQ(m_run.Out().find('\x1b'), std::string::npos);
 }
 
-TEST_F(ListCommandLineTest, JsonNamesEachCertificatesKeyAlgorithm)
+TEST_F(ListCommandLineTest, JsonNamesEachCertificatesKeyUseAndIssuer)
 {
-    m_token.ImportCertificate(CTestCertificate().Add("CN", "ec").PublicKey(m_token.GenerateEcKeyPair({1}, "secp384r1")).Der(), {1});
-    m_token.ImportCertificate(CTestCertificate().Add("CN", "ed").PublicKey(m_token.GenerateEdKeyPair({2})).Der(), {2});
-    m_token.ImportCertificate(CTestCertificate().Add("CN", "rsa").PublicKey(m_token.GenerateKeyPair({3})).Der(), {3});
+    m_token.ImportCertificate(CTestCertificate().Add("CN", "ec").PublicKey(m_token.GenerateEcKeyPair({1}, "secp384r1"))
+                                  .KeyUsage("critical,digitalSignature").IssuedBy("某CA").Der(), {1});
+    m_token.ImportCertificate(CTestCertificate().Add("CN", "ed").PublicKey(m_token.GenerateEdKeyPair({2}))
+                                  .KeyUsage("keyAgreement").IssuedBy("CA2").Der(), {2});
+    m_token.ImportCertificate(CTestCertificate().Add("CN", "rsa").PublicKey(m_token.GenerateKeyPair({3}))
+                                  .KeyUsage("nonRepudiation,dataEncipherment").Der(), {3});
     ASSERT_EQ(Run({"--module", m_token.ModulePath(), "--format", "json"}), 0) << m_run.Err();
-    std::multiset<std::string> keys;
+    std::set<std::tuple<std::string, std::string, std::string>> records;
     for (const auto& record : nlohmann::json::parse(m_run.Out()))
-        keys.insert(record["key"].get<std::string>());
-    EXPECT_EQ(keys, (std::multiset<std::string>{"ec", "ed25519", "rsa"}));
+        records.emplace(record["key"], record["use"], record["issuer"]);
+    EXPECT_EQ(records, (std::set<std::tuple<std::string, std::string, std::string>>{
+                           {"ec", "signing", "C=CN, O=某CA, CN=某CA"},
+                           {"ed25519", "encryption", "C=CN, O=CA2, CN=CA2"},
+                           {"rsa", "general", "CN=rsa"}}));
 }
 
 TEST_F(ListCommandLineTest, JsonOfAnEmptyTokenIsAnEmptyArray)

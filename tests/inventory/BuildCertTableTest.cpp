@@ -70,15 +70,32 @@ TEST_F(BuildCertTableTest, OrdersByIssueDateAndMarksTheSuperseded)
     EXPECT_EQ(m_table.records[2].nMark, 0);
 }
 
-TEST_F(BuildCertTableTest, SameNameSameSecondMarksTheOneFoundFirst)
+// One holder's certificates, none expired: only a strictly newer one of the
+// same issuer and use renews another.
+TEST_F(BuildCertTableTest, SupersededOnlyByARenewalOfTheSameIssuerAndUse)
 {
-    AddCert("Twin", "20300101000000Z", "20400101000000Z", {1});
-    AddCert("Twin", "20300101000000Z", "20400101000000Z", {2});
+    auto add = [&](unsigned char id, const std::string& issued, const std::string& ca, const std::string& usage) {
+        CTestCertificate cert;
+        cert.Add("C", "CN").Add("O", "Acme").Add("CN", "Holder").IssuedBy(ca).NotBefore(issued).NotAfter("20400101000000Z");
+        if (!usage.empty())
+            cert.KeyUsage(usage);
+        m_token.ImportCertificate(cert.Der(), {id});
+    };
+    add(1, "20300101000000Z", "CA1", "critical,digitalSignature,nonRepudiation");
+    add(2, "20300101000200Z", "CA1", "keyEncipherment");
+    add(3, "20300201000000Z", "CA1", "nonRepudiation");  // renews 1
+    add(4, "20300201000200Z", "CA1", "keyAgreement");     // renews 2
+    add(5, "20300115000000Z", "CA2", "");                 // another CA's
+    add(6, "20300301000000Z", "CA3", "");                 // twins
+    add(7, "20300301000000Z", "CA3", "");
+    add(8, "20300305000000Z", "CA2", "digitalSignature,keyEncipherment");  // general, as 5: renews it
     ASSERT_EQ(Scan(), ScanResult::Scanned);
-    ASSERT_EQ(m_table.nCount, 2u);
-    EXPECT_LT(FoundIndexOf(m_table.records[0]), FoundIndexOf(m_table.records[1]));
-    EXPECT_EQ(m_table.records[0].nMark, 1);
-    EXPECT_EQ(m_table.records[1].nMark, 0);
+    ASSERT_EQ(m_table.nCount, 8u);
+    std::map<int, int> marks;
+    for (CK_ULONG i = 0; i < m_table.nCount; ++i)
+        marks[m_table.records[i].pId[0]] = m_table.records[i].nMark;
+    EXPECT_EQ(marks, (std::map<int, int>{{1, 1}, {2, 1}, {3, 0}, {4, 0}, {5, 1}, {6, 0}, {7, 0}, {8, 0}}));
+    EXPECT_EQ(m_table.records[0].strIssuer, "C=CN, O=CA1, CN=CA1");
 }
 
 TEST_F(BuildCertTableTest, EmptyDisplayNamesNeverSupersede)
@@ -147,7 +164,8 @@ TEST_F(BuildCertTableTest, KeyTypeFollowsTheCertificatesOwnKey)
         {CPublicKeyDer::Fresh("EC", "P-384"), CKK_EC},
         {CPublicKeyDer::Fresh("ED25519"), CKK_EC_EDWARDS},
         {CPublicKeyDer::Fresh("ED448"), CKK_EC_EDWARDS},
-        {CPublicKeyDer::Fresh("X25519"), CKK_RSA},  // no type the key searches know
+        {CPublicKeyDer::Fresh("SM2"), CK_UNAVAILABLE_INFORMATION},  // often a type of the token maker's
+        {CPublicKeyDer::Fresh("X25519"), CK_UNAVAILABLE_INFORMATION},  // no type the key searches know
     };
     // Issued in the reverse order of their import: the key type must go
     // with its record when the table is ordered.
@@ -163,7 +181,7 @@ TEST_F(BuildCertTableTest, KeyTypeFollowsTheCertificatesOwnKey)
         const CertRecord& r = m_table.records[i];
         ASSERT_LT(r.pId[0], keys.size());
         EXPECT_EQ(r.pId[0], keys.size() - 1 - i);
-        EXPECT_EQ(r.ulKeyType, keys[r.pId[0]].second) << "key " << int(r.pId[0]);
+        EXPECT_EQ(r.key.SearchType(), keys[r.pId[0]].second) << "key " << int(r.pId[0]);
     }
 }
 

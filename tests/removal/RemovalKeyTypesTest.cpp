@@ -43,30 +43,34 @@ Calls ScanCalls(int certificates)
     return calls;
 }
 
-// One red certificate whose key pair no other certificate carries: the
-// certificate, the search for other holders of its ID, then each key
-// found by class, key type and ID and destroyed.
+// A search run to its end: objects found in one batch, then none.
+Calls SearchCalls(const std::string& attrs, int found)
+{
+    return {"C_FindObjectsInit attrs=" + attrs + " rv=CKR_OK",
+            "C_FindObjects max=16 found=" + std::to_string(found) + " rv=CKR_OK",
+            "C_FindObjects max=16 found=0 rv=CKR_OK", "C_FindObjectsFinal rv=CKR_OK"};
+}
+
+// One red certificate whose key pair no other certificate carries: first
+// the search for holders of its ID (itself), then each key found by class,
+// key type and ID and told by its modulus; then the certificate and the
+// two keys are destroyed.
 Calls RemoveRecordCalls()
 {
-    Calls calls = {
-        "C_DestroyObject rv=CKR_OK",
-        "C_FindObjectsInit attrs=CKA_CLASS,CKA_ID rv=CKR_OK",
-        "C_FindObjects max=16 found=0 rv=CKR_OK",
-        "C_FindObjectsFinal rv=CKR_OK",
-    };
+    Calls calls = SearchCalls("CKA_CLASS,CKA_ID", 1);
     for (int key = 0; key < 2; ++key) {
-        calls.insert(calls.end(), {"C_FindObjectsInit attrs=CKA_CLASS,CKA_KEY_TYPE,CKA_ID rv=CKR_OK",
-                                   "C_FindObjects max=1 found=1 rv=CKR_OK", "C_FindObjectsFinal rv=CKR_OK",
-                                   "C_DestroyObject rv=CKR_OK"});
+        Append(calls, SearchCalls("CKA_CLASS,CKA_KEY_TYPE,CKA_ID", 1));
+        calls.push_back("C_GetAttributeValue attrs=CKA_MODULUS,CKA_PUBLIC_EXPONENT rv=CKR_OK");
     }
+    for (int object = 0; object < 3; ++object)
+        calls.push_back("C_DestroyObject rv=CKR_OK");
     return calls;
 }
 
 }  // namespace
 
-// The calls a removal made on an all-RSA token before key searches followed
-// the certificate's key type; such a token must see no change.
-TEST_F(RemovalKeyTypesTest, RsaOnlyTokenMakesTheSameModuleCalls)
+// The calls a removal makes on an all-RSA token, in order.
+TEST_F(RemovalKeyTypesTest, RsaOnlyTokenModuleCalls)
 {
     AddStandardCerts();
     Start();
@@ -78,6 +82,7 @@ TEST_F(RemovalKeyTypesTest, RsaOnlyTokenMakesTheSameModuleCalls)
     expected.push_back("C_Login user=CKU_USER pinlen=6 rv=CKR_OK");
     Append(expected, RemoveRecordCalls());  // "Exp", expired
     Append(expected, RemoveRecordCalls());  // the first "Dup", superseded
+    expected.push_back("C_Logout rv=CKR_OK");
     // The list is refreshed from the token.
     expected.insert(expected.end(), {"C_Initialize rv=CKR_CRYPTOKI_ALREADY_INITIALIZED",
                                      "C_GetSlotList present=0 count=1 rv=CKR_OK",
@@ -171,21 +176,27 @@ TEST_F(RemovalKeyTypesTest, EcRenewalKeepingItsKeyPairKeepsTheKeys)
     EXPECT_TRUE(NoneThere(1));
 }
 
-// A key of no type the searches know keeps the RSA search, and its message
-// when nothing is found.
-TEST_F(RemovalKeyTypesTest, KeyOfAnotherKindKeepsTheRsaSearch)
+// Keys of no type the searches know (X25519), and SM2 keys (often of a type
+// of the token maker's) are searched for without a type and told by their
+// value: the SM2 pair goes with its certificate, the RSA and EC pairs under
+// the X25519 certificates' IDs are not theirs and stay.
+TEST_F(RemovalKeyTypesTest, KeysOfUnknownTypesAreToldByTheirValue)
 {
     AddCertCarrying("X1", "20200101000000Z", "20210101000000Z", {1}, CPublicKeyDer::Fresh("X25519"));
     Token().GenerateKeyPair({1});
     AddCertCarrying("X2", "20200201000000Z", "20210101000000Z", {2}, CPublicKeyDer::Fresh("X25519"));
     Token().GenerateEcKeyPair({2});
+    AddCertCarrying("Sm2", "20200301000000Z", "20210101000000Z", {3}, Token().GenerateEcKeyPair({3}, "SM2"));
     AddCert("Val", "20300301000000Z", "20400101000000Z", {4});
     Start();
     Click();
-    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kFindPubKeyFailed,
-                                                 Messages::kDeleted}));
-    EXPECT_TRUE(NoneThere(1));
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_FALSE(CertThere(1));
+    EXPECT_TRUE(PairThere(1, CKK_RSA));
     EXPECT_FALSE(CertThere(2));
     EXPECT_TRUE(PairThere(2, CKK_EC));
+    EXPECT_TRUE(NoneThere(3));
     EXPECT_TRUE(AllThere(4));
+    for (const CTraceRecord& search : Trace().Records("C_FindObjectsInit"))
+        EXPECT_EQ(search.Field("attrs")->find("CKA_KEY_TYPE"), std::string::npos) << *search.Field("attrs");
 }

@@ -159,20 +159,22 @@ TEST_F(RemovalPathsTest, CertificateNotDestroyed)
     EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
 }
 
-TEST_F(RemovalPathsTest, PublicKeyNotFound)
+// The searches of a record come before anything of it is destroyed: the
+// third search of the run (certificates, holders of the ID, public keys)
+// refused leaves the record whole.
+TEST_F(RemovalPathsTest, PublicKeySearchRefused)
 {
-    AddCert("Exp", "20200101000000Z", "20210101000000Z", {1}, false);  // no keys
-    AddCert("Old", "20200201000000Z", "20210101000000Z", {5});
-    AddCert("Val", "20300301000000Z", "20400101000000Z", {4});
+    AddStandardCerts();
     Start();
+    Sim().AddFault("C_FindObjectsInit:3:CKR_DEVICE_ERROR");
     Click();
     EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, "查找Ulda过期证书公钥失败!",
                                                  Messages::kDeleted}));
     EXPECT_EQ(m_prompts.Prompts()[2].caption, "certpurge");
-    EXPECT_FALSE(CertThere(1));
-    EXPECT_TRUE(AllThere(5));  // the later marked record is not tried
-    EXPECT_TRUE(AllThere(4));
-    EXPECT_EQ(Names(), (std::vector<std::string>{"Old's Acme ID", "Val's Acme ID"}));
+    EXPECT_TRUE(AllThere(1));
+    EXPECT_TRUE(AllThere(2));  // the later marked record is not tried
+    EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
+    EXPECT_EQ(Names(), kAllNames);
 }
 
 TEST_F(RemovalPathsTest, PublicKeyNotDestroyed)
@@ -190,16 +192,17 @@ TEST_F(RemovalPathsTest, PublicKeyNotDestroyed)
     EXPECT_FALSE(ModuleClosed());
 }
 
-TEST_F(RemovalPathsTest, PrivateKeyNotFound)
+TEST_F(RemovalPathsTest, PrivateKeySearchRefused)
 {
     AddStandardCerts();
-    Token().Destroy(CKO_PRIVATE_KEY, {1});
     Start();
+    Sim().AddFault("C_FindObjectsInit:4:CKR_DEVICE_ERROR");
     Click();
     EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, "查找Ulda过期证书私钥失败!",
                                                  Messages::kDeleted}));
-    EXPECT_TRUE(NoneThere(1));
+    EXPECT_TRUE(AllThere(1));
     EXPECT_TRUE(AllThere(2));
+    EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
 }
 
 TEST_F(RemovalPathsTest, PrivateKeyNotDestroyed)

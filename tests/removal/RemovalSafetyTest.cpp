@@ -60,24 +60,6 @@ TEST_F(RemovalSafetyTest, TwoMarkedRecordsSharingAKeyPair)
     EXPECT_TRUE(AllThere(4));
 }
 
-TEST_F(RemovalSafetyTest, KeySearchFindingNothingNeverReachesAnEarlierKey)
-{
-    AddCert("First", "20200101000000Z", "20210101000000Z", {1});
-    AddCert("Second", "20200201000000Z", "20210101000000Z", {2});
-    Token().Destroy(CKO_PUBLIC_KEY, {2});
-    AddCert("Val", "20300301000000Z", "20400101000000Z", {4});
-    Start();
-    Click();
-    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, "查找Ulda过期证书公钥失败!",
-                                                 Messages::kDeleted}));
-    EXPECT_TRUE(NoneThere(1));
-    EXPECT_FALSE(CertThere(2));
-    EXPECT_TRUE(PrivThere(2));
-    EXPECT_TRUE(AllThere(4));
-    // Two certificates and two keys destroyed, nothing more attempted.
-    EXPECT_EQ(Trace().Count("C_DestroyObject"), 4u);
-}
-
 TEST_F(RemovalSafetyTest, TokenPulledOutWhileConfirming)
 {
     m_bMonitor = true;
@@ -162,7 +144,7 @@ TEST_F(RemovalSafetyTest, PinIsWipedRightAfterTheLogin)
         });
         Click();
         m_prompts.OnPrompt(nullptr);
-        ASSERT_EQ(pinsSeenLater.size(), 1u) << fault;  // M6, or M7
+        ASSERT_EQ(pinsSeenLater.size(), 1u) << fault;  // the wrong or the locked PIN
         EXPECT_EQ(pinsSeenLater[0], "");
         EXPECT_EQ(Trace().Count("C_Login"), 1u);
     }
@@ -263,4 +245,31 @@ TEST_F(RemovalSafetyTest, RenewalBeyondTheScannedTenKeepsTheSharedKeyPair)
     EXPECT_EQ(Token().Count(CKO_CERTIFICATE, {7}), 1u);  // the renewal
     EXPECT_TRUE(PubThere(7));
     EXPECT_TRUE(PrivThere(7));
+}
+
+// Sessions that never end in the module (their C_CloseSession fails) keep
+// no login for the next run: each run logs out when it is done, so the
+// next one's PIN is checked by the token.
+TEST_F(RemovalSafetyTest, EveryRunLogsOutSoTheNextPinIsChecked)
+{
+    AddStandardCerts();
+    Start();
+    Sim().AddFault("C_CloseSession:*:CKR_DEVICE_ERROR");
+    Click();
+    ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_TRUE(Trace().InOrder({"C_Login", "C_DestroyObject", "C_Logout", "C_GetSlotList"}));
+
+    AddCert("Late", "20200101000000Z", "20210101000000Z", {5});
+    Dlg().RefreshList();
+    m_prompts.SetPin("000000");
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kPinIncorrect}));
+    EXPECT_TRUE(AllThere(5));
+
+    // A refused certificate ends the run too: logged out before the module is closed.
+    m_prompts.SetPin(testsupport::CSoftHsmToken::kUserPin);
+    Sim().AddFault("C_DestroyObject:1:CKR_ACTION_PROHIBITED");
+    Click();
+    ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleteCertFailed}));
+    EXPECT_TRUE(Trace().InOrder({"C_Login", "C_DestroyObject", "C_Logout", "C_Finalize"}));
 }

@@ -122,7 +122,7 @@ TEST_F(HostileModuleTest, TenIdenticalCertificates)
     ASSERT_EQ(m_table.nCount, 10u);
     for (CK_ULONG i = 0; i < 10; ++i) {
         EXPECT_EQ(m_table.records[i].hCertObject, m_module.m_hCerts[i]);  // equal dates keep the found order
-        EXPECT_EQ(m_table.records[i].nMark, i < 9 ? 1 : 0);
+        EXPECT_EQ(m_table.records[i].nMark, 0);  // issued in one second: none renews another
     }
 }
 
@@ -131,4 +131,22 @@ TEST_F(HostileModuleTest, GarbageValuesAmongGoodOnes)
     m_sim.SoftHsm().ImportCertificate(Bytes(3000, 0x30), {1});
     ASSERT_EQ(Scan(), ScanResult::Scanned);
     EXPECT_EQ(m_table.nCount, 0u);
+}
+
+// Searches that hand out objects without end, more than were written: no
+// handle the module did not give is used, and no key is taken.
+TEST_F(HostileModuleTest, SearchesThatNeverEndTakeNothing)
+{
+    Bytes spki = m_sim.SoftHsm().GenerateKeyPair({7});
+    m_sim.SoftHsm().ImportCertificate(CTestCertificate().Add("CN", "a").PublicKey(spki).Der(), {7});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    ASSERT_EQ(m_table.nCount, 1u);
+    m_sim.Control().AddFault("C_FindObjects:*:count=16");
+    const CK_SESSION_HANDLE session = m_module.m_hSessions[0];
+    const unsigned char id[] = {7};
+    std::vector<CK_OBJECT_HANDLE> holders;
+    EXPECT_NE(m_module.FindCertificatesWithId(session, id, 1, holders), CKR_OK);
+    EXPECT_NE(m_module.FindPubKey(session, id, 1, m_table.records[0].key), CKR_OK);
+    EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
+    EXPECT_EQ(m_sim.SoftHsm().Count(CKO_PUBLIC_KEY, {7}), 1u);
 }

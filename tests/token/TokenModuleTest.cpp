@@ -1,4 +1,6 @@
+#include "CPublicKeyDer.h"
 #include "CSoftHsmToken.h"
+#include "platform/CCertificate.h"
 #include "token/CTokenModule.h"
 
 #include <gtest/gtest.h>
@@ -10,12 +12,22 @@
 #include <vector>
 
 using testsupport::Bytes;
+using testsupport::CPublicKeyDer;
 using testsupport::CSoftHsmToken;
 using testsupport::CTestCertificate;
 
 namespace {
 
 const unsigned char* Pin(const char* pin) { return reinterpret_cast<const unsigned char*>(pin); }
+
+// The key of a certificate carrying this public key.
+CCertKey KeyOf(const Bytes& spki)
+{
+    Bytes der = CTestCertificate().Add("CN", "key").PublicKey(spki).Der();
+    std::unique_ptr<CCertificate> cert = CCertificate::Decode(der.data(), der.size());
+    EXPECT_TRUE(cert);
+    return cert ? CCertKey::Of(*cert) : CCertKey();
+}
 
 // The function list of the module instance the code under test loaded, for
 // looking behind its back.
@@ -119,7 +131,8 @@ TEST_F(TokenModuleTest, FindCertificatesSeesAtMostTenAndEndsTheSearch)
     EXPECT_EQ(m_module.m_ulCertCount, MAX_CERTS);
     // The search was ended: the next one on the same session starts normally.
     EXPECT_EQ(FindCerts(), CKR_OK);
-    EXPECT_EQ(m_module.FindPubKey(m_module.m_hSessions[0], Pin("\x01"), 1, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
+    EXPECT_EQ(m_module.FindPubKey(m_module.m_hSessions[0], Pin("\x01"), 1, KeyOf(CPublicKeyDer::Fresh("RSA"))),
+              CKR_OK);
 }
 
 TEST_F(TokenModuleTest, FindCertificatesOnAnEmptyToken)
@@ -162,136 +175,116 @@ TEST_F(TokenModuleTest, ReadCertificateSizesCapacityAndValues)
     EXPECT_EQ(idBuf.back(), 0);
 }
 
-TEST_F(TokenModuleTest, KeySearchesFindRsaKeysByIdAndReportNoMatch)
+// Every pair is searched for with the key of each pair's certificate: only
+// its own certificate's key takes it, whatever else shares its ID or type.
+TEST_F(TokenModuleTest, KeySearchesTakeOnlyTheCertificatesOwnPair)
 {
-    m_token.GenerateKeyPair({0x11});
-    m_token.GenerateEcKeyPair({0x22});
+    const std::vector<std::pair<Bytes, Bytes>> pairs = {
+        {{0x11}, m_token.GenerateKeyPair({0x11})},
+        {{0x11}, m_token.GenerateKeyPair({0x11})},  // a second RSA pair under the ID
+        {{0x22}, m_token.GenerateEcKeyPair({0x22})},
+        {{0x33}, m_token.GenerateEcKeyPair({0x33}, "secp384r1")},
+        {{0x44}, m_token.GenerateEdKeyPair({0x44})},
+        {{0x55}, m_token.GenerateKeyPair({0x55})},  // RSA and EC under one ID
+        {{0x55}, m_token.GenerateEcKeyPair({0x55})},
+    };
     Open();
     CK_SESSION_HANDLE s = m_module.m_hSessions[0];
     ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
 
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1, CKK_RSA), CKR_OK);
-    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x11"), 1, CKK_RSA), CKR_OK);
-    // An RSA search skips the EC pair under its own ID.
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x22"), 1, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
-    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x22"), 1, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
-    // A search after a failed one works normally.
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1, CKK_RSA), CKR_OK);
-}
-
-TEST_F(TokenModuleTest, KeySearchesFindKeysOfTheirOwnTypeOnly)
-{
-    m_token.GenerateKeyPair({0x11});
-    m_token.GenerateEcKeyPair({0x22});
-    m_token.GenerateEcKeyPair({0x33}, "secp384r1");
-    m_token.GenerateEdKeyPair({0x44});
-    Open();
-    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
-    ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
-
-    const CK_KEY_TYPE types[] = {CKK_RSA, CKK_EC, CKK_EC_EDWARDS};
-    // Which ID holds a pair of which type: P-256 and P-384 are both CKK_EC.
-    const std::pair<const char*, CK_KEY_TYPE> pairs[] = {
-        {"\x11", CKK_RSA}, {"\x22", CKK_EC}, {"\x33", CKK_EC}, {"\x44", CKK_EC_EDWARDS}};
-    for (const auto& [id, pairType] : pairs) {
-        for (CK_KEY_TYPE type : types) {
-            CK_RV expected = type == pairType ? CKR_OK : CTokenModule::RV_KEY_NOT_FOUND;
-            EXPECT_EQ(m_module.FindPubKey(s, Pin(id), 1, type), expected) << int(id[0]) << " as " << type;
-            EXPECT_EQ(m_module.FindPrivKey(s, Pin(id), 1, type), expected) << int(id[0]) << " as " << type;
+    // Keys of certificates with other IDs take no public key and no RSA
+    // private key: those tell their values. (An EC private key tells
+    // nothing: a lone one is taken for any EC certificate with its ID.)
+    for (const auto& [id, spki] : pairs) {
+        for (const auto& [otherId, otherSpki] : pairs) {
+            if (otherId == id)
+                continue;
+            const CCertKey other = KeyOf(otherSpki);
+            ASSERT_EQ(m_module.FindPubKey(s, id.data(), 1, other), CKR_OK);
+            ASSERT_EQ(m_module.DestroyPubKey(), CKR_OK);
+            if (other.SearchType() == CKK_RSA) {
+                ASSERT_EQ(m_module.FindPrivKey(s, id.data(), 1, other), CKR_OK);
+                ASSERT_EQ(m_module.DestroyPrivKey(), CKR_OK);
+            }
         }
     }
+    for (const auto& [id, spki] : pairs) {
+        const std::size_t pairsUnderId = id[0] == 0x11 || id[0] == 0x55 ? 2u : 1u;
+        EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, id), pairsUnderId) << int(id[0]);
+        EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, id), pairsUnderId) << int(id[0]);
+    }
+
+    // Each certificate's own key takes its own pair, and no other pair
+    // under its ID, of its type or another.
+    for (const auto& [id, spki] : pairs) {
+        const std::size_t before = m_token.Count(CKO_PRIVATE_KEY, id);
+        ASSERT_EQ(m_token.Count(CKO_PUBLIC_KEY, id), before);
+        ASSERT_EQ(m_module.FindPubKey(s, id.data(), 1, KeyOf(spki)), CKR_OK);
+        ASSERT_EQ(m_module.FindPrivKey(s, id.data(), 1, KeyOf(spki)), CKR_OK);
+        EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
+        EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
+        EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, id), before - 1) << int(id[0]);
+        EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, id), before - 1) << int(id[0]);
+    }
+    EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY), 0u);
+    EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY), 0u);
 }
 
-TEST_F(TokenModuleTest, PairsOfTwoTypesUnderOneIdAreTwoPairs)
+TEST_F(TokenModuleTest, KeysThatCannotBeToldApartAreNoneTaken)
 {
-    m_token.GenerateKeyPair({0x55});
-    m_token.GenerateEcKeyPair({0x55});
+    const Bytes own = m_token.GenerateEcKeyPair({0x66});
+    m_token.GenerateEcKeyPair({0x66});
+    Open();
+    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
+    ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x66"), 1, KeyOf(own)), CKR_OK);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x66"), 1, KeyOf(own)), CTokenModule::RV_KEY_AMBIGUOUS);
+    EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);  // nothing chosen, nothing destroyed
+    EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x66}), 2u);
+}
+
+TEST_F(TokenModuleTest, DestroyAfterASearchThatFoundNothingNeverReachesAnEarlierKey)
+{
+    const Bytes spki = m_token.GenerateKeyPair({0x11});
     Open();
     CK_SESSION_HANDLE s = m_module.m_hSessions[0];
     ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
 
-    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x55"), 1, CKK_EC), CKR_OK);
+    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1, KeyOf(spki)), CKR_OK);
+    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x11"), 1, KeyOf(spki)), CKR_OK);
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x99"), 1, KeyOf(spki)), CKR_OK);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x99"), 1, KeyOf(spki)), CKR_OK);
     EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
-    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x55"), 1, CKK_EC), CKR_OK);
     EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
-    // The RSA pair under the same ID is all that is left.
-    EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x55}), 1u);
-    EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x55}), 1u);
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x55"), 1, CKK_EC), CTokenModule::RV_KEY_NOT_FOUND);
-    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x55"), 1, CKK_EC), CTokenModule::RV_KEY_NOT_FOUND);
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x55"), 1, CKK_RSA), CKR_OK);
-    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x55"), 1, CKK_RSA), CKR_OK);
-}
-
-TEST_F(TokenModuleTest, DestroyAfterAFailedSearchNeverReachesAnEarlierKey)
-{
-    m_token.GenerateKeyPair({0x11});
-    Open();
-    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
-    ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
-
-    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1, CKK_RSA), CKR_OK);
-    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x11"), 1, CKK_RSA), CKR_OK);
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x99"), 1, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
-    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x99"), 1, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
-    EXPECT_NE(m_module.DestroyPubKey(), CKR_OK);
-    EXPECT_NE(m_module.DestroyPrivKey(), CKR_OK);
     EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x11}), 1u);
     EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x11}), 1u);
-}
 
-TEST_F(TokenModuleTest, DestroysCertificateAndKeys)
-{
-    m_token.AddCertificateWithKeys(CTestCertificate().Add("CN", "gone"), {0x42});
-    m_token.AddCertificateWithKeys(CTestCertificate().Add("CN", "kept"), {0x43});
-    Open();
-    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
-    ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
-    ASSERT_EQ(FindCerts(), CKR_OK);
-    ASSERT_EQ(m_module.m_ulCertCount, 2u);
-
-    // Find which handle holds the 0x42 certificate.
-    CK_OBJECT_HANDLE target = CK_INVALID_HANDLE;
-    for (CK_ULONG i = 0; i < 2; ++i) {
-        CK_ULONG vl = 0, il = 0;
-        ASSERT_EQ(m_module.ReadCertificate(i, nullptr, &vl, nullptr, &il), CKR_OK);
-        Bytes v(vl + 1), id(il + 1);
-        ASSERT_EQ(m_module.ReadCertificate(i, v.data(), &vl, id.data(), &il), CKR_OK);
-        if (id[0] == 0x42)
-            target = m_module.m_hCerts[i];
-    }
-    ASSERT_NE(target, CK_INVALID_HANDLE);
-    EXPECT_EQ(m_module.DestroyCertificate(target), CKR_OK);
-    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x42"), 1, CKK_RSA), CKR_OK);
+    // A destroy uses the keys found once.
+    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1, KeyOf(spki)), CKR_OK);
     EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
-    EXPECT_NE(m_module.DestroyPubKey(), CKR_OK);  // used once
-    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x42"), 1, CKK_RSA), CKR_OK);
-    EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
-
-    EXPECT_EQ(m_token.Count(CKO_CERTIFICATE, {0x42}), 0u);
-    EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x42}), 0u);
-    EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x42}), 0u);
-    EXPECT_EQ(m_token.Count(CKO_CERTIFICATE, {0x43}), 1u);
-    EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x43}), 1u);
-    EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x43}), 1u);
+    EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
+    EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x11}), 0u);
+    EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x11}), 1u);
 }
 
 TEST_F(TokenModuleTest, KeySearchesMatchTheWholeIdZeroBytesIncluded)
 {
-    m_token.GenerateKeyPair({0x11});
-    m_token.GenerateKeyPair({0x00, 0x07});
+    const Bytes spki = m_token.GenerateKeyPair({0x11});
+    const Bytes leadingSpki = m_token.GenerateKeyPair({0x00, 0x07});
     Open();
     CK_SESSION_HANDLE s = m_module.m_hSessions[0];
     ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
     // 11 00 22 is not 11: the key pair under 11 is no match.
     const unsigned char inner[] = {0x11, 0x00, 0x22};
-    EXPECT_EQ(m_module.FindPubKey(s, inner, 3, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
-    EXPECT_EQ(m_module.FindPrivKey(s, inner, 3, CKK_RSA), CTokenModule::RV_KEY_NOT_FOUND);
+    ASSERT_EQ(m_module.FindPubKey(s, inner, 3, KeyOf(spki)), CKR_OK);
+    ASSERT_EQ(m_module.FindPrivKey(s, inner, 3, KeyOf(spki)), CKR_OK);
+    EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
+    EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
     // An ID that starts with a zero byte is found as it is.
     const unsigned char leading[] = {0x00, 0x07};
-    ASSERT_EQ(m_module.FindPubKey(s, leading, 2, CKK_RSA), CKR_OK);
+    ASSERT_EQ(m_module.FindPubKey(s, leading, 2, KeyOf(leadingSpki)), CKR_OK);
     EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
-    ASSERT_EQ(m_module.FindPrivKey(s, leading, 2, CKK_RSA), CKR_OK);
+    ASSERT_EQ(m_module.FindPrivKey(s, leading, 2, KeyOf(leadingSpki)), CKR_OK);
     EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
     EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x00, 0x07}), 0u);
     EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x00, 0x07}), 0u);

@@ -23,6 +23,8 @@ Json Record(const CertRecord& r, const std::string& now)
         {"name", r.strDisplayName},
         {"id", CJsonListing::Hex(r.pId.get(), r.ulIdLen)},
         {"key", CJsonListing::KeyName(r.eCertKey)},
+        {"use", CJsonListing::UseName(r.eUse)},
+        {"issuer", r.strIssuer},
     };
 }
 
@@ -70,4 +72,14 @@ std::string CJsonListing::KeyName(CCertificate::EKeyType key)
     case CCertificate::EKeyType::Other: break;
     }
     return "other";
+}
+
+std::string CJsonListing::UseName(CCertificate::EUse use)
+{
+    switch (use) {
+    case CCertificate::EUse::Signing: return "signing";
+    case CCertificate::EUse::Encryption: return "encryption";
+    case CCertificate::EUse::General: break;
+    }
+    return "general";
 }

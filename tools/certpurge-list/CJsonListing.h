@@ -17,4 +17,6 @@ public:
     static std::string Reason(const CertRecord& record, const std::string& now);
     // The certificate's key algorithm: "rsa", "rsa-pss", "ec", "ed25519", "ed448" or "other".
     static std::string KeyName(CCertificate::EKeyType key);
+    // What the certificate's key is for: "signing", "encryption" or "general".
+    static std::string UseName(CCertificate::EUse use);
 };
