@@ -1,5 +1,6 @@
 #include "CBackend.h"
 
+#include <algorithm>
 #include <cstdio>
 
 // Not finalised here: when the program exits without C_Finalize, the
@@ -44,7 +45,7 @@ void CBackend::Finalize()
     m_bOwnsInit = false;
 }
 
-std::vector<CK_SLOT_ID> CBackend::Slots(bool includeUninitialised) const
+std::vector<CK_SLOT_ID> CBackend::Slots(ESlots which) const
 {
     CK_ULONG count = 0;
     if (Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_FALSE, nullptr, &count) != CKR_OK)
@@ -53,8 +54,10 @@ std::vector<CK_SLOT_ID> CBackend::Slots(bool includeUninitialised) const
     if (Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_FALSE, slots.data(), &count) != CKR_OK)
         return {};
     slots.resize(count);
-    if (!includeUninitialised)
+    if (which == ESlots::Initialised)
         std::erase_if(slots, [this](CK_SLOT_ID s) { return !HasInitialisedToken(s); });
+    else if (which == ESlots::UninitialisedFirst)
+        std::stable_partition(slots.begin(), slots.end(), [this](CK_SLOT_ID s) { return !HasInitialisedToken(s); });
     return slots;
 }
 

@@ -21,8 +21,10 @@ public:
     CK_RV Initialize(const std::string& path);
     void Finalize();
 
-    // The slots to expose: those with an initialised token, or all of them.
-    std::vector<CK_SLOT_ID> Slots(bool includeUninitialised) const;
+    // The slots to expose: those with an initialised token; all of them in
+    // the module's order; or all, those whose token is not initialised first.
+    enum class ESlots { Initialised, All, UninitialisedFirst };
+    std::vector<CK_SLOT_ID> Slots(ESlots which) const;
 
     // Calls one function of the module; one it left out answers
     // CKR_FUNCTION_NOT_SUPPORTED.

@@ -62,9 +62,12 @@ CK_RV CTokenSim::Initialize(CCall& call, CK_VOID_PTR args)
     CK_RV rv = m_backend.Initialize(EnvOr("TOKENSIM_BACKEND", TOKENSIM_DEFAULT_BACKEND));
     if (rv != CKR_OK)
         return call.Result(rv);
-    bool allSlots = EnvOr("TOKENSIM_ALL_SLOTS", "0") == "1";
+    const std::string allSlots = EnvOr("TOKENSIM_ALL_SLOTS", "0");
+    const CBackend::ESlots slots = allSlots == "1"                     ? CBackend::ESlots::All
+                                   : allSlots == "uninitialised-first" ? CBackend::ESlots::UninitialisedFirst
+                                                                       : CBackend::ESlots::Initialised;
     // What changed while finalised is no event: the token is simply in or out.
-    m_presence.Reset(m_backend.Slots(allSlots), m_state, m_state.Mode() == ETokenSimMode::EventsAtInit);
+    m_presence.Reset(m_backend.Slots(slots), m_state, m_state.Mode() == ETokenSimMode::EventsAtInit);
     m_bInitialized = true;
     return call.Result(CKR_OK);
 }
