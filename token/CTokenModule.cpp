@@ -72,7 +72,7 @@ std::vector<CK_SLOT_ID> CTokenModule::SlotList() const
     auto lock = Acquire();
     if (!lock || !m_pSlotList)
         return {};
-    return std::vector<CK_SLOT_ID>(m_pSlotList.get(), m_pSlotList.get() + m_ulSlotCount);
+    return m_presentSlots;
 }
 
 unsigned long CTokenModule::SessionSerial() const
@@ -136,6 +136,13 @@ CK_RV CTokenModule::Reinitialize()
     return rv;
 }
 
+void CTokenModule::SetTokenChoice(CTokenChoice choice)
+{
+    auto lock = Acquire();
+    if (lock)
+        m_tokenChoice = std::move(choice);
+}
+
 CK_RV CTokenModule::GetSlotList()
 {
     auto lock = Acquire();
@@ -144,28 +151,103 @@ CK_RV CTokenModule::GetSlotList()
     if (!IsLoaded())
         return RV_NO_FUNCTION_LIST;
 
-    CK_ULONG all = 0;
-    CK_RV rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_FALSE, nullptr, &all);
-    if (rv == CKR_OK && all > MAX_SLOTS)
-        rv = CKR_FUNCTION_FAILED;
-    if (rv != CKR_OK || all == 0) {
+    std::vector<CK_SLOT_ID> present;
+    CK_RV rv = PresentSlots(present);
+    std::vector<CK_SLOT_ID> accepted;
+    if (rv == CKR_OK)
+        accepted = AcceptedSlots(present);
+    if (accepted.empty()) {
         Finalize();
         ReleaseSlotList();
         return rv;
     }
+    m_presentSlots = std::move(present);
+    m_pSlotList = std::make_unique<CK_SLOT_ID[]>(accepted.size());
+    std::copy(accepted.begin(), accepted.end(), m_pSlotList.get());
+    m_ulSlotCount = accepted.size();
+    return CKR_OK;
+}
 
-    auto list = std::make_unique<CK_SLOT_ID[]>(all);
+// The slots holding a token, as the module lists them.
+CK_RV CTokenModule::PresentSlots(std::vector<CK_SLOT_ID>& slots)
+{
+    slots.clear();
+    CK_ULONG all = 0;
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_FALSE, nullptr, &all);
+    if (rv == CKR_OK && all > MAX_SLOTS)
+        rv = CKR_FUNCTION_FAILED;
+    if (rv != CKR_OK || all == 0)
+        return rv;
+    slots.resize(all);
     CK_ULONG present = all;
-    rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, list.get(), &present);
+    rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, slots.data(), &present);
     if (rv == CKR_OK && present > all)
         rv = CKR_FUNCTION_FAILED;  // more than it was given room for
-    if (rv == CKR_OK && present >= 1) {
-        m_pSlotList = std::move(list);
-        m_ulSlotCount = present;
-        return CKR_OK;
+    slots.resize(rv == CKR_OK ? present : 0);
+    return rv;
+}
+
+// Of the present slots, those whose token the choice accepts (a token that
+// does not answer is none), the token listed last first when it is there.
+std::vector<CK_SLOT_ID> CTokenModule::AcceptedSlots(const std::vector<CK_SLOT_ID>& present)
+{
+    std::vector<std::pair<CK_SLOT_ID, STokenIdentity>> accepted;
+    for (CK_SLOT_ID slot : present) {
+        CK_TOKEN_INFO info{};
+        if (Call(&CK_FUNCTION_LIST::C_GetTokenInfo, slot, &info) == CKR_OK && m_tokenChoice.Accepts(info))
+            accepted.emplace_back(slot, STokenIdentity::Of(info));
     }
-    Finalize();
-    ReleaseSlotList();
+    if (accepted.empty())
+        return {};
+    auto listed = std::find_if(accepted.begin(), accepted.end(), [this](const auto& token) {
+        return m_listedToken && token.second.IsSameToken(*m_listedToken);
+    });
+    if (listed != accepted.end())
+        std::rotate(accepted.begin(), listed, listed + 1);
+    m_listedToken = accepted.front().second;
+    std::vector<CK_SLOT_ID> slots;
+    for (const auto& token : accepted)
+        slots.push_back(token.first);
+    return slots;
+}
+
+std::optional<STokenIdentity> CTokenModule::ListedToken() const
+{
+    auto lock = Acquire();
+    if (!lock || m_ulSlotCount == 0)
+        return std::nullopt;
+    return m_listedToken;
+}
+
+CK_RV CTokenModule::ReadTokenIdentity(CK_ULONG index, STokenIdentity& identity)
+{
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
+    if (index >= m_ulSlotCount)
+        return CKR_ARGUMENTS_BAD;
+    CK_TOKEN_INFO info{};
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_GetTokenInfo, m_pSlotList[index], &info);
+    if (rv == CKR_OK)
+        identity = STokenIdentity::Of(info);
+    return rv;
+}
+
+CK_RV CTokenModule::ListTokens(const CTokenChoice& choice, std::vector<STokenIdentity>& tokens)
+{
+    auto lock = Acquire();
+    if (!lock)
+        return RV_MODULE_BUSY;
+    tokens.clear();
+    if (!IsLoaded())
+        return RV_NO_FUNCTION_LIST;
+    std::vector<CK_SLOT_ID> present;
+    CK_RV rv = PresentSlots(present);
+    for (CK_SLOT_ID slot : present) {
+        CK_TOKEN_INFO info{};
+        if (Call(&CK_FUNCTION_LIST::C_GetTokenInfo, slot, &info) == CKR_OK && choice.Matches(info))
+            tokens.push_back(STokenIdentity::Of(info));
+    }
     return rv;
 }
 
@@ -527,6 +609,7 @@ void CTokenModule::ReleaseSlotList()
 {
     m_pSlotList.reset();
     m_ulSlotCount = 0;
+    m_presentSlots.clear();
 }
 
 void CTokenModule::Unload()

@@ -3,13 +3,16 @@
 #include "platform/CBoundedMutex.h"
 #include "platform/CLibrary.h"
 #include "token/CCertKey.h"
+#include "token/CTokenChoice.h"
 #include "token/Pkcs11.h"
+#include "token/STokenIdentity.h"
 #include "token/TokenLimits.h"
 
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +51,11 @@ public:
     CTokenModule& operator=(const CTokenModule&) = delete;
 
     CK_RV Load(const char* fileName);
+    // Which tokens the slot listing takes; any initialised one by default.
+    void SetTokenChoice(CTokenChoice choice);
+    // Lists the slots whose token the choice accepts, in the module's order,
+    // but for the token listed last, which keeps its place at the head: a
+    // token put in beside it does not take over.
     CK_RV GetSlotList();
     CK_RV GetTokenInfo(CK_SLOT_ID slotId, CK_TOKEN_INFO* info);
     CK_RV OpenSession(CK_ULONG index);
@@ -87,8 +95,17 @@ public:
     // a token now, leaving the window's slot list alone.
     CK_RV ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present);
 
-    // The slots that held a token at the last slot listing.
+    // Every slot that held a token at the last slot listing, accepted or not.
     std::vector<CK_SLOT_ID> SlotList() const;
+    // The token of the first listed slot, as the last listing read it;
+    // null while no slot is listed.
+    std::optional<STokenIdentity> ListedToken() const;
+    // Who the token in a listed slot is now.
+    CK_RV ReadTokenIdentity(CK_ULONG index, STokenIdentity& identity);
+    // Every token present that the choice's URI matches, initialised or
+    // not, in the module's order; the module must be loaded. Leaves the
+    // slot list as it is.
+    CK_RV ListTokens(const CTokenChoice& choice, std::vector<STokenIdentity>& tokens);
 
     // Changes whenever session 0 is opened or ended, so a caller can tell
     // that handles it holds belong to an earlier session.
@@ -101,6 +118,8 @@ private:
     bool IsLoaded() const { return m_hModule.IsLoaded() && m_pfnGetFunctionList != nullptr; }
     CK_RV LoadLibrary(const char* fileName);
     CK_RV Reinitialize();
+    CK_RV PresentSlots(std::vector<CK_SLOT_ID>& slots);
+    std::vector<CK_SLOT_ID> AcceptedSlots(const std::vector<CK_SLOT_ID>& present);
     CK_RV FindKeys(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, const unsigned char* id, CK_ULONG idLen,
                    const CCertKey& key, CK_KEY_TYPE takeable, std::vector<CK_OBJECT_HANDLE>& target,
                    CK_KEY_TYPE& targetType);
@@ -128,6 +147,10 @@ private:
     CLibrary m_hModule;
     CK_FUNCTION_LIST_PTR m_pFunctionList = nullptr;
     std::unique_ptr<CK_SLOT_ID[]> m_pSlotList;
+    std::vector<CK_SLOT_ID> m_presentSlots;
+    CTokenChoice m_tokenChoice;
+    // The token of the first slot at the last listing that found one.
+    std::optional<STokenIdentity> m_listedToken;
 
 public:
     // Read directly by the window's thread, which alone changes them.

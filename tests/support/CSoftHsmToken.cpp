@@ -131,16 +131,36 @@ void CSoftHsmToken::CopyModule()
 
 void CSoftHsmToken::InitToken()
 {
+    m_slot = InitSpareToken(kLabel);
+    m_workSlot = m_slot;
+}
+
+CK_SLOT_ID CSoftHsmToken::AddToken(const std::string& label)
+{
+    return InitSpareToken(label);
+}
+
+// SoftHSM2 keeps one slot with an uninitialised token spare.
+CK_SLOT_ID CSoftHsmToken::InitSpareToken(const std::string& label)
+{
     Check(m_pFunctions->C_Initialize(nullptr), "C_Initialize");
     CK_SLOT_ID slots[8];
     CK_ULONG count = 8;
     Check(m_pFunctions->C_GetSlotList(CK_FALSE, slots, &count), "C_GetSlotList");
-    CK_UTF8CHAR label[32];
-    PadLabel(label, kLabel);
-    Check(m_pFunctions->C_InitToken(slots[0], Utf8(kSoPin), std::strlen(kSoPin), label), "C_InitToken");
+    CK_SLOT_ID spare = CK_UNAVAILABLE_INFORMATION;
+    for (CK_ULONG i = 0; i < count && spare == CK_UNAVAILABLE_INFORMATION; ++i) {
+        CK_TOKEN_INFO info{};
+        if (m_pFunctions->C_GetTokenInfo(slots[i], &info) == CKR_OK && !(info.flags & CKF_TOKEN_INITIALIZED))
+            spare = slots[i];
+    }
+    if (spare == CK_UNAVAILABLE_INFORMATION)
+        throw std::runtime_error("SoftHSM2 fixture: no slot with an uninitialised token");
+    CK_UTF8CHAR padded[32];
+    PadLabel(padded, label.c_str());
+    Check(m_pFunctions->C_InitToken(spare, Utf8(kSoPin), std::strlen(kSoPin), padded), "C_InitToken");
 
     CK_SESSION_HANDLE h = 0;
-    Check(m_pFunctions->C_OpenSession(slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h),
+    Check(m_pFunctions->C_OpenSession(spare, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &h),
           "C_OpenSession");
     Check(m_pFunctions->C_Login(h, CKU_SO, Utf8(kSoPin), std::strlen(kSoPin)), "C_Login(SO)");
     Check(m_pFunctions->C_InitPIN(h, Utf8(kUserPin), std::strlen(kUserPin)), "C_InitPIN");
@@ -150,18 +170,20 @@ void CSoftHsmToken::InitToken()
     // An initialised token moves to a slot numbered after its serial; a
     // fresh start of the module shows where.
     Check(m_pFunctions->C_Initialize(nullptr), "C_Initialize");
-    m_slot = FindTokenSlot();
+    CK_SLOT_ID slot = FindTokenSlot(padded);
     m_pFunctions->C_Finalize(nullptr);
+    return slot;
 }
 
-CK_SLOT_ID CSoftHsmToken::FindTokenSlot()
+CK_SLOT_ID CSoftHsmToken::FindTokenSlot(const CK_UTF8CHAR (&label)[32])
 {
     CK_SLOT_ID slots[8];
     CK_ULONG count = 8;
     Check(m_pFunctions->C_GetSlotList(CK_TRUE, slots, &count), "C_GetSlotList");
     for (CK_ULONG i = 0; i < count; ++i) {
         CK_TOKEN_INFO info{};
-        if (m_pFunctions->C_GetTokenInfo(slots[i], &info) == CKR_OK && (info.flags & CKF_TOKEN_INITIALIZED))
+        if (m_pFunctions->C_GetTokenInfo(slots[i], &info) == CKR_OK && (info.flags & CKF_TOKEN_INITIALIZED) &&
+            std::memcmp(info.label, label, sizeof label) == 0)
             return slots[i];
     }
     throw std::runtime_error("SoftHSM2 fixture: the initialised token is not listed");
@@ -169,7 +191,7 @@ CK_SLOT_ID CSoftHsmToken::FindTokenSlot()
 
 void CSoftHsmToken::ImportCertificate(const Bytes& der, const Bytes& id, const std::string& label)
 {
-    CSession s(m_pFunctions, m_slot);
+    CSession s(m_pFunctions, m_workSlot);
     CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
     CK_CERTIFICATE_TYPE type = CKC_X_509;
     CK_BBOOL yes = CK_TRUE;
@@ -204,7 +226,7 @@ Bytes CSoftHsmToken::Attribute(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE object, CK_
 
 Bytes CSoftHsmToken::GenerateKeyPair(const Bytes& id, CK_ULONG bits, const std::string& label)
 {
-    CSession s(m_pFunctions, m_slot);
+    CSession s(m_pFunctions, m_workSlot);
     CK_MECHANISM mech = {CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     CK_BBOOL yes = CK_TRUE;
     CK_BYTE exponent[] = {0x01, 0x00, 0x01};
@@ -247,7 +269,7 @@ Bytes CSoftHsmToken::GenerateEdKeyPair(const Bytes& id, const std::string& curve
 // An EC or EdDSA pair on a named curve; its public point.
 Bytes CSoftHsmToken::GenerateCurveKeyPair(CK_MECHANISM_TYPE mechanism, const Bytes& id, const std::string& curve)
 {
-    CSession s(m_pFunctions, m_slot);
+    CSession s(m_pFunctions, m_workSlot);
     CK_MECHANISM mech = {mechanism, nullptr, 0};
     CK_BBOOL yes = CK_TRUE;
     Bytes params = CPublicKeyDer::CurveParams(curve);
@@ -277,7 +299,7 @@ void CSoftHsmToken::AddCertificateWithKeys(CTestCertificate cert, const Bytes& i
 
 Bytes CSoftHsmToken::Sign(const Bytes& id, CK_MECHANISM_TYPE mechanism, const Bytes& data)
 {
-    CSession s(m_pFunctions, m_slot);
+    CSession s(m_pFunctions, m_workSlot);
     CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
     Bytes idCopy = id;
     CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_ID, idCopy.data(), idCopy.size()}};
@@ -303,7 +325,7 @@ Bytes CSoftHsmToken::Sign(const Bytes& id, CK_MECHANISM_TYPE mechanism, const By
 
 void CSoftHsmToken::Destroy(CK_OBJECT_CLASS cls, const Bytes& id)
 {
-    CSession s(m_pFunctions, m_slot);
+    CSession s(m_pFunctions, m_workSlot);
     Bytes idCopy = id;
     CK_ATTRIBUTE tmpl[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_ID, idCopy.data(), idCopy.size()}};
     Check(m_pFunctions->C_FindObjectsInit(s.Handle(), tmpl, 2), "C_FindObjectsInit");
@@ -318,7 +340,7 @@ void CSoftHsmToken::Destroy(CK_OBJECT_CLASS cls, const Bytes& id)
 
 std::vector<CSoftHsmToken::Object> CSoftHsmToken::Objects()
 {
-    CSession s(m_pFunctions, m_slot);
+    CSession s(m_pFunctions, m_workSlot);
     Check(m_pFunctions->C_FindObjectsInit(s.Handle(), nullptr, 0), "C_FindObjectsInit");
     std::vector<CK_OBJECT_HANDLE> handles;
     for (;;) {

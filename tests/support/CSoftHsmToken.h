@@ -35,6 +35,10 @@ public:
     const std::string& ModulePath() const { return m_strModuleCopy; }
     // The initialised token's slot, as every instance of SoftHSM2 sees it.
     CK_SLOT_ID Slot() const { return m_slot; }
+    // A further token, initialised in SoftHSM2's spare slot with the same
+    // PINs; returns its slot. UseToken turns the helpers below to a token.
+    CK_SLOT_ID AddToken(const std::string& label);
+    void UseToken(CK_SLOT_ID slot) { m_workSlot = slot; }
 
     // An X.509 certificate object with this value and CKA_ID. The value
     // need not decode: any bytes are stored as they are.
@@ -80,7 +84,8 @@ private:
     void WriteConfig();
     void CopyModule();
     void InitToken();
-    CK_SLOT_ID FindTokenSlot();
+    CK_SLOT_ID InitSpareToken(const std::string& label);
+    CK_SLOT_ID FindTokenSlot(const CK_UTF8CHAR (&label)[32]);
     Bytes Attribute(CK_SESSION_HANDLE h, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
     Bytes GenerateCurveKeyPair(CK_MECHANISM_TYPE mechanism, const Bytes& id, const std::string& curve);
 
@@ -89,6 +94,7 @@ private:
     CLibrary m_library;
     CK_FUNCTION_LIST_PTR m_pFunctions = nullptr;
     CK_SLOT_ID m_slot = 0;
+    CK_SLOT_ID m_workSlot = 0;  // the token the helpers work on
 };
 
 }  // namespace testsupport
