@@ -52,7 +52,7 @@ protected:
 TEST_F(ListCommandLineTest, HelpAndVersion)
 {
     EXPECT_EQ(Run({"--help"}), 0);
-    EXPECT_EQ(m_run.Out().rfind("usage: certpurge-list [--module PATH] [--format tsv|json]\n", 0), 0u) << m_run.Out();
+    EXPECT_EQ(m_run.Out().rfind("usage: certpurge-list [--module PATH] [--token URI] [--list-tokens] [--format tsv|json]\n", 0), 0u) << m_run.Out();
     EXPECT_NE(m_run.Out().find("3 no token present"), std::string::npos);
     EXPECT_EQ(m_run.Err(), "");
 
@@ -72,7 +72,7 @@ TEST_F(ListCommandLineTest, UsageErrorsExitWithTwo)
         SCOPED_TRACE(args.front() + (args.size() > 1 ? " " + args[1] : ""));
         EXPECT_EQ(Run(args), 2);
         EXPECT_EQ(m_run.Out(), "");
-        EXPECT_EQ(m_run.LastErrLine(), "usage: certpurge-list [--module PATH] [--format tsv|json]");
+        EXPECT_EQ(m_run.LastErrLine(), "usage: certpurge-list [--module PATH] [--token URI] [--list-tokens] [--format tsv|json]");
         EXPECT_EQ(m_run.Err().rfind("certpurge-list: ", 0), 0u) << m_run.Err();
     }
 }

@@ -28,6 +28,25 @@ Json Record(const CertRecord& r, const std::string& now)
     };
 }
 
+Json Token(const STokenIdentity& t)
+{
+    return Json{
+        {"uri", t.strUri},
+        {"label", t.strLabel},
+        {"manufacturer", t.strManufacturer},
+        {"model", t.strModel},
+        {"serial", t.strSerial},
+        {"initialised", t.bInitialized},
+    };
+}
+
+// A subject or a token's label is not bound to be valid UTF-8; its stray
+// bytes become U+FFFD.
+std::string Dump(const Json& array)
+{
+    return array.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
 }  // namespace
 
 std::string CJsonListing::Render(const CertTable& table, const std::string& now)
@@ -35,8 +54,15 @@ std::string CJsonListing::Render(const CertTable& table, const std::string& now)
     Json array = Json::array();
     for (CK_ULONG i = 0; i < table.nCount; ++i)
         array.push_back(Record(table.records[i], now));
-    // A subject is not bound to be valid UTF-8; its stray bytes become U+FFFD.
-    return array.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    return Dump(array);
+}
+
+std::string CJsonListing::RenderTokens(const std::vector<STokenIdentity>& tokens)
+{
+    Json array = Json::array();
+    for (const STokenIdentity& t : tokens)
+        array.push_back(Token(t));
+    return Dump(array);
 }
 
 std::string CJsonListing::IsoTime(const std::string& d)

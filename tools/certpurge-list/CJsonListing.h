@@ -1,14 +1,18 @@
 #pragma once
 
 #include "inventory/CertTable.h"
+#include "token/STokenIdentity.h"
 
 #include <string>
+#include <vector>
 
 // The certificate table as one JSON array of objects, a line a field.
 class CJsonListing {
 public:
     // `now` is the fourteen-digit UTC time the marks were made against.
     static std::string Render(const CertTable& table, const std::string& now);
+    // The tokens present, an object each.
+    static std::string RenderTokens(const std::vector<STokenIdentity>& tokens);
 
     // "2024-03-13T10:20:30Z" of "20240313102030".
     static std::string IsoTime(const std::string& digits);

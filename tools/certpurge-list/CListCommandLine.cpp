@@ -1,6 +1,7 @@
 #include "CListCommandLine.h"
 
 #include "token/CModuleChoice.h"
+#include "token/CTokenChoice.h"
 
 CListCommandLine::EAction CListCommandLine::Parse(const std::vector<std::string>& args)
 {
@@ -20,11 +21,13 @@ bool CListCommandLine::TakeOption(const std::vector<std::string>& args, std::siz
         return m_bHelp = true;
     if (arg == "--version")
         return m_bVersion = true;
+    if (arg == "--list-tokens")
+        return m_bListTokens = true;
     if (arg.rfind("--", 0) != 0 || arg == "--")
         return Fail("unexpected argument '" + arg + "'");
 
     std::string name = arg.substr(0, arg.find('='));
-    if (name != "--module" && name != "--format")
+    if (name != "--module" && name != "--format" && name != "--token")
         return Fail("unknown option '" + name + "'");
     std::string value;
     if (name.size() < arg.size())
@@ -36,6 +39,10 @@ bool CListCommandLine::TakeOption(const std::vector<std::string>& args, std::siz
 
     if (name == "--format")
         return SetFormat(value);
+    if (name == "--token") {
+        m_token = value;
+        return true;
+    }
     if (value.empty())
         return Fail("option '--module' needs a file name");
     m_module = value;
@@ -67,6 +74,9 @@ std::string CListCommandLine::HelpText()
            "\n"
            "  --module PATH      the token's PKCS#11 module (default: $" + CModuleChoice::kVariable + ", else " +
            CModuleChoice::kDefaultFileName + ")\n"
+           "  --token URI        the token, as a PKCS#11 URI such as 'pkcs11:token=Ulda;serial=0123'\n"
+           "                     (default: $" + CTokenChoice::kVariable + ", else the first initialised token)\n"
+           "  --list-tokens      list the tokens present instead, with their URIs\n"
            "  --format tsv|json  tab-separated lines (the default) or one JSON array\n"
            "  --help             this text\n"
            "  --version          the program's version\n"

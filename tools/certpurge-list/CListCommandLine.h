@@ -4,19 +4,23 @@
 #include <string>
 #include <vector>
 
-// certpurge-list's options: --help, --version, --module PATH,
-// --format tsv|json; both "--opt value" and "--opt=value".
+// certpurge-list's options: --help, --version, --module PATH, --token URI,
+// --list-tokens, --format tsv|json; both "--opt value" and "--opt=value".
 class CListCommandLine {
 public:
     enum class EFormat { Tsv, Json };
     enum class EAction { List, Help, Version, Usage };
 
-    static constexpr const char* kUsage = "usage: certpurge-list [--module PATH] [--format tsv|json]";
+    static constexpr const char* kUsage =
+        "usage: certpurge-list [--module PATH] [--token URI] [--list-tokens] [--format tsv|json]";
 
     EAction Parse(const std::vector<std::string>& args);
 
     EFormat Format() const { return m_format; }
     const std::optional<std::string>& Module() const { return m_module; }
+    const std::optional<std::string>& Token() const { return m_token; }
+    // The tokens present rather than the certificates of one.
+    bool ListTokens() const { return m_bListTokens; }
     // What was wrong with the arguments, after EAction::Usage.
     const std::string& Problem() const { return m_strProblem; }
 
@@ -30,7 +34,9 @@ private:
 
     EFormat m_format = EFormat::Tsv;
     std::optional<std::string> m_module;
+    std::optional<std::string> m_token;
     std::string m_strProblem;
     bool m_bHelp = false;
     bool m_bVersion = false;
+    bool m_bListTokens = false;
 };

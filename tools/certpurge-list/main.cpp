@@ -1,11 +1,12 @@
 // certpurge-list: prints the token's certificate table in the window's
 // order, one line a record (issue date, expiry date, mark and display name,
-// tab-separated) or as one JSON array. Read-only.
+// tab-separated) or as one JSON array; or the tokens present. Read-only.
 
 #include "CJsonListing.h"
 #include "CListCommandLine.h"
 #include "token/CLoadFailure.h"
 #include "token/CModuleChoice.h"
+#include "token/CTokenChoice.h"
 #include "inventory/BuildCertTable.h"
 #include "inventory/InventoryMessages.h"
 #include "inventory/ScanToken.h"
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,17 +71,55 @@ void Print(const CertTable& table)
     }
 }
 
-int List(const CListCommandLine& options)
+void PrintTokens(const std::vector<STokenIdentity>& tokens)
+{
+    for (const STokenIdentity& t : tokens) {
+        std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", Escape(t.strUri).c_str(), Escape(t.strLabel).c_str(),
+                    Escape(t.strManufacturer).c_str(), Escape(t.strModel).c_str(), Escape(t.strSerial).c_str(),
+                    t.bInitialized ? "initialised" : "uninitialised");
+    }
+}
+
+// The tokens present, of the URI's attributes where one is given.
+int ListTokens(CTokenModule& module, const CListCommandLine& options, const CTokenChoice& choice)
+{
+    std::vector<STokenIdentity> tokens;
+    if (module.ListTokens(choice, tokens) != CKR_OK)
+        return Fail(Messages::kInsertToken);
+    if (tokens.empty())
+        return kNoToken;
+    if (options.Format() == CListCommandLine::EFormat::Json)
+        std::fputs(CJsonListing::RenderTokens(tokens).c_str(), stdout);
+    else
+        PrintTokens(tokens);
+    return std::fflush(stdout) == 0 ? kRead : kFailure;
+}
+
+// Several tokens could have been meant: say which one is listed.
+void NoteListedToken(const CTokenModule& module, const CTokenChoice& choice)
+{
+    std::optional<STokenIdentity> listed = module.ListedToken();
+    if (choice.IsGiven() || module.m_ulSlotCount < 2 || !listed)
+        return;
+    std::fprintf(stderr, "certpurge-list: %lu tokens present, listing %s (choose one with --token)\n",
+                 static_cast<unsigned long>(module.m_ulSlotCount), Escape(listed->strUri).c_str());
+}
+
+int List(const CListCommandLine& options, const CTokenChoice& choice)
 {
     const std::string moduleFile = CModuleChoice::Resolve(options.Module());
     CTokenModule module;
     if (CK_RV rv = module.Load(moduleFile.c_str()); rv != CKR_OK)
         return Fail(Messages::kLoadModuleFailed, CLoadFailure::Describe(moduleFile, rv, module.LastLoadError()));
+    if (options.ListTokens())
+        return ListTokens(module, options, choice);
+    module.SetTokenChoice(choice);
 
     // One instant for the marks and the reasons given for them.
     const CFixedClock clock(std::time(nullptr));
     CertTable table;
     ScanResult result = ScanToken(module, moduleFile.c_str(), table, clock);
+    NoteListedToken(module, choice);
     if (const char* message = ScanFailureMessage(result))
         return Fail(message);
     if (result == ScanResult::NoToken)
@@ -103,5 +143,9 @@ int main(int argc, char** argv)
     case CListCommandLine::EAction::Version: std::printf("certpurge-list %s\n", VersionInfo::kFileVersion); return kRead;
     case CListCommandLine::EAction::List: break;
     }
-    return List(options);
+    std::string problem;
+    std::optional<CTokenChoice> choice = CTokenChoice::Resolve(options.Token(), problem);
+    if (!choice)
+        return Usage(problem);
+    return List(options, *choice);
 }
