@@ -10,11 +10,16 @@ CAppCommandLine::CAppCommandLine()
       m_module(QStringLiteral("module"),
                QStringLiteral("The token's PKCS#11 module (default: $%1, else %2).")
                    .arg(QString::fromUtf8(CModuleChoice::kVariable), QString::fromUtf8(CModuleChoice::kDefaultFileName)),
-               QStringLiteral("PATH"))
+               QStringLiteral("PATH")),
+      m_token(QStringLiteral("token"),
+              QStringLiteral("The token, as a PKCS#11 URI such as pkcs11:token=Ulda;serial=0123 "
+                             "(default: $%1, else the first initialised token).")
+                  .arg(QString::fromUtf8(CTokenChoice::kVariable)),
+              QStringLiteral("URI"))
 {
     m_parser.setApplicationDescription(
         QStringLiteral("Lists the certificates on the token and deletes the out-of-date ones."));
-    m_parser.addOptions({m_help, m_version, m_module});
+    m_parser.addOptions({m_help, m_version, m_module, m_token});
 }
 
 CAppCommandLine::EAction CAppCommandLine::Parse(const QStringList& arguments)
@@ -33,7 +38,24 @@ CAppCommandLine::EAction CAppCommandLine::Parse(const QStringList& arguments)
     }
     if (m_parser.isSet(m_help))
         return EAction::Help;
-    return m_parser.isSet(m_version) ? EAction::Version : EAction::Run;
+    if (m_parser.isSet(m_version))
+        return EAction::Version;
+    return ResolveToken() ? EAction::Run : EAction::Usage;
+}
+
+bool CAppCommandLine::ResolveToken()
+{
+    std::optional<std::string> option;
+    if (m_parser.isSet(m_token))
+        option = m_parser.value(m_token).toUtf8().toStdString();
+    std::string problem;
+    std::optional<CTokenChoice> choice = CTokenChoice::Resolve(option, problem);
+    if (!choice) {
+        m_strProblem = QString::fromUtf8(problem);
+        return false;
+    }
+    m_tokenChoice = std::move(*choice);
+    return true;
 }
 
 std::string CAppCommandLine::ModuleFile() const

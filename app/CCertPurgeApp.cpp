@@ -44,6 +44,7 @@ int CCertPurgeApp::Run(int argc, char** argv)
         return PrintAndExit(argc, argv, commandLine, action);
 
     m_strModuleFile = commandLine.ModuleFile();
+    m_tokenChoice = commandLine.TokenChoice();
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QString::fromUtf8(VersionInfo::kFileVersion));
     QApplication::setDesktopFileName(QStringLiteral("certpurge"));
@@ -56,6 +57,7 @@ bool CCertPurgeApp::InitInstance()
     CCertPurgeDlg dlg;
     if (!m_strModuleFile.empty())
         dlg.SetModuleFile(m_strModuleFile);
+    dlg.SetTokenChoice(m_tokenChoice);
     dlg.DoModal();
     m_bThreadLeftBehind = !dlg.StopMonitor();
     return false;

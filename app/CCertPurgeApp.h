@@ -1,5 +1,7 @@
 #pragma once
 
+#include "token/CTokenChoice.h"
+
 #include <string>
 
 // The application: runs the main dialog, and the process ends when it closes.
@@ -18,4 +20,5 @@ public:
 private:
     bool m_bThreadLeftBehind = false;
     std::string m_strModuleFile;
+    CTokenChoice m_tokenChoice;
 };

@@ -24,6 +24,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -40,6 +41,15 @@ constexpr ColumnSpec kColumns[] = {
 
 // How long closing waits for the monitor's thread.
 constexpr std::chrono::milliseconds kMonitorStopTimeout{1500};
+
+// "<label> (<serial>) — certpurge", as desktops title a document's window.
+QString TokenTitle(const STokenIdentity& token)
+{
+    QString name = QString::fromUtf8(token.strLabel);
+    if (!token.strSerial.empty())
+        name += QStringLiteral(" (%1)").arg(QString::fromUtf8(token.strSerial));
+    return name + QStringLiteral(" \u2014 ") + QCoreApplication::applicationName();
+}
 
 void InsertColumns(CListCtrlCl& list)
 {
@@ -185,6 +195,7 @@ void CCertPurgeDlg::RefreshList()
         CWaitCursor wait;
         result = ScanToken(*m_pToken, m_strModuleFile.c_str(), table, *m_pClock);
     }
+    ShowTokenInTitle(result == ScanResult::Scanned || result == ScanResult::NoCertificates);
     if (result == ScanResult::Scanned) {
         ShowTable(table);
         return;
@@ -260,5 +271,12 @@ LRESULT CCertPurgeDlg::OnTokenRemoved(WPARAM, LPARAM)
 {
     ++m_ulTokenEvents;
     m_list.DeleteAllItems();
+    ShowTokenInTitle(false);
     return 0;
+}
+
+void CCertPurgeDlg::ShowTokenInTitle(bool bShown)
+{
+    std::optional<STokenIdentity> token = bShown ? m_pToken->ListedToken() : std::nullopt;
+    setWindowTitle(token ? TokenTitle(*token) : QString());
 }

@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 class QMenu;
 
@@ -28,6 +29,7 @@ public:
     void SetClock(const CClock* pClock) { m_pClock = pClock != nullptr ? pClock : &CClock::System(); }
     void SetStartsMonitor(bool bStarts) { m_bStartsMonitor = bStarts; }
     void SetModuleFile(const std::string& strFile) { m_strModuleFile = strFile; }
+    void SetTokenChoice(CTokenChoice choice) { m_pToken->SetTokenChoice(std::move(choice)); }
     CTokenModule& Token() { return *m_pToken; }
     const CListCtrlCl& List() const { return m_list; }
     void RefreshList() override;
@@ -59,6 +61,9 @@ protected:
 private:
     int MessageBox(const char* text, const char* caption = nullptr, UINT type = 0);
     void ShowTable(const CertTable& table) override;
+    // The title names the token the list shows; without one, the window
+    // system shows the program's name alone.
+    void ShowTokenInTitle(bool bShown);
     unsigned long TokenEventsHandled() const override { return m_ulTokenEvents; }
     QWidget* PromptOwner() override { return this; }
 

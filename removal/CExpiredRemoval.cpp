@@ -65,7 +65,7 @@ bool CExpiredRemoval::ScanForRemoval(CertTable& table)
 {
     if (m_token.m_ulSlotCount == 0)
         return false;
-    if (m_token.OpenSession(0) != CKR_OK) {
+    if (m_token.OpenSession(0) != CKR_OK || m_token.ReadTokenIdentity(0, m_scannedToken) != CKR_OK) {
         MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
         return false;
     }
@@ -102,7 +102,7 @@ bool CExpiredRemoval::ConfirmAndLogIn()
     }
     CPinDlg dlgPin(m_host.PromptOwner(), &m_prompts);
     int answer = m_prompts.RunPinDialog(dlgPin);
-    if (answer != IDOK || sessionChanged()) {
+    if (answer != IDOK || sessionChanged() || !StillTheScannedToken()) {
         dlgPin.WipePin();
         if (answer != IDOK) {
             m_token.Close();
@@ -116,6 +116,13 @@ bool CExpiredRemoval::ConfirmAndLogIn()
                              static_cast<CK_ULONG>(dlgPin.m_strPin.size()));
     dlgPin.WipePin();
     return LoginSucceeded(rv);
+}
+
+// The PIN goes only to the token whose certificates the user was shown.
+bool CExpiredRemoval::StillTheScannedToken()
+{
+    STokenIdentity now;
+    return m_token.ReadTokenIdentity(0, now) == CKR_OK && now.IsSameToken(m_scannedToken);
 }
 
 bool CExpiredRemoval::LoginSucceeded(CK_RV rv)

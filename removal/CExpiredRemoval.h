@@ -23,6 +23,7 @@ public:
 private:
     bool ScanForRemoval(CertTable& table);
     bool ConfirmAndLogIn();
+    bool StillTheScannedToken();
     bool LoginSucceeded(CK_RV rv);
     void DeleteMarked(const CertTable& table);
     void AbandonStaleRemoval();
@@ -36,4 +37,6 @@ private:
     CUserPrompts& m_prompts;
     const CClock& m_clock;
     IRemovalHost& m_host;
+    // The token whose certificates were scanned, and are asked about.
+    STokenIdentity m_scannedToken;
 };

@@ -54,7 +54,6 @@ TEST_F(MainDialogTest, ControlsFollowTheTemplate)
 {
     CCertPurgeDlg& dlg = Start();
     EXPECT_EQ(dlg.size(), dlg.MapDialogRect(0, 0, 290, 186).size());
-    EXPECT_EQ(dlg.windowTitle(), "");
     EXPECT_EQ(dlg.List().geometry(), dlg.MapDialogRect(7, 82, 276, 92));
     EXPECT_EQ(dlg.GetDlgItem(IDC_CERT_LIST), &dlg.List());
 

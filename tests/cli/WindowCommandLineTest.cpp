@@ -1,18 +1,17 @@
+#include "CBackgroundProgram.h"
 #include "CProgramRun.h"
+#include "CSimulatedToken.h"
 #include "CTempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
-#include <thread>
 
 namespace {
 
@@ -45,15 +44,57 @@ TEST_F(WindowCommandLineTest, HelpAndVersionNeedNoDisplay)
 TEST_F(WindowCommandLineTest, UsageErrorsExitWithTwo)
 {
     for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{"--bogus"}, {"file"}, {"--module"}, {"--version", "x"}}) {
+         std::vector<std::vector<std::string>>{{"--bogus"}, {"file"}, {"--module"}, {"--version", "x"},
+                                               {"--token", "Ulda"}, {"--token=pkcs11:object=cert"}}) {
         SCOPED_TRACE(args.front());
         EXPECT_EQ(Run(args), 2);
         EXPECT_EQ(m_run.Out(), "");
-        EXPECT_EQ(m_run.LastErrLine(), "usage: certpurge [--module PATH]");
+        EXPECT_EQ(m_run.LastErrLine(), "usage: certpurge [--module PATH] [--token URI]");
     }
+    m_run.Set("CERTPURGE_TOKEN", "pkcs11:slot-id=3");
+    EXPECT_EQ(Run({}), 2);
+    EXPECT_EQ(m_run.Err().rfind("certpurge: CERTPURGE_TOKEN: ", 0), 0u) << m_run.Err();
 }
 
 namespace {
+
+std::string ReadFirstLine(const std::string& path)
+{
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+// The output of a shell command.
+std::string Output(const std::string& command, const testsupport::CTempDir& dir)
+{
+    const std::string file = dir.File("command.out");
+    if (std::system((command + " >'" + file + "' 2>/dev/null").c_str()) != 0)
+        return {};
+    std::ifstream in(file);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The _NET_WM_NAME of the program's top-level window that has one.
+std::string WindowTitle(const std::string& display, const testsupport::CTempDir& dir)
+{
+    std::istringstream windows(Output("xwininfo -display " + display + " -root -children", dir));
+    for (std::string line; std::getline(windows, line);) {
+        if (line.find("(\"certpurge\" \"certpurge\")") == std::string::npos)
+            continue;
+        std::istringstream fields(line);
+        std::string id;
+        fields >> id;
+        std::string name = Output("LC_ALL=C.UTF-8 xprop -display " + display + " -id " + id + " _NET_WM_NAME", dir);
+        const std::size_t open = name.find(" = \"");
+        if (open != std::string::npos && name.size() > open + 5)
+            return name.substr(open + 4, name.rfind('"') - open - 4);
+    }
+    return {};
+}
 
 // Soft and hard core size limits of a running process, as /proc shows them.
 std::string CoreLimits(pid_t pid)
@@ -76,34 +117,49 @@ std::string CoreLimits(pid_t pid)
 // core file. The window is held up by its message box for a missing module.
 TEST_F(WindowCommandLineTest, WindowTurnsCoreDumpsOff)
 {
-    const pid_t pid = fork();
-    ASSERT_NE(pid, -1);
-    if (pid == 0) {
-        rlimit limit = {RLIM_INFINITY, RLIM_INFINITY};
-        getrlimit(RLIMIT_CORE, &limit);
-        limit.rlim_cur = limit.rlim_max;  // as a user who allows core files
-        setrlimit(RLIMIT_CORE, &limit);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        execl(CERTPURGE_BINARY, "certpurge", "--module", "/nonexistent/module.so", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    std::string limits = CoreLimits(pid);
-    bool bExited = false;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (limits != "0 0" && std::chrono::steady_clock::now() < deadline) {
-        if ((bExited = waitpid(pid, &status, WNOHANG) == pid))
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        limits = CoreLimits(pid);
-    }
-    if (!bExited) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
-    EXPECT_FALSE(bExited) << "the window ended by itself: " << status;
+    // As a user who allows core files; the window inherits it.
+    rlimit limit = {};
+    ASSERT_EQ(getrlimit(RLIMIT_CORE, &limit), 0);
+    const rlimit allowed = {limit.rlim_max, limit.rlim_max};
+    ASSERT_EQ(setrlimit(RLIMIT_CORE, &allowed), 0);
+    CBackgroundProgram window(CERTPURGE_BINARY, {"--module", "/nonexistent/module.so"},
+                              {{"QT_QPA_PLATFORM", "offscreen"}}, m_dir.File("window.out"));
+    setrlimit(RLIMIT_CORE, &limit);
+
+    std::string limits;
+    EXPECT_TRUE(CBackgroundProgram::WaitFor([&] { return (limits = CoreLimits(window.Pid())) == "0 0" || !window.Running(); }));
     EXPECT_EQ(limits, "0 0");
+    EXPECT_TRUE(window.Running());
+}
+
+// The title names the token the list shows, read from the window system:
+// the window under Xvfb, on a display Xvfb picks.
+TEST_F(WindowCommandLineTest, TitleNamesTheTokenShown)
+{
+    if (!std::filesystem::exists("/usr/bin/Xvfb") || !std::filesystem::exists("/usr/bin/xprop"))
+        GTEST_SKIP() << "Xvfb or xprop is missing";
+    testsupport::CSimulatedToken sim;
+    CBackgroundProgram xvfb("/usr/bin/Xvfb", {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"}, {},
+                            m_dir.File("xvfb.out"));
+    std::string display;
+    ASSERT_TRUE(CBackgroundProgram::WaitFor([&] {
+        display = ReadFirstLine(m_dir.File("xvfb.out"));
+        return !display.empty() || !xvfb.Running();
+    }));
+    ASSERT_FALSE(display.empty()) << ReadFirstLine(m_dir.File("xvfb.out"));
+    display = ":" + display;
+
+    CBackgroundProgram window(CERTPURGE_BINARY, {"--module", testsupport::CSimulatedToken::ModulePath()},
+                              {{"DISPLAY", display}, {"QT_QPA_PLATFORM", ""}}, m_dir.File("window.out"));
+    auto titled = [&](const std::function<bool(const std::string&)>& wanted) {
+        std::vector<std::string> seen;
+        bool bSeen = CBackgroundProgram::WaitFor([&] { return wanted(WindowTitle(display, m_dir)); });
+        return bSeen;
+    };
+    EXPECT_TRUE(titled([](const std::string& title) {
+        return title.rfind("certpurge-test (", 0) == 0 && title.ends_with(") \u2014 certpurge");
+    })) << WindowTitle(display, m_dir);
+
+    sim.Control().Remove(sim.Slot());
+    EXPECT_TRUE(titled([](const std::string& title) { return title == "certpurge"; })) << WindowTitle(display, m_dir);
 }

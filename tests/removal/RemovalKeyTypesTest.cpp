@@ -28,16 +28,18 @@ void Append(Calls& calls, const Calls& more)
     calls.insert(calls.end(), more.begin(), more.end());
 }
 
-// Session 0 opened anew and the certificates read: three reads each.
-Calls ScanCalls(int certificates)
+// Session 0 opened anew (for the removal, with the token it belongs to) and
+// the certificates read: three reads each.
+Calls ScanCalls(int certificates, bool bReadsToken)
 {
-    Calls calls = {
-        "C_CloseSession rv=CKR_OK",
-        "C_OpenSession flags=0x6 rv=CKR_OK",
+    Calls calls = {"C_CloseSession rv=CKR_OK", "C_OpenSession flags=0x6 rv=CKR_OK"};
+    if (bReadsToken)
+        calls.push_back("C_GetTokenInfo rv=CKR_OK");
+    calls.insert(calls.end(), {
         "C_FindObjectsInit attrs=CKA_CLASS,CKA_CERTIFICATE_TYPE rv=CKR_OK",
         "C_FindObjects max=10 found=" + std::to_string(certificates) + " rv=CKR_OK",
         "C_FindObjectsFinal rv=CKR_OK",
-    };
+    });
     for (int i = 0; i < 3 * certificates; ++i)
         calls.push_back("C_GetAttributeValue attrs=CKA_VALUE,CKA_ID rv=CKR_OK");
     return calls;
@@ -78,7 +80,9 @@ TEST_F(RemovalKeyTypesTest, RsaOnlyTokenModuleCalls)
     Click();
     ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
 
-    Calls expected = ScanCalls(4);
+    Calls expected = ScanCalls(4, true);
+    // The PIN goes only to the token that was scanned.
+    expected.push_back("C_GetTokenInfo rv=CKR_OK");
     expected.push_back("C_Login user=CKU_USER pinlen=6 rv=CKR_OK");
     Append(expected, RemoveRecordCalls());  // "Exp", expired
     Append(expected, RemoveRecordCalls());  // the first "Dup", superseded
@@ -86,8 +90,9 @@ TEST_F(RemovalKeyTypesTest, RsaOnlyTokenModuleCalls)
     // The list is refreshed from the token.
     expected.insert(expected.end(), {"C_Initialize rv=CKR_CRYPTOKI_ALREADY_INITIALIZED",
                                      "C_GetSlotList present=0 count=1 rv=CKR_OK",
-                                     "C_GetSlotList present=1 count=1 rv=CKR_OK"});
-    Append(expected, ScanCalls(2));
+                                     "C_GetSlotList present=1 count=1 rv=CKR_OK",
+                                     "C_GetTokenInfo rv=CKR_OK"});
+    Append(expected, ScanCalls(2, false));
 
     Calls calls;
     for (const CTraceRecord& record : Trace().Records())

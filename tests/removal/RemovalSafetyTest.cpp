@@ -122,6 +122,19 @@ TEST_F(RemovalSafetyTest, TokenPulledOutUnnoticedFailsTheLogin)
     EXPECT_TRUE(Rows().empty());
 }
 
+// The PIN goes only to the token whose certificates were shown: one that
+// no longer tells who it is gets none.
+TEST_F(RemovalSafetyTest, PinGoesOnlyToTheTokenScanned)
+{
+    AddStandardCerts();
+    Start();
+    Sim().AddFault("C_GetTokenInfo:2:CKR_DEVICE_ERROR");  // the second read: before the login
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kCommunicationFailed}));
+    EXPECT_EQ(Trace().Count("C_Login"), 0u);
+    EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
+}
+
 TEST_F(RemovalSafetyTest, PinIsWipedRightAfterTheLogin)
 {
     AddStandardCerts();

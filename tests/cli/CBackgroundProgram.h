@@ -1,0 +1,34 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// A program run in the background for one test, with changes to its
+// environment and its output (standard output and error) in a file;
+// killed, if still running, when the object goes.
+class CBackgroundProgram {
+public:
+    using Environment = std::vector<std::pair<std::string, std::string>>;  // "" value: unset
+
+    CBackgroundProgram(const std::string& program, const std::vector<std::string>& args, const Environment& env,
+                       const std::string& outputFile);
+    ~CBackgroundProgram();
+    CBackgroundProgram(const CBackgroundProgram&) = delete;
+    CBackgroundProgram& operator=(const CBackgroundProgram&) = delete;
+
+    pid_t Pid() const { return m_pid; }
+    // False once it has ended, by itself or not.
+    bool Running();
+
+    // Polls `done` until it holds, or `limit` is up: false then.
+    static bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(30));
+
+private:
+    pid_t m_pid = -1;
+    bool m_bEnded = false;
+};
