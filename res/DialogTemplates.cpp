@@ -1,5 +1,6 @@
 #include "res/DialogTemplates.h"
 
+#include "res/VersionInfo.h"
 #include "res/resource.h"
 
 namespace {
@@ -18,7 +19,7 @@ constexpr ControlTemplate kMainControls[] = {
 
 constexpr ControlTemplate kAboutControls[] = {
     {IDC_STATIC, ControlClass::Static, "", 11, 17, 20, 20, WS_VISIBLE | SS_ICON},
-    {IDC_STATIC, ControlClass::Static, "Tavrenor 1.0 版", 40, 10, 119, 8, WS_VISIBLE | SS_LEFT | SS_NOPREFIX},
+    {IDC_STATIC, ControlClass::Static, "Tavrenor " CERTPURGE_VERSION_SHORT " 版", 40, 10, 119, 8, WS_VISIBLE | SS_LEFT | SS_NOPREFIX},
     {IDC_STATIC, ControlClass::Static, "版权所有 (C) 2026", 40, 25, 119, 8, WS_VISIBLE | SS_LEFT},
     {IDOK, ControlClass::Button, "确定", 178, 7, 50, 14, WS_VISIBLE | WS_TABSTOP | WS_GROUP | BS_DEFPUSHBUTTON},
 };

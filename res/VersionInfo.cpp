@@ -3,8 +3,6 @@
 
 #include "res/VersionInfo.h"
 
-#define CERTPURGE_VERSION "1.0.11.303"
-
 __attribute__((used, section(".version_info"))) static const char kVersionBlock[] =
     "VS_VERSION_INFO\0"
     "FileVersion=" CERTPURGE_VERSION "\0"
@@ -12,5 +10,3 @@ __attribute__((used, section(".version_info"))) static const char kVersionBlock[
     "Translation=080404B0\0"
     "ProductName=Tavrenor\0"
     "FileDescription=Tavrenor 删除过期证书\0";
-
-static_assert(sizeof(CERTPURGE_VERSION) == 11, "version block and header must agree");
