@@ -5,17 +5,13 @@
 #include <sstream>
 #include <sys/wait.h>
 
-namespace {
-
-std::string ReadFile(const std::string& path)
+std::string CProgramRun::ReadFile(const std::string& path)
 {
     std::ifstream in(path);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
 }
-
-}  // namespace
 
 CProgramRun& CProgramRun::Set(const std::string& name, const std::string& value)
 {

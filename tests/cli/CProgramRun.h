@@ -23,6 +23,8 @@ public:
     // The last line of standard error, without its newline.
     std::string LastErrLine() const;
 
+    static std::string ReadFile(const std::string& path);
+
 private:
     static std::string Quote(const std::string& text);
 

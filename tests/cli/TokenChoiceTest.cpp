@@ -1,8 +1,6 @@
-#include "CProgramRun.h"
+#include "CListProgramTest.h"
 #include "CSimulatedToken.h"
-#include "CSoftHsmToken.h"
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
@@ -33,11 +31,10 @@ std::vector<std::vector<std::string>> Fields(const std::string& out)
 // SoftHSM2 with two tokens, "certpurge-test" and "second-token", each
 // holding one certificate named after it, and its spare slot with a token
 // not initialised.
-class TokenChoiceTest : public ::testing::Test {
+class TokenChoiceTest : public CListProgramTest {
 protected:
-    TokenChoiceTest() : m_run(m_token.Folder().Path())
+    TokenChoiceTest()
     {
-        m_run.Unset("CERTPURGE_MODULE").Unset("CERTPURGE_TOKEN");
         const CK_SLOT_ID second = m_token.AddToken("second-token");
         AddCert("first");
         m_token.UseToken(second);
@@ -55,11 +52,8 @@ protected:
     int Run(std::vector<std::string> args, const std::string& module)
     {
         args.insert(args.begin(), {"--module", module});
-        return m_run.Run(CERTPURGE_LIST_BINARY, args);
+        return CListProgramTest::Run(args);
     }
-
-    CSoftHsmToken m_token;
-    CProgramRun m_run;
 };
 
 }  // namespace

@@ -21,6 +21,23 @@ protected:
     bool ListFilled() const { return Rows().size() == kRows; }
     bool ListEmpty() const { return Rows().empty(); }
 
+    // The window started with the token out, on an empty list.
+    void StartWithoutTheToken()
+    {
+        AddCerts();
+        Sim().Remove(Slot());
+        Start();
+        EXPECT_TRUE(ListEmpty());
+    }
+    // Puts the token in and pulls it out, each seen in the list.
+    void InsertAndRemove(int milliseconds = 10000)
+    {
+        Sim().Insert(Slot());
+        EXPECT_TRUE(WaitUntil([&] { return ListFilled(); }, milliseconds));
+        Sim().Remove(Slot());
+        EXPECT_TRUE(WaitUntil([&] { return ListEmpty(); }, milliseconds));
+    }
+
     // Sanitizer builds run several times slower; bounds stretch with them.
     static int Slack()
     {

@@ -37,15 +37,9 @@ TEST_F(MonitorModesTest, WaitNotSupportedEndsTheMonitorSilently)
 
 TEST_F(MonitorModesTest, ModuleReportingPresentTokensAtInitialisation)
 {
-    AddCerts();
     Sim().SetMode(ETokenSimMode::EventsAtInit);
-    Sim().Remove(Slot());
-    Start();
-    EXPECT_TRUE(ListEmpty());
-    Sim().Insert(Slot());
-    EXPECT_TRUE(WaitUntil([&] { return ListFilled(); }));
-    Sim().Remove(Slot());
-    EXPECT_TRUE(WaitUntil([&] { return ListEmpty(); }));
+    StartWithoutTheToken();
+    InsertAndRemove();
     Sim().Insert(Slot());
     EXPECT_TRUE(WaitUntil([&] { return ListFilled(); }));
     EXPECT_TRUE(m_prompts.Prompts().empty());
@@ -53,14 +47,9 @@ TEST_F(MonitorModesTest, ModuleReportingPresentTokensAtInitialisation)
 
 TEST_F(MonitorModesTest, SlowNonBlockingPoll)
 {
-    AddCerts();
     Sim().SetMode(ETokenSimMode::SlowPoll);
-    Sim().Remove(Slot());
-    Start();
-    Sim().Insert(Slot());
-    EXPECT_TRUE(WaitUntil([&] { return ListFilled(); }, 15000));
-    Sim().Remove(Slot());
-    EXPECT_TRUE(WaitUntil([&] { return ListEmpty(); }, 15000));
+    StartWithoutTheToken();
+    InsertAndRemove(15000);
     EXPECT_TRUE(m_prompts.Prompts().empty());
 }
 

@@ -13,14 +13,8 @@ using MonitorTest = CMonitorTest;
 
 TEST_F(MonitorTest, StartWithoutTokenThenInsertAndRemove)
 {
-    AddCerts();
-    Sim().Remove(Slot());
-    Start();
-    EXPECT_TRUE(ListEmpty());
-    Sim().Insert(Slot());
-    EXPECT_TRUE(WaitUntil([&] { return ListFilled(); }));
-    Sim().Remove(Slot());
-    EXPECT_TRUE(WaitUntil([&] { return ListEmpty(); }));
+    StartWithoutTheToken();
+    InsertAndRemove();
     EXPECT_TRUE(m_prompts.Prompts().empty());
     EXPECT_TRUE(Dlg().MonitorRunning());
 }

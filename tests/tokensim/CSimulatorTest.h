@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 // A SoftHSM2 token behind the simulator, with the simulator loaded and
 // initialised. The environment is set before C_Initialize, so a derived
 // fixture may add to it in its constructor.
@@ -17,6 +20,16 @@ protected:
         CK_SLOT_INFO info{};
         EXPECT_EQ(module->C_GetSlotInfo(slot, &info), CKR_OK);
         return info.flags;
+    }
+
+    // The answers of every traced call of a function, "fault" after those a
+    // fault rule decided.
+    std::vector<std::string> Answers(const char* function) const
+    {
+        std::vector<std::string> rvs;
+        for (const CTraceRecord& r : token.Trace().Records(function))
+            rvs.push_back(r.Rv() + (r.Faulted() ? " fault" : ""));
+        return rvs;
     }
 
     testsupport::CSimulatedToken token;

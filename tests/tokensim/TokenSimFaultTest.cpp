@@ -17,14 +17,6 @@ protected:
         return module.Find(session, CKO_CERTIFICATE);
     }
 
-    std::vector<std::string> Answers(const char* function) const
-    {
-        std::vector<std::string> rvs;
-        for (const CTraceRecord& r : token.Trace().Records(function))
-            rvs.push_back(r.Rv() + (r.Faulted() ? " fault" : ""));
-        return rvs;
-    }
-
     CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
 };
 

@@ -1,5 +1,5 @@
-// Entry points for objects, searches, attributes, random numbers and the
-// legacy parallel functions.
+// Entry points for objects, searches and attributes; the ones that only
+// forward are in ExportsForwarded.cpp.
 #include "Guarded.h"
 
 TOKENSIM_EXPORT CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
@@ -89,50 +89,3 @@ TOKENSIM_EXPORT CK_RV C_FindObjectsFinal(CK_SESSION_HANDLE hSession)
     });
 }
 
-TOKENSIM_EXPORT CK_RV C_SeedRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK_ULONG ulSeedLen)
-{
-    return ForwardOnSession(__func__, hSession, &CK_FUNCTION_LIST::C_SeedRandom, pSeed, ulSeedLen);
-}
-
-TOKENSIM_EXPORT CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomData, CK_ULONG ulRandomLen)
-{
-    return ForwardOnSession(__func__, hSession, &CK_FUNCTION_LIST::C_GenerateRandom, pRandomData, ulRandomLen);
-}
-
-TOKENSIM_EXPORT CK_RV C_GetFunctionStatus(CK_SESSION_HANDLE hSession)
-{
-    return ForwardOnSession(__func__, hSession, &CK_FUNCTION_LIST::C_GetFunctionStatus);
-}
-
-TOKENSIM_EXPORT CK_RV C_CancelFunction(CK_SESSION_HANDLE hSession)
-{
-    return ForwardOnSession(__func__, hSession, &CK_FUNCTION_LIST::C_CancelFunction);
-}
-
-TOKENSIM_EXPORT CK_RV C_DigestEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen,
-                                            CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen)
-{
-    return ForwardOnSession(__func__, hSession, &CK_FUNCTION_LIST::C_DigestEncryptUpdate, pPart, ulPartLen,
-                            pEncryptedPart, pulEncryptedPartLen);
-}
-
-TOKENSIM_EXPORT CK_RV C_DecryptDigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart,
-                                            CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen)
-{
-    return ForwardOnSession(__func__, hSession, &CK_FUNCTION_LIST::C_DecryptDigestUpdate, pEncryptedPart,
-                            ulEncryptedPartLen, pPart, pulPartLen);
-}
-
-TOKENSIM_EXPORT CK_RV C_SignEncryptUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen,
-                                          CK_BYTE_PTR pEncryptedPart, CK_ULONG_PTR pulEncryptedPartLen)
-{
-    return ForwardOnSession(__func__, hSession, &CK_FUNCTION_LIST::C_SignEncryptUpdate, pPart, ulPartLen,
-                            pEncryptedPart, pulEncryptedPartLen);
-}
-
-TOKENSIM_EXPORT CK_RV C_DecryptVerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedPart,
-                                            CK_ULONG ulEncryptedPartLen, CK_BYTE_PTR pPart, CK_ULONG_PTR pulPartLen)
-{
-    return ForwardOnSession(__func__, hSession, &CK_FUNCTION_LIST::C_DecryptVerifyUpdate, pEncryptedPart,
-                            ulEncryptedPartLen, pPart, pulPartLen);
-}

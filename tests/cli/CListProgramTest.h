@@ -1,0 +1,31 @@
+#pragma once
+
+#include "CProgramRun.h"
+#include "CSoftHsmToken.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// certpurge-list copied into a folder of its own, where a "qemva_11.dll"
+// may be linked beside it, with a fresh SoftHSM2 token; CERTPURGE_MODULE
+// and CERTPURGE_TOKEN unset unless a test sets them.
+class CListProgramTest : public ::testing::Test {
+protected:
+    CListProgramTest() : m_strBin(m_token.Folder().File("bin")), m_run(m_token.Folder().Path())
+    {
+        std::filesystem::create_directory(m_strBin);
+        std::filesystem::copy_file(CERTPURGE_LIST_BINARY, Program());
+        m_run.Unset("CERTPURGE_MODULE").Unset("CERTPURGE_TOKEN");
+    }
+
+    std::string Program() const { return m_strBin + "/certpurge-list"; }
+    void LinkDefault(const std::string& target) { std::filesystem::create_symlink(target, m_strBin + "/qemva_11.dll"); }
+    int Run(const std::vector<std::string>& args = {}) { return m_run.Run(Program(), args); }
+
+    testsupport::CSoftHsmToken m_token;
+    std::string m_strBin;
+    CProgramRun m_run;
+};
