@@ -15,11 +15,13 @@ CAppCommandLine::CAppCommandLine()
               QStringLiteral("The token, as a PKCS#11 URI such as pkcs11:token=Ulda;serial=0123 "
                              "(default: $%1, else the first initialised token).")
                   .arg(QString::fromUtf8(CTokenChoice::kVariable)),
-              QStringLiteral("URI"))
+              QStringLiteral("URI")),
+      m_verbose(QStringLiteral("verbose"),
+                QStringLiteral("Writes what is done with the module and the token to standard error."))
 {
     m_parser.setApplicationDescription(
         QStringLiteral("Lists the certificates on the token and deletes the out-of-date ones."));
-    m_parser.addOptions({m_help, m_version, m_module, m_token});
+    m_parser.addOptions({m_help, m_version, m_module, m_token, m_verbose});
 }
 
 CAppCommandLine::EAction CAppCommandLine::Parse(const QStringList& arguments)

@@ -16,7 +16,7 @@ class CAppCommandLine {
 public:
     enum class EAction { Run, Help, Version, Usage };
     static constexpr int kUsageStatus = 2;
-    static constexpr const char* kUsage = "usage: certpurge [--module PATH] [--token URI]";
+    static constexpr const char* kUsage = "usage: certpurge [--module PATH] [--token URI] [--verbose]";
 
     CAppCommandLine();
 
@@ -25,6 +25,8 @@ public:
     std::string ModuleFile() const;
     // The token the window shows: the option's, the variable's, or any.
     const CTokenChoice& TokenChoice() const { return m_tokenChoice; }
+    // Diagnostics on standard error.
+    bool Verbose() const { return m_parser.isSet(m_verbose); }
     // What was wrong with the arguments, after EAction::Usage.
     QString Problem() const { return m_strProblem; }
     // Needs a QCoreApplication for the program's name.
@@ -38,6 +40,7 @@ private:
     QCommandLineOption m_version;
     QCommandLineOption m_module;
     QCommandLineOption m_token;
+    QCommandLineOption m_verbose;
     CTokenChoice m_tokenChoice;
     QString m_strProblem;
 };

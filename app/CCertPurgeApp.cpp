@@ -2,6 +2,7 @@
 
 #include "app/CAppCommandLine.h"
 #include "app/CCertPurgeDlg.h"
+#include "app/CQtTokenLog.h"
 #include "res/VersionInfo.h"
 
 #include <QApplication>
@@ -46,6 +47,8 @@ int CCertPurgeApp::Run(int argc, char** argv)
     m_strModuleFile = commandLine.ModuleFile();
     m_tokenChoice = commandLine.TokenChoice();
     QApplication app(argc, argv);
+    if (commandLine.Verbose())
+        CQtTokenLog::EnableDebug();
     QApplication::setApplicationVersion(QString::fromUtf8(VersionInfo::kFileVersion));
     QApplication::setDesktopFileName(QStringLiteral("certpurge"));
     InitInstance();

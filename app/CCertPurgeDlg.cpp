@@ -2,6 +2,7 @@
 
 #include "app/AppMessages.h"
 #include "app/CAboutDlg.h"
+#include "app/CQtTokenLog.h"
 #include "app/CertListView.h"
 #include "inventory/InventoryMessages.h"
 #include "inventory/ScanToken.h"
@@ -100,6 +101,7 @@ void DefaultSysCommand(QWidget& window, UINT nID)
 CCertPurgeDlg::CCertPurgeDlg(QWidget* parent)
     : CTemplateDialog(MainDialogTemplate(), parent), m_hIcon(AppIcon::Load())
 {
+    m_pToken->SetLog(CTokenLog(std::make_shared<CQtTokenLog>()));
 }
 
 CCertPurgeDlg::~CCertPurgeDlg()
@@ -123,7 +125,7 @@ BOOL CCertPurgeDlg::OnInitDialog()
 
     if (CK_RV rv = m_pToken->Load(m_strModuleFile.c_str()); rv != CKR_OK) {
         std::fprintf(stderr, "certpurge: %s\n",
-                     CLoadFailure::Describe(m_strModuleFile, rv, m_pToken->LastLoadError()).c_str());
+                     CLoadFailure::Describe(*m_pToken, m_strModuleFile, rv).c_str());
         MessageBox(Messages::kLoadModuleFailed, nullptr, MB_OK);
         return false;
     }

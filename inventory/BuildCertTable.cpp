@@ -15,25 +15,40 @@ namespace {
 // would lose the CN of long Chinese subjects half again as soon.
 constexpr std::size_t SUBJECT_BUFFER_SIZE = 255;
 
-bool ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record)
+using ETopic = CTokenLog::ETopic;
+
+const char* UseName(CCertificate::EUse use)
+{
+    switch (use) {
+    case CCertificate::EUse::Signing: return "signing";
+    case CCertificate::EUse::Encryption: return "encryption";
+    case CCertificate::EUse::General: break;
+    }
+    return "general";
+}
+
+// Why the scan stops at a certificate, or null when it does not.
+const char* ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record)
 {
     CK_ULONG valueLen = 0;
     CK_ULONG idLen = 0;
     if (module.ReadCertificate(index, nullptr, &valueLen, nullptr, &idLen) != CKR_OK)
-        return false;
+        return "its sizes could not be read";
 
     std::vector<unsigned char> value(valueLen + 1, 0);
     auto id = std::make_unique<unsigned char[]>(idLen + 1);  // zero-filled
     if (module.ReadCertificate(index, value.data(), &valueLen, id.get(), &idLen) != CKR_OK)
-        return false;
+        return "its value could not be read";
     record.hCertObject = module.m_hCerts[index];
     record.pId = std::move(id);
     record.ulIdLen = idLen;
 
     std::unique_ptr<CCertificate> cert = CCertificate::Decode(value.data(), valueLen);
+    if (!cert)
+        return "it does not decode";
     // Dates that cannot be read would mark it expired: treated as undecodable.
-    if (!cert || !cert->HasReadableValidity())
-        return false;
+    if (!cert->HasReadableValidity())
+        return "its validity does not decode";
 
     record.strDisplayName = MakeDisplayName(CX500NameRenderer::CertNameToAnsiStr(cert->Subject(), SUBJECT_BUFFER_SIZE));
     record.strIssueDate = MakeDateString(cert->NotBefore());
@@ -44,17 +59,34 @@ bool ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record)
     record.strIssuerDer.assign(issuer.begin(), issuer.end());
     record.strIssuer = CX500NameRenderer::Render(cert->Issuer());
     record.eUse = cert->Use();
-    return true;
+    return nullptr;
 }
 
 void Scan(CTokenModule& module, CertTable& table)
 {
     table.nCount = 0;
     CK_ULONG found = std::min(module.m_ulCertCount, MAX_CERTS);
+    module.Log().Debug(ETopic::List, std::to_string(found) + " certificates found");
     for (CK_ULONG i = 0; i < found; ++i) {
-        if (!ScanRecord(module, i, table.records[i]))
+        if (const char* stop = ScanRecord(module, i, table.records[i])) {
+            module.Log().Debug(ETopic::List, "certificate " + std::to_string(i + 1) + " of " + std::to_string(found) +
+                                                 ": " + stop + "; the scan stops before it");
             return;
+        }
         table.nCount = i + 1;
+    }
+}
+
+// Subject, dates, ID, use and mark of each record: what is red and why.
+void LogTable(const CTokenLog& log, const CertTable& table)
+{
+    if (!log.On(ETopic::List))
+        return;
+    for (CK_ULONG i = 0; i < table.nCount; ++i) {
+        const CertRecord& r = table.records[i];
+        log.Debug(ETopic::List, "id " + CTokenLog::Id(r.pId.get(), r.ulIdLen) + " '" + r.strDisplayName + "' issued " +
+                                    r.strIssueDate + " expires " + r.strExpiryDate + ", " + UseName(r.eUse) +
+                                    ", issuer '" + r.strIssuer + "'" + (r.nMark == 1 ? ": red" : ""));
     }
 }
 
@@ -65,4 +97,5 @@ void BuildCertTable(CTokenModule& module, CertTable& table, const CClock& clock)
     Scan(module, table);
     OrderByIssueDate(table);
     MarkOutOfDate(table, clock);
+    LogTable(module.Log(), table);
 }

@@ -3,7 +3,9 @@
 #include "inventory/BuildCertTable.h"
 #include "inventory/InventoryMessages.h"
 
-ScanResult ScanToken(CTokenModule& module, const char* moduleName, CertTable& table, const CClock& clock)
+namespace {
+
+ScanResult Scan(CTokenModule& module, const char* moduleName, CertTable& table, const CClock& clock)
 {
     table.nCount = 0;
     if (module.Load(moduleName) != CKR_OK)
@@ -20,6 +22,29 @@ ScanResult ScanToken(CTokenModule& module, const char* moduleName, CertTable& ta
         return ScanResult::NoCertificates;
     BuildCertTable(module, table, clock);
     return ScanResult::Scanned;
+}
+
+const char* ResultText(ScanResult result)
+{
+    switch (result) {
+    case ScanResult::Scanned: return "read";
+    case ScanResult::LoadFailed: return "the module did not initialise";
+    case ScanResult::SlotListFailed: return "the slots could not be listed";
+    case ScanResult::NoToken: return "no token to list";
+    case ScanResult::SessionFailed: return "no session could be opened";
+    case ScanResult::FindFailed: return "the certificate search failed";
+    case ScanResult::NoCertificates: return "the token holds no certificate";
+    }
+    return "";
+}
+
+}  // namespace
+
+ScanResult ScanToken(CTokenModule& module, const char* moduleName, CertTable& table, const CClock& clock)
+{
+    ScanResult result = Scan(module, moduleName, table, clock);
+    module.Log().Debug(CTokenLog::ETopic::List, std::string("scan: ") + ResultText(result));
+    return result;
 }
 
 const char* ScanFailureMessage(ScanResult result)

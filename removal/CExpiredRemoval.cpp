@@ -14,10 +14,17 @@
 
 namespace {
 
-bool AnyMarked(const CertTable& table)
+using ETopic = CTokenLog::ETopic;
+
+std::size_t MarkedCount(const CertTable& table)
 {
-    return std::any_of(table.records.begin(), table.records.begin() + table.nCount,
-                       [](const CertRecord& r) { return r.nMark == 1; });
+    return static_cast<std::size_t>(std::count_if(table.records.begin(), table.records.begin() + table.nCount,
+                                                  [](const CertRecord& r) { return r.nMark == 1; }));
+}
+
+std::string Named(const CertRecord& record)
+{
+    return "certificate id " + CTokenLog::Id(record.pId.get(), record.ulIdLen) + " '" + record.strDisplayName + "'";
 }
 
 bool IsMarkedObject(const CertTable& table, CK_OBJECT_HANDLE object)
@@ -46,7 +53,10 @@ void CExpiredRemoval::Run()
     CertTable table;
     if (!ScanForRemoval(table))
         return;
-    if (!AnyMarked(table)) {
+    const std::size_t marked = MarkedCount(table);
+    Log(std::to_string(marked) + " of " + std::to_string(table.nCount) + " certificates red on token '" +
+        m_scannedToken.strLabel + "', serial " + m_scannedToken.strSerial);
+    if (marked == 0) {
         MessageBox(Messages::kNothingExpired, Messages::kNoticeCaption, MB_OK);
         m_token.Close();
         m_host.RefreshList();
@@ -92,6 +102,7 @@ bool CExpiredRemoval::ConfirmAndLogIn()
     auto sessionChanged = [&] { return m_token.SessionSerial() != sessionSerial || m_host.TokenEventsHandled() != tokenEvents; };
 
     if (MessageBox(Messages::kConfirmDelete, Messages::kConfirmCaption, MB_OKCANCEL) == IDCANCEL) {
+        Log("the deletion was declined");
         m_token.Close();
         m_host.RefreshList();
         return false;
@@ -105,6 +116,7 @@ bool CExpiredRemoval::ConfirmAndLogIn()
     if (answer != IDOK || sessionChanged() || !StillTheScannedToken()) {
         dlgPin.WipePin();
         if (answer != IDOK) {
+            Log("the PIN was not given");
             m_token.Close();
             m_host.RefreshList();
         } else {
@@ -127,6 +139,7 @@ bool CExpiredRemoval::StillTheScannedToken()
 
 bool CExpiredRemoval::LoginSucceeded(CK_RV rv)
 {
+    Log(rv == CKR_OK ? "logged in" : "not logged in: nothing deleted");
     if (rv == CKR_OK)
         return true;
     if (rv == CKR_PIN_INCORRECT)
@@ -150,6 +163,7 @@ void CExpiredRemoval::DeleteMarked(const CertTable& table)
             failure = RemoveRecord(table, table.records[i]);
     }
     m_token.Logout(0);
+    Log(failure == nullptr ? "logged out; every red certificate handled" : std::string("logged out; ends: ") + failure);
     if (failure == Messages::kDeleteCertFailed) {
         MessageBox(failure, nullptr, MB_OK);
         m_token.Close();
@@ -167,6 +181,7 @@ void CExpiredRemoval::DeleteMarked(const CertTable& table)
 // asked: nothing is deleted through the handles of the earlier scan.
 void CExpiredRemoval::AbandonStaleRemoval()
 {
+    Log("the token or its session changed while the user was asked: nothing deleted");
     MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
     m_host.RefreshList();
 }
@@ -177,6 +192,7 @@ void CExpiredRemoval::AbandonStaleRemoval()
 // of the failure that ends the run, or null.
 const char* CExpiredRemoval::RemoveRecord(const CertTable& table, const CertRecord& record)
 {
+    Log(Named(record) + ": its keys are looked for first");
     bool bKeys = false;
     if (const char* failure = FindOwnKeys(table, record, bKeys))
         return failure;
@@ -197,14 +213,18 @@ const char* CExpiredRemoval::RemoveRecord(const CertTable& table, const CertReco
 const char* CExpiredRemoval::FindOwnKeys(const CertTable& table, const CertRecord& record, bool& bKeys)
 {
     bKeys = false;
-    if (record.ulIdLen == 0)
+    if (record.ulIdLen == 0) {
+        Log(Named(record) + ": no ID, so no key is its own; keys kept");
         return nullptr;
+    }
     const unsigned char* pId = record.pId.get();
     bool bInUse = false;
     if (!KeysStillInUse(table, pId, record.ulIdLen, bInUse))
         return Messages::kFindPubKeyFailed;
-    if (bInUse)
+    if (bInUse) {
+        Log(Named(record) + ": another certificate on the token carries the ID; keys kept");
         return nullptr;
+    }
     CK_SESSION_HANDLE session = m_token.m_hSessions[0];
     if (m_token.FindPubKey(session, pId, record.ulIdLen, record.key) != CKR_OK)
         return Messages::kFindPubKeyFailed;
@@ -226,6 +246,11 @@ bool CExpiredRemoval::KeysStillInUse(const CertTable& table, const unsigned char
     bInUse = std::any_of(holders.begin(), holders.end(),
                          [&table](CK_OBJECT_HANDLE h) { return !IsMarkedObject(table, h); });
     return true;
+}
+
+void CExpiredRemoval::Log(const std::string& text) const
+{
+    m_token.Log().Debug(ETopic::Removal, text);
 }
 
 int CExpiredRemoval::MessageBox(const char* text, const char* caption, UINT type)

@@ -30,6 +30,7 @@ private:
     const char* RemoveRecord(const CertTable& table, const CertRecord& record);
     const char* FindOwnKeys(const CertTable& table, const CertRecord& record, bool& bKeys);
     bool KeysStillInUse(const CertTable& table, const unsigned char* id, CK_ULONG idLen, bool& bInUse);
+    void Log(const std::string& text) const;
     // A message box owned by the host; no caption shows the program's name.
     int MessageBox(const char* text, const char* caption = nullptr, UINT type = 0);
 

@@ -1,31 +1,18 @@
 #include "token/CLoadFailure.h"
 
-#include "token/CCkrNames.h"
 #include "platform/CLibrary.h"
+#include "token/CCkrNames.h"
 #include "token/CTokenModule.h"
 
-std::string CLoadFailure::Describe(const std::string& moduleFile, CK_RV rv, const std::string& loaderMessage)
+std::string CLoadFailure::Describe(const CTokenModule& module, const std::string& moduleFile, unsigned long rv)
 {
-    if (!loaderMessage.empty())
-        return loaderMessage;
-    if (rv == CTokenModule::RV_NO_FUNCTION_LIST)
-        return "no C_GetFunctionList in " + CLibrary::ResolvePath(moduleFile.c_str());
-    return DescribeRefusal(moduleFile, rv);
-}
-
-std::string CLoadFailure::DescribeRefusal(const std::string& moduleFile, CK_RV rv)
-{
-    CLibrary library;
-    if (library.Load(moduleFile.c_str()) != 0)
-        return library.LastError();
-    auto getList = reinterpret_cast<CK_C_GetFunctionList>(library.Symbol("C_GetFunctionList"));
-    if (getList == nullptr)
-        return "no C_GetFunctionList in " + CLibrary::ResolvePath(moduleFile.c_str());
-    CK_FUNCTION_LIST_PTR list = nullptr;
-    CK_RV listRv = getList(&list);
-    if (listRv != CKR_OK)
-        return "C_GetFunctionList returned " + CCkrNames::Of(listRv);
-    if (list == nullptr)
-        return "C_GetFunctionList returned no function list";
-    return "C_Initialize returned " + CCkrNames::Of(rv);
+    switch (module.LastLoadStep()) {
+    case CTokenModule::ELoadStep::Library: return module.LastLoadError();
+    case CTokenModule::ELoadStep::EntryPoint: return "no C_GetFunctionList in " + CLibrary::ResolvePath(moduleFile.c_str());
+    case CTokenModule::ELoadStep::FunctionList: return "C_GetFunctionList returned " + CCkrNames::Of(rv);
+    case CTokenModule::ELoadStep::NullFunctionList: return "C_GetFunctionList returned no function list";
+    case CTokenModule::ELoadStep::Initialize: return "C_Initialize returned " + CCkrNames::Of(rv);
+    case CTokenModule::ELoadStep::None: break;
+    }
+    return CTokenModule::RV_MODULE_BUSY == rv ? "the module did not answer" : CCkrNames::Of(rv);
 }

@@ -1,6 +1,20 @@
 #include "token/CPresenceMonitor.h"
 
+#include "token/CCkrNames.h"
+
 #include <algorithm>
+
+namespace {
+
+using ETopic = CTokenLog::ETopic;
+using EOrigin = CTokenModule::EOrigin;
+
+const char* EventName(SlotEvent event)
+{
+    return event == SLOT_EVENT_PRESENT ? "a token is present" : "no token is present";
+}
+
+}  // namespace
 
 std::shared_ptr<CPresenceMonitor> CPresenceMonitor::Create(std::shared_ptr<CTokenModule> module,
                                                            IPresenceSink& sink)
@@ -25,6 +39,7 @@ bool CPresenceMonitor::Start(std::vector<CK_SLOT_ID> knownSlots)
         m_bRunning = true;
     }
     m_thread.Join();  // one that ended by itself
+    m_pModule->Log().Debug(ETopic::Monitor, "started, " + std::to_string(knownSlots.size()) + " slots with a token");
     m_knownSlots = std::move(knownSlots);
     m_pendingEvents.clear();
     auto self = shared_from_this();
@@ -52,10 +67,12 @@ bool CPresenceMonitor::Stop(std::chrono::milliseconds timeout)
     lock.unlock();
     // Joined, the thread can no longer drop the last hold on the module
     // (and unload it) while whoever stopped it goes on, or exits.
-    if (ended)
+    if (ended) {
         m_thread.Join();
-    else
+    } else {
+        m_pModule->Log().Warning(ETopic::Monitor, "the module holds the monitor's thread: left behind");
         m_thread.Detach();
+    }
     return ended;
 }
 
@@ -76,8 +93,10 @@ unsigned CPresenceMonitor::Run()
     CK_SLOT_ID slot = 0;
     for (;;) {
         SlotEvent event = PollSlotEvent(&slot);
-        if (event == SLOT_EVENT_FAILED)
+        if (event == SLOT_EVENT_FAILED) {
+            m_pModule->Log().Warning(ETopic::Monitor, "ends: the list no longer follows the token");
             return 1;
+        }
         if (event == SLOT_EVENT_NONE)
             SleepUnlessStopped();
         else
@@ -101,6 +120,8 @@ void CPresenceMonitor::Deliver(SlotEvent event, CK_SLOT_ID slot)
             return;
         ++m_nSinkCalls;
     }
+    m_pModule->Log().Debug(ETopic::Monitor, "slot " + std::to_string(slot) + ": " + EventName(event) +
+                                                ", handed to the window");
     m_sink.OnSlotEvent(event, slot);
     std::lock_guard<std::mutex> lock(m_mutex);
     --m_nSinkCalls;
@@ -115,20 +136,24 @@ SlotEvent CPresenceMonitor::PollSlotEvent(CK_SLOT_ID* slot)
         return SLOT_EVENT_NONE;
 
     CK_SLOT_ID slotId = 0;
-    CK_RV rv = m_pModule->WaitForSlotEvent(CKF_DONT_BLOCK, &slotId);
-    if (rv == CKR_NO_EVENT || rv == CTokenModule::RV_NO_FUNCTION_LIST || rv == CTokenModule::RV_MODULE_BUSY)
+    EOrigin origin = EOrigin::Module;
+    CK_RV rv = m_pModule->WaitForSlotEvent(CKF_DONT_BLOCK, &slotId, &origin);
+    // No module there, or another call holds it: nothing to see yet.
+    if (origin == EOrigin::Wrapper || rv == CKR_NO_EVENT)
         return SLOT_EVENT_NONE;
     if (rv == CKR_CRYPTOKI_NOT_INITIALIZED)
         return ReviveModule(slot);
     if (rv != CKR_OK)
-        return SLOT_EVENT_FAILED;
+        return Failed("C_WaitForSlotEvent", rv);
 
     CK_SLOT_INFO info{};
-    rv = m_pModule->GetSlotInfo(slotId, &info);
+    rv = m_pModule->GetSlotInfo(slotId, &info, &origin);
+    if (origin == EOrigin::Wrapper)
+        return SLOT_EVENT_NONE;  // the event is found again by comparing, once the module is back
     if (rv == CKR_CRYPTOKI_NOT_INITIALIZED)
         return ReviveModule(slot);  // finalised between the two calls
     if (rv != CKR_OK)
-        return SLOT_EVENT_FAILED;
+        return Failed("C_GetSlotInfo", rv);
     *slot = slotId;
     bool present = (info.flags & CKF_TOKEN_PRESENT) != 0;
     NoteSlot(slotId, present);
@@ -142,11 +167,12 @@ SlotEvent CPresenceMonitor::PollSlotEvent(CK_SLOT_ID* slot)
 SlotEvent CPresenceMonitor::ReviveModule(CK_SLOT_ID* slot)
 {
     std::vector<CK_SLOT_ID> present;
-    CK_RV rv = m_pModule->ReinitializeForMonitor(present);
-    if (rv == CTokenModule::RV_NO_FUNCTION_LIST || rv == CTokenModule::RV_MODULE_BUSY)
+    EOrigin origin = EOrigin::Module;
+    CK_RV rv = m_pModule->ReinitializeForMonitor(present, &origin);
+    if (origin == EOrigin::Wrapper)
         return SLOT_EVENT_NONE;
     if (rv != CKR_OK)
-        return SLOT_EVENT_FAILED;
+        return Failed("C_Initialize or C_GetSlotList", rv);
     for (CK_SLOT_ID s : m_knownSlots) {
         if (std::find(present.begin(), present.end(), s) == present.end())
             m_pendingEvents.emplace_back(SLOT_EVENT_ABSENT, s);
@@ -155,7 +181,15 @@ SlotEvent CPresenceMonitor::ReviveModule(CK_SLOT_ID* slot)
         if (std::find(m_knownSlots.begin(), m_knownSlots.end(), s) == m_knownSlots.end())
             m_pendingEvents.emplace_back(SLOT_EVENT_PRESENT, s);
     }
+    m_pModule->Log().Debug(ETopic::Monitor, "the module was finalised and is back: " +
+                                                std::to_string(m_pendingEvents.size()) + " changes meanwhile");
     return m_pendingEvents.empty() ? SLOT_EVENT_NONE : NextPendingEvent(slot);
+}
+
+SlotEvent CPresenceMonitor::Failed(const char* function, CK_RV rv) const
+{
+    m_pModule->Log().Warning(ETopic::Monitor, std::string(function) + " answered " + CCkrNames::Of(rv));
+    return SLOT_EVENT_FAILED;
 }
 
 SlotEvent CPresenceMonitor::NextPendingEvent(CK_SLOT_ID* slot)

@@ -46,6 +46,7 @@ private:
     void Deliver(SlotEvent event, CK_SLOT_ID slot);
     SlotEvent ReviveModule(CK_SLOT_ID* slot);
     SlotEvent NextPendingEvent(CK_SLOT_ID* slot);
+    SlotEvent Failed(const char* function, CK_RV rv) const;
     void NoteSlot(CK_SLOT_ID slot, bool present);
 
     const std::shared_ptr<CTokenModule> m_pModule;

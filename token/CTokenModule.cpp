@@ -1,9 +1,32 @@
 #include "token/CTokenModule.h"
 
+#include "token/PaddedText.h"
+
 #include <algorithm>
 #include <iterator>
 #include <optional>
 
+namespace {
+
+using ETopic = CTokenLog::ETopic;
+
+void SetOrigin(CTokenModule::EOrigin* origin, CTokenModule::EOrigin value)
+{
+    if (origin != nullptr)
+        *origin = value;
+}
+
+std::string Version(const CK_VERSION& version)
+{
+    return std::to_string(version.major) + "." + std::to_string(version.minor);
+}
+
+const char* KeyClassName(CK_OBJECT_CLASS keyClass)
+{
+    return keyClass == CKO_PUBLIC_KEY ? "public key" : "private key";
+}
+
+}  // namespace
 
 CTokenModule::CTokenModule() = default;
 
@@ -27,30 +50,26 @@ bool CTokenModule::HasFunctionList() const
     return lock && m_pFunctionList != nullptr;
 }
 
-CK_RV CTokenModule::WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID* slot)
+CK_RV CTokenModule::WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID* slot, EOrigin* origin)
 {
-    auto lock = Acquire();
-    if (!lock)
-        return RV_MODULE_BUSY;
-    return Call(&CK_FUNCTION_LIST::C_WaitForSlotEvent, flags, slot, nullptr);
+    return CallForMonitor(origin, &CK_FUNCTION_LIST::C_WaitForSlotEvent, flags, slot, nullptr);
 }
 
-CK_RV CTokenModule::GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info)
+CK_RV CTokenModule::GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info, EOrigin* origin)
 {
-    auto lock = Acquire();
-    if (!lock)
-        return RV_MODULE_BUSY;
-    return Call(&CK_FUNCTION_LIST::C_GetSlotInfo, slotId, info);
+    return CallForMonitor(origin, &CK_FUNCTION_LIST::C_GetSlotInfo, slotId, info);
 }
 
-CK_RV CTokenModule::ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present)
+CK_RV CTokenModule::ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present, EOrigin* origin)
 {
+    SetOrigin(origin, EOrigin::Wrapper);
     auto lock = Acquire();
     if (!lock)
         return RV_MODULE_BUSY;
     present.clear();
     if (!IsLoaded())
         return RV_NO_FUNCTION_LIST;
+    SetOrigin(origin, EOrigin::Module);
     CK_RV rv = Call(&CK_FUNCTION_LIST::C_Initialize, nullptr);
     if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED)
         return rv;
@@ -86,43 +105,75 @@ std::string CTokenModule::LastLoadError() const
     return lock ? m_hModule.LastError() : std::string();
 }
 
+CTokenModule::ELoadStep CTokenModule::LastLoadStep() const
+{
+    auto lock = Acquire();
+    return lock ? m_eLoadStep : ELoadStep::None;
+}
+
 CK_RV CTokenModule::Load(const char* fileName)
 {
     auto lock = Acquire();
     if (!lock)
         return RV_MODULE_BUSY;
+    m_eLoadStep = ELoadStep::None;
     if (IsLoaded())
         return Reinitialize();
     CK_RV rv = LoadLibrary(fileName);
     if (rv != CKR_OK)
         return rv;
-    rv = Call(&CK_FUNCTION_LIST::C_Initialize, nullptr);
+    rv = Step("Load", "C_Initialize", CK_UNAVAILABLE_INFORMATION, &CK_FUNCTION_LIST::C_Initialize, nullptr);
     if (rv != CKR_OK) {
+        m_eLoadStep = ELoadStep::Initialize;
         Unload();
         return rv;
     }
     m_bInitialized = true;
+    LogModuleInfo(fileName);
     return CKR_OK;
 }
 
 CK_RV CTokenModule::LoadLibrary(const char* fileName)
 {
     int error = m_hModule.Load(fileName);
-    if (error != 0)
+    if (error != 0) {
+        m_eLoadStep = ELoadStep::Library;
+        m_log.Debug(ETopic::Token, "Load: " + m_hModule.LastError());
         return static_cast<CK_RV>(error);
+    }
     m_pfnGetFunctionList = reinterpret_cast<CK_C_GetFunctionList>(m_hModule.Symbol("C_GetFunctionList"));
     if (m_pfnGetFunctionList == nullptr) {
+        m_eLoadStep = ELoadStep::EntryPoint;
+        m_log.Debug(ETopic::Token, "Load: no C_GetFunctionList in " + CLibrary::ResolvePath(fileName));
         Unload();
         return RV_NO_FUNCTION_LIST;
     }
     CK_RV rv = m_pfnGetFunctionList(&m_pFunctionList);
-    if (rv == CKR_OK && m_pFunctionList == nullptr)
+    m_eLoadStep = ELoadStep::FunctionList;
+    if (rv == CKR_OK && m_pFunctionList == nullptr) {
+        m_eLoadStep = ELoadStep::NullFunctionList;
         rv = CKR_FUNCTION_FAILED;
+    }
     if (rv != CKR_OK) {
+        m_log.Failed("Load", "C_GetFunctionList", CK_UNAVAILABLE_INFORMATION, rv);
         Unload();
         return rv;
     }
+    m_eLoadStep = ELoadStep::None;
     return CKR_OK;
+}
+
+// What the module says of itself, when anyone reads the log.
+void CTokenModule::LogModuleInfo(const char* fileName) const
+{
+    if (!m_log.On(ETopic::Token))
+        return;
+    CK_INFO info{};
+    if (Step("Load", "C_GetInfo", CK_UNAVAILABLE_INFORMATION, &CK_FUNCTION_LIST::C_GetInfo, &info) != CKR_OK)
+        return;
+    m_log.Debug(ETopic::Token, "Load: " + CLibrary::ResolvePath(fileName) + ": " + PaddedText(info.manufacturerID) +
+                                   ", " + PaddedText(info.libraryDescription) + " " + Version(info.libraryVersion) +
+                                   ", Cryptoki " + Version(info.cryptokiVersion));
 }
 
 CK_RV CTokenModule::Reinitialize()
@@ -132,6 +183,8 @@ CK_RV CTokenModule::Reinitialize()
         m_bInitialized = true;
         return CKR_OK;
     }
+    m_eLoadStep = ELoadStep::Initialize;
+    m_log.Failed("Load", "C_Initialize", CK_UNAVAILABLE_INFORMATION, rv);
     Unload();
     return rv;
 }
@@ -172,18 +225,23 @@ CK_RV CTokenModule::GetSlotList()
 CK_RV CTokenModule::PresentSlots(std::vector<CK_SLOT_ID>& slots)
 {
     slots.clear();
+    const CK_SLOT_ID none = CK_UNAVAILABLE_INFORMATION;
     CK_ULONG all = 0;
-    CK_RV rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_FALSE, nullptr, &all);
-    if (rv == CKR_OK && all > MAX_SLOTS)
+    CK_RV rv = Step("GetSlotList", "C_GetSlotList", none, &CK_FUNCTION_LIST::C_GetSlotList, CK_FALSE, nullptr, &all);
+    if (rv == CKR_OK && all > MAX_SLOTS) {
+        m_log.Debug(ETopic::Token, "GetSlotList: " + std::to_string(all) + " slots cannot be true");
         rv = CKR_FUNCTION_FAILED;
+    }
     if (rv != CKR_OK || all == 0)
         return rv;
     slots.resize(all);
     CK_ULONG present = all;
-    rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, slots.data(), &present);
+    rv = Step("GetSlotList", "C_GetSlotList", none, &CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, slots.data(), &present);
     if (rv == CKR_OK && present > all)
         rv = CKR_FUNCTION_FAILED;  // more than it was given room for
     slots.resize(rv == CKR_OK ? present : 0);
+    m_log.Debug(ETopic::Token, "GetSlotList: " + std::to_string(all) + " slots, " + std::to_string(slots.size()) +
+                                   " holding a token");
     return rv;
 }
 
@@ -194,17 +252,27 @@ std::vector<CK_SLOT_ID> CTokenModule::AcceptedSlots(const std::vector<CK_SLOT_ID
     std::vector<std::pair<CK_SLOT_ID, STokenIdentity>> accepted;
     for (CK_SLOT_ID slot : present) {
         CK_TOKEN_INFO info{};
-        if (Call(&CK_FUNCTION_LIST::C_GetTokenInfo, slot, &info) == CKR_OK && m_tokenChoice.Accepts(info))
-            accepted.emplace_back(slot, STokenIdentity::Of(info));
+        if (Step("GetSlotList", "C_GetTokenInfo", slot, &CK_FUNCTION_LIST::C_GetTokenInfo, slot, &info) != CKR_OK)
+            continue;
+        STokenIdentity token = STokenIdentity::Of(info);
+        const char* passedOver = !token.bInitialized ? "not initialised" : !m_tokenChoice.Matches(info) ? "not the URI's" : nullptr;
+        m_log.Debug(ETopic::Token, "GetSlotList: slot " + std::to_string(slot) + ": " + token.strUri +
+                                       (passedOver ? std::string(", passed over: ") + passedOver : std::string()));
+        if (passedOver == nullptr)
+            accepted.emplace_back(slot, std::move(token));
     }
-    if (accepted.empty())
+    if (accepted.empty()) {
+        m_log.Debug(ETopic::Token, "GetSlotList: no token to work on");
         return {};
+    }
     auto listed = std::find_if(accepted.begin(), accepted.end(), [this](const auto& token) {
         return m_listedToken && token.second.IsSameToken(*m_listedToken);
     });
     if (listed != accepted.end())
         std::rotate(accepted.begin(), listed, listed + 1);
     m_listedToken = accepted.front().second;
+    m_log.Debug(ETopic::Token, "GetSlotList: token '" + m_listedToken->strLabel + "', serial " +
+                                   m_listedToken->strSerial + ", in slot " + std::to_string(accepted.front().first));
     std::vector<CK_SLOT_ID> slots;
     for (const auto& token : accepted)
         slots.push_back(token.first);
@@ -227,7 +295,8 @@ CK_RV CTokenModule::ReadTokenIdentity(CK_ULONG index, STokenIdentity& identity)
     if (index >= m_ulSlotCount)
         return CKR_ARGUMENTS_BAD;
     CK_TOKEN_INFO info{};
-    CK_RV rv = Call(&CK_FUNCTION_LIST::C_GetTokenInfo, m_pSlotList[index], &info);
+    CK_RV rv = Step("ReadTokenIdentity", "C_GetTokenInfo", m_pSlotList[index], &CK_FUNCTION_LIST::C_GetTokenInfo,
+                    m_pSlotList[index], &info);
     if (rv == CKR_OK)
         identity = STokenIdentity::Of(info);
     return rv;
@@ -245,7 +314,8 @@ CK_RV CTokenModule::ListTokens(const CTokenChoice& choice, std::vector<STokenIde
     CK_RV rv = PresentSlots(present);
     for (CK_SLOT_ID slot : present) {
         CK_TOKEN_INFO info{};
-        if (Call(&CK_FUNCTION_LIST::C_GetTokenInfo, slot, &info) == CKR_OK && choice.Matches(info))
+        if (Step("ListTokens", "C_GetTokenInfo", slot, &CK_FUNCTION_LIST::C_GetTokenInfo, slot, &info) == CKR_OK &&
+            choice.Matches(info))
             tokens.push_back(STokenIdentity::Of(info));
     }
     return rv;
@@ -256,7 +326,7 @@ CK_RV CTokenModule::GetTokenInfo(CK_SLOT_ID slotId, CK_TOKEN_INFO* info)
     auto lock = Acquire();
     if (!lock)
         return RV_MODULE_BUSY;
-    return Call(&CK_FUNCTION_LIST::C_GetTokenInfo, slotId, info);
+    return Step("GetTokenInfo", "C_GetTokenInfo", slotId, &CK_FUNCTION_LIST::C_GetTokenInfo, slotId, info);
 }
 
 CK_RV CTokenModule::OpenSession(CK_ULONG index)
@@ -268,12 +338,12 @@ CK_RV CTokenModule::OpenSession(CK_ULONG index)
         return CKR_ARGUMENTS_BAD;
     // A session left open would pile up in the module and keep its login alive.
     if (m_hSessions[index] != CK_INVALID_HANDLE) {
-        Call(&CK_FUNCTION_LIST::C_CloseSession, m_hSessions[index]);
+        Step("OpenSession", "C_CloseSession", m_pSlotList[index], &CK_FUNCTION_LIST::C_CloseSession, m_hSessions[index]);
         m_hSessions[index] = CK_INVALID_HANDLE;
     }
     CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-    CK_RV rv = Call(&CK_FUNCTION_LIST::C_OpenSession, m_pSlotList[index], CKF_SERIAL_SESSION | CKF_RW_SESSION,
-                    nullptr, nullptr, &session);
+    CK_RV rv = Step("OpenSession", "C_OpenSession", m_pSlotList[index], &CK_FUNCTION_LIST::C_OpenSession,
+                    m_pSlotList[index], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session);
     if (rv == CKR_OK)
         m_hSessions[index] = session;
     ++m_ulSessionSerial;
@@ -287,8 +357,13 @@ CK_RV CTokenModule::Login(CK_ULONG index, const unsigned char* pin, CK_ULONG pin
         return RV_MODULE_BUSY;
     if (index >= MAX_SESSIONS)
         return CKR_ARGUMENTS_BAD;
+    // The PIN itself is never logged.
     CK_RV rv = Call(&CK_FUNCTION_LIST::C_Login, m_hSessions[index], CKU_USER, const_cast<CK_UTF8CHAR_PTR>(pin),
                     pinLen);
+    if (rv == CKR_USER_ALREADY_LOGGED_IN)
+        m_log.Debug(ETopic::Token, "Login: already logged in");
+    else if (rv != CKR_OK)
+        m_log.Failed("Login", "C_Login", SessionSlot(), rv);
     return rv == CKR_USER_ALREADY_LOGGED_IN ? CKR_OK : rv;
 }
 
@@ -300,6 +375,8 @@ CK_RV CTokenModule::Logout(CK_ULONG index)
     if (index >= MAX_SESSIONS)
         return CKR_ARGUMENTS_BAD;
     CK_RV rv = Call(&CK_FUNCTION_LIST::C_Logout, m_hSessions[index]);
+    if (rv != CKR_OK && rv != CKR_USER_NOT_LOGGED_IN)
+        m_log.Failed("Logout", "C_Logout", SessionSlot(), rv);
     return rv == CKR_USER_NOT_LOGGED_IN ? CKR_OK : rv;
 }
 
@@ -316,14 +393,17 @@ CK_RV CTokenModule::FindCertificates(CK_SESSION_HANDLE session, CK_ULONG* count)
         {CKA_CLASS, &certClass, sizeof certClass},
         {CKA_CERTIFICATE_TYPE, &certType, sizeof certType},
     };
-    CK_RV rv = Call(&CK_FUNCTION_LIST::C_FindObjectsInit, session, tmpl, CK_ULONG{2});
+    const CK_SLOT_ID slot = SessionSlot();
+    CK_RV rv = Step("FindCertificates", "C_FindObjectsInit", slot, &CK_FUNCTION_LIST::C_FindObjectsInit, session, tmpl,
+                    CK_ULONG{2});
     if (rv != CKR_OK)
         return rv;
     // No handle of an earlier search may pass for one of this search.
     std::fill(std::begin(m_hCerts), std::end(m_hCerts), CK_INVALID_HANDLE);
     CK_ULONG found = 0;
-    rv = Call(&CK_FUNCTION_LIST::C_FindObjects, session, m_hCerts, MAX_CERTS, &found);
-    Call(&CK_FUNCTION_LIST::C_FindObjectsFinal, session);
+    rv = Step("FindCertificates", "C_FindObjects", slot, &CK_FUNCTION_LIST::C_FindObjects, session, m_hCerts,
+              MAX_CERTS, &found);
+    Step("FindCertificates", "C_FindObjectsFinal", slot, &CK_FUNCTION_LIST::C_FindObjectsFinal, session);
     // A module may claim more than it was asked for; only MAX_CERTS handles exist.
     *count = rv == CKR_OK ? std::min(found, MAX_CERTS) : 0;
     return rv;
@@ -341,13 +421,16 @@ CK_RV CTokenModule::ReadCertificate(CK_ULONG index, unsigned char* value, CK_ULO
         {CKA_VALUE, nullptr, 0},
         {CKA_ID, nullptr, 0},
     };
-    CK_RV rv = Call(&CK_FUNCTION_LIST::C_GetAttributeValue, m_hSessions[0], m_hCerts[index], attrs, CK_ULONG{2});
+    CK_RV rv = Step("ReadCertificate", "C_GetAttributeValue", SessionSlot(), &CK_FUNCTION_LIST::C_GetAttributeValue,
+                    m_hSessions[0], m_hCerts[index], attrs, CK_ULONG{2});
     if (rv != CKR_OK)
         return rv;
     // CK_UNAVAILABLE_INFORMATION or an absurd size would overflow the
     // callers' "length + 1" buffers or exhaust memory.
-    if (attrs[0].ulValueLen > MAX_ATTRIBUTE_LEN || attrs[1].ulValueLen > MAX_ATTRIBUTE_LEN)
+    if (attrs[0].ulValueLen > MAX_ATTRIBUTE_LEN || attrs[1].ulValueLen > MAX_ATTRIBUTE_LEN) {
+        m_log.Debug(ETopic::Token, "ReadCertificate: the module gave a length that cannot be true");
         return RV_BAD_LENGTH;
+    }
     if (value == nullptr && id == nullptr) {
         *valueLen = attrs[0].ulValueLen;
         *idLen = attrs[1].ulValueLen;
@@ -357,7 +440,8 @@ CK_RV CTokenModule::ReadCertificate(CK_ULONG index, unsigned char* value, CK_ULO
         return RV_BUFFER_TOO_SMALL;
     attrs[0].pValue = value;
     attrs[1].pValue = id;
-    return Call(&CK_FUNCTION_LIST::C_GetAttributeValue, m_hSessions[0], m_hCerts[index], attrs, CK_ULONG{2});
+    return Step("ReadCertificate", "C_GetAttributeValue", SessionSlot(), &CK_FUNCTION_LIST::C_GetAttributeValue,
+                m_hSessions[0], m_hCerts[index], attrs, CK_ULONG{2});
 }
 
 CK_RV CTokenModule::DestroyCertificate(CK_OBJECT_HANDLE cert)
@@ -365,7 +449,12 @@ CK_RV CTokenModule::DestroyCertificate(CK_OBJECT_HANDLE cert)
     auto lock = Acquire();
     if (!lock)
         return RV_MODULE_BUSY;
-    return Call(&CK_FUNCTION_LIST::C_DestroyObject, m_hSessions[0], cert);
+    const std::string what = m_log.On(ETopic::Removal) ? Describe(cert) : std::string();
+    CK_RV rv = Step("DestroyCertificate", "C_DestroyObject", SessionSlot(), &CK_FUNCTION_LIST::C_DestroyObject,
+                    m_hSessions[0], cert);
+    if (rv == CKR_OK)
+        m_log.Debug(ETopic::Removal, "certificate " + what + " destroyed");
+    return rv;
 }
 
 CK_RV CTokenModule::FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
@@ -436,6 +525,7 @@ CK_RV CTokenModule::FindKeys(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass
         matches.push_back(match);
     }
     std::optional<std::vector<std::size_t>> chosen = CCertKey::Choose(matches);
+    LogKeySearch(keyClass, id, idLen, matches, chosen);
     if (!chosen)
         return RV_KEY_AMBIGUOUS;
     for (std::size_t i : *chosen) {
@@ -454,8 +544,10 @@ CK_RV CTokenModule::ReadKeyObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE ob
         CK_KEY_TYPE type = CK_UNAVAILABLE_INFORMATION;
         CK_ATTRIBUTE attr = {CKA_KEY_TYPE, &type, sizeof type};
         CK_RV rv = Call(&CK_FUNCTION_LIST::C_GetAttributeValue, session, object, &attr, CK_ULONG{1});
-        if (rv != CKR_OK && rv != CKR_ATTRIBUTE_SENSITIVE && rv != CKR_ATTRIBUTE_TYPE_INVALID)
+        if (rv != CKR_OK && rv != CKR_ATTRIBUTE_SENSITIVE && rv != CKR_ATTRIBUTE_TYPE_INVALID) {
+            m_log.Failed("FindKeys", "C_GetAttributeValue", SessionSlot(), rv);
             return rv;
+        }
         key.ulKeyType = rv == CKR_OK && attr.ulValueLen == sizeof type ? type : CK_UNAVAILABLE_INFORMATION;
     }
     return ReadKeyValues(session, object, key);
@@ -474,8 +566,10 @@ CK_RV CTokenModule::ReadKeyValues(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE ob
     CK_RV rv = Call(&CK_FUNCTION_LIST::C_GetAttributeValue, session, object, attrs.data(),
                     static_cast<CK_ULONG>(attrs.size()));
     if (rv != CKR_OK && rv != CKR_ATTRIBUTE_SENSITIVE && rv != CKR_ATTRIBUTE_TYPE_INVALID &&
-        rv != CKR_BUFFER_TOO_SMALL)
+        rv != CKR_BUFFER_TOO_SMALL) {
+        m_log.Failed("FindKeys", "C_GetAttributeValue", SessionSlot(), rv);
         return rv;
+    }
     for (std::size_t i = 0; i < types.size(); ++i) {
         const CK_ULONG len = attrs[i].ulValueLen;
         if (len == CK_UNAVAILABLE_INFORMATION || len == 0)
@@ -484,6 +578,7 @@ CK_RV CTokenModule::ReadKeyValues(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE ob
             // Too large for any key's value; said with CKR_OK, not believed.
             if (rv == CKR_BUFFER_TOO_SMALL)
                 continue;
+            m_log.Debug(ETopic::Token, "FindKeys: the module gave a length that cannot be true");
             return RV_BAD_LENGTH;
         }
         values[i].resize(len);
@@ -504,7 +599,8 @@ CK_RV CTokenModule::FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_UL
                             std::vector<CK_OBJECT_HANDLE>& found)
 {
     found.clear();
-    CK_RV rv = Call(&CK_FUNCTION_LIST::C_FindObjectsInit, session, tmpl, count);
+    const CK_SLOT_ID slot = SessionSlot();
+    CK_RV rv = Step("FindObjects", "C_FindObjectsInit", slot, &CK_FUNCTION_LIST::C_FindObjectsInit, session, tmpl, count);
     if (rv != CKR_OK)
         return rv;
     CK_OBJECT_HANDLE batch[16];
@@ -512,7 +608,8 @@ CK_RV CTokenModule::FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_UL
     for (CK_ULONG calls = 0; !bEnded && calls < MAX_ID_MATCHES && found.size() < MAX_ID_MATCHES; ++calls) {
         CK_ULONG n = 0;
         std::fill(std::begin(batch), std::end(batch), CK_INVALID_HANDLE);
-        rv = Call(&CK_FUNCTION_LIST::C_FindObjects, session, batch, CK_ULONG{std::size(batch)}, &n);
+        rv = Step("FindObjects", "C_FindObjects", slot, &CK_FUNCTION_LIST::C_FindObjects, session, batch,
+                  CK_ULONG{std::size(batch)}, &n);
         // A module may claim more than it was given room for, or more than it wrote.
         n = rv == CKR_OK ? std::min<CK_ULONG>(n, std::size(batch)) : 0;
         bEnded = n == 0;
@@ -521,9 +618,11 @@ CK_RV CTokenModule::FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_UL
             return h != CK_INVALID_HANDLE && std::find(found.begin(), found.end(), h) == found.end();
         });
     }
-    Call(&CK_FUNCTION_LIST::C_FindObjectsFinal, session);
-    if (rv == CKR_OK && !bEnded && found.size() < MAX_ID_MATCHES)
+    Step("FindObjects", "C_FindObjectsFinal", slot, &CK_FUNCTION_LIST::C_FindObjectsFinal, session);
+    if (rv == CKR_OK && !bEnded && found.size() < MAX_ID_MATCHES) {
+        m_log.Debug(ETopic::Token, "FindObjects: the search does not end");
         rv = CKR_FUNCTION_FAILED;
+    }
     if (rv != CKR_OK)
         found.clear();
     return rv;
@@ -551,7 +650,7 @@ CK_RV CTokenModule::DestroyPubKey()
     auto lock = Acquire();
     if (!lock)
         return RV_MODULE_BUSY;
-    return DestroyKeys(m_hPubKeys);
+    return DestroyKeys("DestroyPubKey", "public key", m_hPubKeys);
 }
 
 CK_RV CTokenModule::DestroyPrivKey()
@@ -559,19 +658,61 @@ CK_RV CTokenModule::DestroyPrivKey()
     auto lock = Acquire();
     if (!lock)
         return RV_MODULE_BUSY;
-    return DestroyKeys(m_hPrivKeys);
+    return DestroyKeys("DestroyPrivKey", "private key", m_hPrivKeys);
 }
 
-CK_RV CTokenModule::DestroyKeys(std::vector<CK_OBJECT_HANDLE>& keys)
+CK_RV CTokenModule::DestroyKeys(const char* step, const char* what, std::vector<CK_OBJECT_HANDLE>& keys)
 {
     // Handles are used once: a later destroy must find its keys anew.
     std::vector<CK_OBJECT_HANDLE> found;
     found.swap(keys);
     for (CK_OBJECT_HANDLE key : found) {
-        if (CK_RV rv = Call(&CK_FUNCTION_LIST::C_DestroyObject, m_hSessions[0], key); rv != CKR_OK)
+        const std::string name = m_log.On(ETopic::Removal) ? Describe(key) : std::string();
+        if (CK_RV rv = Step(step, "C_DestroyObject", SessionSlot(), &CK_FUNCTION_LIST::C_DestroyObject,
+                            m_hSessions[0], key);
+            rv != CKR_OK)
             return rv;
+        m_log.Debug(ETopic::Removal, std::string(what) + " " + name + " destroyed");
     }
     return CKR_OK;
+}
+
+// What a key search found under an ID, and what it took.
+void CTokenModule::LogKeySearch(CK_OBJECT_CLASS keyClass, const unsigned char* id, CK_ULONG idLen,
+                                const std::vector<CCertKey::EMatch>& matches,
+                                const std::optional<std::vector<std::size_t>>& chosen) const
+{
+    if (!m_log.On(ETopic::Removal))
+        return;
+    auto count = [&matches](CCertKey::EMatch m) { return std::to_string(std::count(matches.begin(), matches.end(), m)); };
+    std::string text = std::string(KeyClassName(keyClass)) + "s under id " + CTokenLog::Id(id, idLen) + ": ";
+    if (matches.empty())
+        text += "none found";
+    else
+        text += std::to_string(matches.size()) + " found, " + count(CCertKey::EMatch::Own) +
+                " shown the certificate's, " + count(CCertKey::EMatch::Other) + " another key's, " +
+                count(CCertKey::EMatch::Unknown) + " not telling; " +
+                (chosen ? std::to_string(chosen->size()) + " taken" : std::string("cannot be told apart, none taken"));
+    m_log.Debug(ETopic::Removal, text);
+}
+
+std::string CTokenModule::Describe(CK_OBJECT_HANDLE object) const
+{
+    CK_ATTRIBUTE attrs[] = {{CKA_LABEL, nullptr, 0}, {CKA_ID, nullptr, 0}};
+    if (Call(&CK_FUNCTION_LIST::C_GetAttributeValue, m_hSessions[0], object, attrs, CK_ULONG{2}) != CKR_OK ||
+        attrs[0].ulValueLen > MAX_ATTRIBUTE_LEN || attrs[1].ulValueLen > MAX_ATTRIBUTE_LEN)
+        return "(handle " + std::to_string(object) + ")";
+    std::vector<unsigned char> label(attrs[0].ulValueLen), id(attrs[1].ulValueLen);
+    attrs[0].pValue = label.data();
+    attrs[1].pValue = id.data();
+    if (Call(&CK_FUNCTION_LIST::C_GetAttributeValue, m_hSessions[0], object, attrs, CK_ULONG{2}) != CKR_OK)
+        return "(handle " + std::to_string(object) + ")";
+    return "'" + std::string(label.begin(), label.end()) + "' id " + CTokenLog::Id(id.data(), id.size());
+}
+
+CK_SLOT_ID CTokenModule::SessionSlot() const
+{
+    return m_pSlotList && m_ulSlotCount > 0 ? m_pSlotList[0] : CK_UNAVAILABLE_INFORMATION;
 }
 
 CK_RV CTokenModule::Close()
@@ -581,7 +722,7 @@ CK_RV CTokenModule::Close()
         return RV_MODULE_BUSY;
     if (m_hSessions[0] == CK_INVALID_HANDLE)
         return CKR_OK;
-    Call(&CK_FUNCTION_LIST::C_CloseSession, m_hSessions[0]);
+    Step("Close", "C_CloseSession", SessionSlot(), &CK_FUNCTION_LIST::C_CloseSession, m_hSessions[0]);
     m_hSessions[0] = CK_INVALID_HANDLE;
     Finalize();
     ReleaseSlotList();

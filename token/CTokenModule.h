@@ -4,6 +4,7 @@
 #include "platform/CLibrary.h"
 #include "token/CCertKey.h"
 #include "token/CTokenChoice.h"
+#include "token/CTokenLog.h"
 #include "token/Pkcs11.h"
 #include "token/STokenIdentity.h"
 #include "token/TokenLimits.h"
@@ -51,6 +52,15 @@ public:
     CTokenModule& operator=(const CTokenModule&) = delete;
 
     CK_RV Load(const char* fileName);
+    // Where the last failed Load failed: its reason is told by where it came
+    // from, not by its value (1 is this class's RV_NO_FUNCTION_LIST and the
+    // module's CKR_CANCEL alike).
+    enum class ELoadStep { None, Library, EntryPoint, FunctionList, NullFunctionList, Initialize };
+    ELoadStep LastLoadStep() const;
+    // The log this class, and whoever works through it, writes to; set
+    // before any other thread uses the module.
+    void SetLog(CTokenLog log) { m_log = std::move(log); }
+    const CTokenLog& Log() const { return m_log; }
     // Which tokens the slot listing takes; any initialised one by default.
     void SetTokenChoice(CTokenChoice choice);
     // Lists the slots whose token the choice accepts, in the module's order,
@@ -86,14 +96,17 @@ public:
                                  std::vector<CK_OBJECT_HANDLE>& found);
     static constexpr CK_ULONG MAX_ID_MATCHES = 64;
 
-    // For the presence monitor's thread.
+    // For the presence monitor's thread. `origin` tells an answer of the
+    // module from one of this class's own (no module there, or busy), as
+    // their values may be alike.
+    enum class EOrigin { Module, Wrapper };
     // Whether a module's function list is there (the monitor polls only then).
     bool HasFunctionList() const;
-    CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID* slot);
-    CK_RV GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info);
+    CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID* slot, EOrigin* origin = nullptr);
+    CK_RV GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info, EOrigin* origin = nullptr);
     // Brings a loaded but finalised module back and lists the slots holding
     // a token now, leaving the window's slot list alone.
-    CK_RV ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present);
+    CK_RV ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present, EOrigin* origin = nullptr);
 
     // Every slot that held a token at the last slot listing, accepted or not.
     std::vector<CK_SLOT_ID> SlotList() const;
@@ -126,7 +139,15 @@ private:
     CK_RV ReadKeyObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CCertKey::SKeyObject& key);
     CK_RV ReadKeyValues(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CCertKey::SKeyObject& key);
     CK_RV FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_ULONG count, std::vector<CK_OBJECT_HANDLE>& found);
-    CK_RV DestroyKeys(std::vector<CK_OBJECT_HANDLE>& keys);
+    CK_RV DestroyKeys(const char* step, const char* what, std::vector<CK_OBJECT_HANDLE>& keys);
+    void LogModuleInfo(const char* fileName) const;
+    void LogKeySearch(CK_OBJECT_CLASS keyClass, const unsigned char* id, CK_ULONG idLen,
+                      const std::vector<CCertKey::EMatch>& matches,
+                      const std::optional<std::vector<std::size_t>>& chosen) const;
+    // "'label' id 0a1b" of an object, for the log.
+    std::string Describe(CK_OBJECT_HANDLE object) const;
+    // The slot of session 0, for the log.
+    CK_SLOT_ID SessionSlot() const;
     void Finalize();
     void ReleaseSlotList();
     void ForgetSessions();
@@ -141,6 +162,37 @@ private:
             return RV_NO_FUNCTION_LIST;
         Fn f = m_pFunctionList->*fn;
         return f != nullptr ? f(args...) : CKR_FUNCTION_NOT_SUPPORTED;
+    }
+
+    // A call of the monitor's, with the lock, telling where its answer came from.
+    template <typename Fn, typename... Args>
+    CK_RV CallForMonitor(EOrigin* origin, Fn CK_FUNCTION_LIST::*fn, Args... args)
+    {
+        if (origin != nullptr)
+            *origin = EOrigin::Wrapper;
+        auto lock = Acquire();
+        if (!lock)
+            return RV_MODULE_BUSY;
+        if (m_pFunctionList == nullptr)
+            return RV_NO_FUNCTION_LIST;
+        if (origin != nullptr)
+            *origin = EOrigin::Module;
+        return Call(fn, args...);
+    }
+
+    // A call made for one of this class's steps: a failure is logged with
+    // the step, the function and the slot.
+    template <typename Fn, typename... Args>
+    CK_RV Step(const char* step, const char* function, CK_SLOT_ID slot, Fn CK_FUNCTION_LIST::*fn, Args... args) const
+    {
+        if (m_pFunctionList == nullptr) {
+            m_log.Debug(CTokenLog::ETopic::Token, std::string(step) + ": no module loaded");
+            return RV_NO_FUNCTION_LIST;
+        }
+        CK_RV rv = Call(fn, args...);
+        if (rv != CKR_OK)
+            m_log.Failed(step, function, slot, rv);
+        return rv;
     }
 
     CK_C_GetFunctionList m_pfnGetFunctionList = nullptr;
@@ -166,6 +218,8 @@ private:
     // The type of the public keys the last search chose, when one.
     CK_KEY_TYPE m_ulPubKeyType = CK_UNAVAILABLE_INFORMATION;
     bool m_bInitialized = false;
+    ELoadStep m_eLoadStep = ELoadStep::None;
+    CTokenLog m_log;
     std::atomic<unsigned long> m_ulSessionSerial{0};
     mutable CBoundedMutex m_mutex;
 };

@@ -1,5 +1,7 @@
 #include "token/STokenIdentity.h"
 
+#include "token/PaddedText.h"
+
 #include <p11-kit/uri.h>
 
 #include <cstdlib>
@@ -10,14 +12,6 @@ namespace {
 struct UriFree {
     void operator()(P11KitUri* uri) const { p11_kit_uri_free(uri); }
 };
-
-template <std::size_t N>
-std::string Trimmed(const CK_UTF8CHAR (&field)[N])
-{
-    std::string text(reinterpret_cast<const char*>(field), N);
-    text.erase(text.find_last_not_of(' ') + 1);
-    return text;
-}
 
 std::string UriOf(const CK_TOKEN_INFO& info)
 {
@@ -38,10 +32,10 @@ std::string UriOf(const CK_TOKEN_INFO& info)
 STokenIdentity STokenIdentity::Of(const CK_TOKEN_INFO& info)
 {
     STokenIdentity identity;
-    identity.strLabel = Trimmed(info.label);
-    identity.strManufacturer = Trimmed(info.manufacturerID);
-    identity.strModel = Trimmed(info.model);
-    identity.strSerial = Trimmed(info.serialNumber);
+    identity.strLabel = PaddedText(info.label);
+    identity.strManufacturer = PaddedText(info.manufacturerID);
+    identity.strModel = PaddedText(info.model);
+    identity.strSerial = PaddedText(info.serialNumber);
     identity.strUri = UriOf(info);
     identity.bInitialized = (info.flags & CKF_TOKEN_INITIALIZED) != 0;
     return identity;

@@ -1,4 +1,4 @@
-#include "CProgramRun.h"
+#include "CListProgramTest.h"
 #include "CSimulatedToken.h"
 #include "CSoftHsmToken.h"
 
@@ -18,33 +18,13 @@ namespace {
 constexpr const char* kProxy = "/usr/lib/x86_64-linux-gnu/p11-kit-proxy.so";
 constexpr const char* kNotAModule = "/lib/x86_64-linux-gnu/libm.so.6";
 
-// certpurge-list in a folder of its own, where a default module may be
-// linked; CERTPURGE_MODULE unset unless a test sets it.
-class ListCommandLineTest : public ::testing::Test {
+class ListCommandLineTest : public CListProgramTest {
 protected:
-    ListCommandLineTest() : m_strBin(m_token.Folder().File("bin")), m_run(m_token.Folder().Path())
-    {
-        std::filesystem::create_directory(m_strBin);
-        std::filesystem::copy_file(CERTPURGE_LIST_BINARY, Program());
-        m_run.Unset("CERTPURGE_MODULE");
-    }
-
-    std::string Program() const { return m_strBin + "/certpurge-list"; }
-    void LinkDefault(const std::string& target)
-    {
-        std::filesystem::create_symlink(target, m_strBin + "/qemva_11.dll");
-    }
-    int Run(const std::vector<std::string>& args = {}) { return m_run.Run(Program(), args); }
-
     void AddCert(const std::string& cn, const std::string& from, const std::string& to, const Bytes& id)
     {
         m_token.ImportCertificate(
             CTestCertificate().Add("C", "CN").Add("O", "某公司").Add("CN", cn).NotBefore(from).NotAfter(to).Der(), id);
     }
-
-    CSoftHsmToken m_token;
-    std::string m_strBin;
-    CProgramRun m_run;
 };
 
 }  // namespace
@@ -52,7 +32,7 @@ protected:
 TEST_F(ListCommandLineTest, HelpAndVersion)
 {
     EXPECT_EQ(Run({"--help"}), 0);
-    EXPECT_EQ(m_run.Out().rfind("usage: certpurge-list [--module PATH] [--token URI] [--list-tokens] [--format tsv|json]\n", 0), 0u) << m_run.Out();
+    EXPECT_EQ(m_run.Out().rfind("usage: certpurge-list [--module PATH] [--token URI] [--list-tokens] [--format tsv|json] [--verbose]\n", 0), 0u) << m_run.Out();
     EXPECT_NE(m_run.Out().find("3 no token present"), std::string::npos);
     EXPECT_EQ(m_run.Err(), "");
 
@@ -72,7 +52,7 @@ TEST_F(ListCommandLineTest, UsageErrorsExitWithTwo)
         SCOPED_TRACE(args.front() + (args.size() > 1 ? " " + args[1] : ""));
         EXPECT_EQ(Run(args), 2);
         EXPECT_EQ(m_run.Out(), "");
-        EXPECT_EQ(m_run.LastErrLine(), "usage: certpurge-list [--module PATH] [--token URI] [--list-tokens] [--format tsv|json]");
+        EXPECT_EQ(m_run.LastErrLine(), "usage: certpurge-list [--module PATH] [--token URI] [--list-tokens] [--format tsv|json] [--verbose]");
         EXPECT_EQ(m_run.Err().rfind("certpurge-list: ", 0), 0u) << m_run.Err();
     }
 }
@@ -122,12 +102,43 @@ TEST_F(ListCommandLineTest, LoadFailuresGiveTheReason)
     EXPECT_EQ(m_run.Err(), "加载Ulda动态库失败\ncertpurge-list: C_GetFunctionList returned CKR_HOST_MEMORY\n");
 }
 
+// Also for the module's answers whose values equal results of the
+// program's own: CKR_CANCEL is 1, CKR_HOST_MEMORY 2.
 TEST_F(ListCommandLineTest, RefusedInitialisationGivesTheReason)
 {
     testsupport::CSimulatedToken sim;
-    sim.Control().AddFault("C_Initialize:*:CKR_DEVICE_ERROR");
-    EXPECT_EQ(Run({"--module", testsupport::CSimulatedToken::ModulePath()}), 1);
-    EXPECT_EQ(m_run.Err(), "加载Ulda动态库失败\ncertpurge-list: C_Initialize returned CKR_DEVICE_ERROR\n");
+    for (const std::string rv : {"CKR_DEVICE_ERROR", "CKR_CANCEL", "CKR_HOST_MEMORY"}) {
+        sim.Control().ClearFaults();
+        sim.Control().AddFault("C_Initialize:*:" + rv);
+        EXPECT_EQ(Run({"--module", testsupport::CSimulatedToken::ModulePath()}), 1);
+        EXPECT_EQ(m_run.Err(), "加载Ulda动态库失败\ncertpurge-list: C_Initialize returned " + rv + "\n");
+    }
+}
+
+// Quiet by default; --verbose says which call failed with which code, and
+// what the list holds.
+TEST_F(ListCommandLineTest, VerboseSaysWhichCallFailed)
+{
+    testsupport::CSimulatedToken sim;
+    sim.SoftHsm().ImportCertificate(
+        CTestCertificate().Add("C", "CN").Add("CN", "a").NotBefore("20200101000000Z").NotAfter("20990101000000Z").Der(), {1});
+    sim.Control().AddFault("C_OpenSession:*:CKR_TOKEN_NOT_RECOGNIZED");
+    const std::string module = testsupport::CSimulatedToken::ModulePath();
+    EXPECT_EQ(Run({"--module", module}), 1);
+    EXPECT_EQ(m_run.Err(), "与Ulda通信失败!\n");
+    EXPECT_EQ(Run({"--module", module, "--verbose"}), 1);
+    const std::string failed = "certpurge.token: OpenSession: C_OpenSession on slot " + std::to_string(sim.Slot()) +
+                               " failed: CKR_TOKEN_NOT_RECOGNIZED\n";
+    EXPECT_NE(m_run.Err().find(failed), std::string::npos) << m_run.Err();
+    EXPECT_EQ(m_run.LastErrLine(), "与Ulda通信失败!");
+
+    sim.Control().ClearFaults();
+    EXPECT_EQ(Run({"--module", module, "--verbose"}), 0);
+    EXPECT_EQ(m_run.Out(), "20200101000000\t20990101000000\t0\ta's \n");
+    EXPECT_NE(m_run.Err().find("certpurge.list: id 01 'a's ' issued 20200101000000 expires 20990101000000, general, "
+                               "issuer 'C=CN, CN=a'\n"),
+              std::string::npos)
+        << m_run.Err();
 }
 
 TEST_F(ListCommandLineTest, NoTokenExitsWithThreeInEitherFormat)

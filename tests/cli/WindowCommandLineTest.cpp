@@ -49,7 +49,7 @@ TEST_F(WindowCommandLineTest, UsageErrorsExitWithTwo)
         SCOPED_TRACE(args.front());
         EXPECT_EQ(Run(args), 2);
         EXPECT_EQ(m_run.Out(), "");
-        EXPECT_EQ(m_run.LastErrLine(), "usage: certpurge [--module PATH] [--token URI]");
+        EXPECT_EQ(m_run.LastErrLine(), "usage: certpurge [--module PATH] [--token URI] [--verbose]");
     }
     m_run.Set("CERTPURGE_TOKEN", "pkcs11:slot-id=3");
     EXPECT_EQ(Run({}), 2);
@@ -60,35 +60,23 @@ namespace {
 
 std::string ReadFirstLine(const std::string& path)
 {
-    std::ifstream in(path);
-    std::string line;
-    std::getline(in, line);
-    return line;
-}
-
-// The output of a shell command.
-std::string Output(const std::string& command, const testsupport::CTempDir& dir)
-{
-    const std::string file = dir.File("command.out");
-    if (std::system((command + " >'" + file + "' 2>/dev/null").c_str()) != 0)
-        return {};
-    std::ifstream in(file);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    std::string text = CProgramRun::ReadFile(path);
+    return text.substr(0, text.find('\n'));
 }
 
 // The _NET_WM_NAME of the program's top-level window that has one.
-std::string WindowTitle(const std::string& display, const testsupport::CTempDir& dir)
+std::string WindowTitle(const std::string& display, CProgramRun& run)
 {
-    std::istringstream windows(Output("xwininfo -display " + display + " -root -children", dir));
+    run.Run("/usr/bin/xwininfo", {"-display", display, "-root", "-children"});
+    std::istringstream windows(run.Out());
     for (std::string line; std::getline(windows, line);) {
         if (line.find("(\"certpurge\" \"certpurge\")") == std::string::npos)
             continue;
         std::istringstream fields(line);
         std::string id;
         fields >> id;
-        std::string name = Output("LC_ALL=C.UTF-8 xprop -display " + display + " -id " + id + " _NET_WM_NAME", dir);
+        run.Run("/usr/bin/xprop", {"-display", display, "-id", id, "_NET_WM_NAME"});
+        const std::string name = run.Out();
         const std::size_t open = name.find(" = \"");
         if (open != std::string::npos && name.size() > open + 5)
             return name.substr(open + 4, name.rfind('"') - open - 4);
@@ -138,6 +126,7 @@ TEST_F(WindowCommandLineTest, TitleNamesTheTokenShown)
 {
     if (!std::filesystem::exists("/usr/bin/Xvfb") || !std::filesystem::exists("/usr/bin/xprop"))
         GTEST_SKIP() << "Xvfb or xprop is missing";
+    m_run.Set("LC_ALL", "C.UTF-8");  // xprop writes the title as it is
     testsupport::CSimulatedToken sim;
     CBackgroundProgram xvfb("/usr/bin/Xvfb", {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"}, {},
                             m_dir.File("xvfb.out"));
@@ -152,14 +141,12 @@ TEST_F(WindowCommandLineTest, TitleNamesTheTokenShown)
     CBackgroundProgram window(CERTPURGE_BINARY, {"--module", testsupport::CSimulatedToken::ModulePath()},
                               {{"DISPLAY", display}, {"QT_QPA_PLATFORM", ""}}, m_dir.File("window.out"));
     auto titled = [&](const std::function<bool(const std::string&)>& wanted) {
-        std::vector<std::string> seen;
-        bool bSeen = CBackgroundProgram::WaitFor([&] { return wanted(WindowTitle(display, m_dir)); });
-        return bSeen;
+        return CBackgroundProgram::WaitFor([&] { return wanted(WindowTitle(display, m_run)); });
     };
     EXPECT_TRUE(titled([](const std::string& title) {
         return title.rfind("certpurge-test (", 0) == 0 && title.ends_with(") \u2014 certpurge");
-    })) << WindowTitle(display, m_dir);
+    })) << WindowTitle(display, m_run);
 
     sim.Control().Remove(sim.Slot());
-    EXPECT_TRUE(titled([](const std::string& title) { return title == "certpurge"; })) << WindowTitle(display, m_dir);
+    EXPECT_TRUE(titled([](const std::string& title) { return title == "certpurge"; })) << WindowTitle(display, m_run);
 }

@@ -23,6 +23,8 @@ bool CListCommandLine::TakeOption(const std::vector<std::string>& args, std::siz
         return m_bVersion = true;
     if (arg == "--list-tokens")
         return m_bListTokens = true;
+    if (arg == "--verbose" || arg == "-v")
+        return m_bVerbose = true;
     if (arg.rfind("--", 0) != 0 || arg == "--")
         return Fail("unexpected argument '" + arg + "'");
 
@@ -78,6 +80,7 @@ std::string CListCommandLine::HelpText()
            "                     (default: $" + CTokenChoice::kVariable + ", else the first initialised token)\n"
            "  --list-tokens      list the tokens present instead, with their URIs\n"
            "  --format tsv|json  tab-separated lines (the default) or one JSON array\n"
+           "  --verbose          what is done with the module and the token, on standard error\n"
            "  --help             this text\n"
            "  --version          the program's version\n"
            "\n"

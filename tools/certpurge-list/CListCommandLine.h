@@ -12,7 +12,7 @@ public:
     enum class EAction { List, Help, Version, Usage };
 
     static constexpr const char* kUsage =
-        "usage: certpurge-list [--module PATH] [--token URI] [--list-tokens] [--format tsv|json]";
+        "usage: certpurge-list [--module PATH] [--token URI] [--list-tokens] [--format tsv|json] [--verbose]";
 
     EAction Parse(const std::vector<std::string>& args);
 
@@ -21,6 +21,8 @@ public:
     const std::optional<std::string>& Token() const { return m_token; }
     // The tokens present rather than the certificates of one.
     bool ListTokens() const { return m_bListTokens; }
+    // What is done with the module and the token, on standard error.
+    bool Verbose() const { return m_bVerbose; }
     // What was wrong with the arguments, after EAction::Usage.
     const std::string& Problem() const { return m_strProblem; }
 
@@ -39,4 +41,5 @@ private:
     bool m_bHelp = false;
     bool m_bVersion = false;
     bool m_bListTokens = false;
+    bool m_bVerbose = false;
 };

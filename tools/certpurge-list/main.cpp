@@ -4,17 +4,20 @@
 
 #include "CJsonListing.h"
 #include "CListCommandLine.h"
+#include "CStderrLog.h"
 #include "token/CLoadFailure.h"
 #include "token/CModuleChoice.h"
 #include "token/CTokenChoice.h"
 #include "inventory/BuildCertTable.h"
 #include "inventory/InventoryMessages.h"
 #include "inventory/ScanToken.h"
+#include "platform/CEscapedText.h"
 #include "platform/CFixedClock.h"
 #include "res/VersionInfo.h"
 
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,31 +25,6 @@
 namespace {
 
 enum ExitStatus { kRead = 0, kFailure = 1, kUsage = 2, kNoToken = 3 };
-
-// One record, one line, and nothing a terminal would act on: a subject may
-// carry escape sequences meant for whoever lists the token.
-std::string Escape(const std::string& text)
-{
-    std::string out;
-    for (char c : text) {
-        auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default:
-            if (byte < 0x20 || byte == 0x7F) {
-                char hex[5];
-                std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-                out += hex;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out;
-}
 
 int Fail(const char* message, const std::string& detail = {})
 {
@@ -67,15 +45,15 @@ void Print(const CertTable& table)
     for (CK_ULONG i = 0; i < table.nCount; ++i) {
         const CertRecord& r = table.records[i];
         std::printf("%s\t%s\t%d\t%s\n", r.strIssueDate.c_str(), r.strExpiryDate.c_str(), r.nMark,
-                    Escape(r.strDisplayName).c_str());
+                    CEscapedText::Of(r.strDisplayName).c_str());
     }
 }
 
 void PrintTokens(const std::vector<STokenIdentity>& tokens)
 {
     for (const STokenIdentity& t : tokens) {
-        std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", Escape(t.strUri).c_str(), Escape(t.strLabel).c_str(),
-                    Escape(t.strManufacturer).c_str(), Escape(t.strModel).c_str(), Escape(t.strSerial).c_str(),
+        std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", CEscapedText::Of(t.strUri).c_str(), CEscapedText::Of(t.strLabel).c_str(),
+                    CEscapedText::Of(t.strManufacturer).c_str(), CEscapedText::Of(t.strModel).c_str(), CEscapedText::Of(t.strSerial).c_str(),
                     t.bInitialized ? "initialised" : "uninitialised");
     }
 }
@@ -102,15 +80,16 @@ void NoteListedToken(const CTokenModule& module, const CTokenChoice& choice)
     if (choice.IsGiven() || module.m_ulSlotCount < 2 || !listed)
         return;
     std::fprintf(stderr, "certpurge-list: %lu tokens present, listing %s (choose one with --token)\n",
-                 static_cast<unsigned long>(module.m_ulSlotCount), Escape(listed->strUri).c_str());
+                 static_cast<unsigned long>(module.m_ulSlotCount), CEscapedText::Of(listed->strUri).c_str());
 }
 
 int List(const CListCommandLine& options, const CTokenChoice& choice)
 {
     const std::string moduleFile = CModuleChoice::Resolve(options.Module());
     CTokenModule module;
+    module.SetLog(CTokenLog(std::make_shared<CStderrLog>(options.Verbose())));
     if (CK_RV rv = module.Load(moduleFile.c_str()); rv != CKR_OK)
-        return Fail(Messages::kLoadModuleFailed, CLoadFailure::Describe(moduleFile, rv, module.LastLoadError()));
+        return Fail(Messages::kLoadModuleFailed, CLoadFailure::Describe(module, moduleFile, rv));
     if (options.ListTokens())
         return ListTokens(module, options, choice);
     module.SetTokenChoice(choice);
