@@ -30,6 +30,7 @@ public:
     void SetStartsMonitor(bool bStarts) { m_bStartsMonitor = bStarts; }
     void SetModuleFile(const std::string& strFile) { m_strModuleFile = strFile; }
     void SetTokenChoice(CTokenChoice choice) { m_pToken->SetTokenChoice(std::move(choice)); }
+    void SetMonitorIdlePause(std::chrono::milliseconds pause) { m_pMonitor->SetIdlePause(pause); }
     CTokenModule& Token() { return *m_pToken; }
     const CListCtrlCl& List() const { return m_list; }
     void RefreshList() override;

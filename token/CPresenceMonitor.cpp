@@ -109,7 +109,7 @@ unsigned CPresenceMonitor::Run()
 void CPresenceMonitor::SleepUnlessStopped()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_wake.wait_for(lock, kIdlePause, [this] { return m_bStop; });
+    m_wake.wait_for(lock, m_idlePause, [this] { return m_bStop; });
 }
 
 void CPresenceMonitor::Deliver(SlotEvent event, CK_SLOT_ID slot)

@@ -24,6 +24,9 @@ public:
     CPresenceMonitor(const CPresenceMonitor&) = delete;
     CPresenceMonitor& operator=(const CPresenceMonitor&) = delete;
 
+    // The pause after a poll that found nothing; kIdlePause unless a test
+    // wants many events quickly. Before Start only.
+    void SetIdlePause(std::chrono::milliseconds pause) { m_idlePause = pause; }
     // Starts the thread, knowing these slots to hold a token now.
     bool Start(std::vector<CK_SLOT_ID> knownSlots);
     // Asks the thread to end and waits up to `timeout` for it; when true,
@@ -55,6 +58,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::chrono::milliseconds m_idlePause = kIdlePause;
     bool m_bStop = false;     // guarded by m_mutex
     bool m_bRunning = false;  // guarded by m_mutex
     int m_nSinkCalls = 0;     // guarded by m_mutex

@@ -22,6 +22,8 @@ CCertPurgeDlg& CDialogTest::Start()
     m_pDlg->SetPrompts(&m_prompts);
     m_pDlg->SetClock(&m_clock);
     m_pDlg->SetStartsMonitor(m_bMonitor);
+    if (m_monitorPause)
+        m_pDlg->SetMonitorIdlePause(*m_monitorPause);
     if (!m_strModuleFile.empty())
         m_pDlg->SetModuleFile(m_strModuleFile);
     EXPECT_TRUE(m_pDlg->Create());

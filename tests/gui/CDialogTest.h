@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <ctime>
+#include <optional>
 #include <functional>
 #include <map>
 #include <memory>
@@ -73,6 +75,8 @@ protected:
     CFixedClock m_clock{kNow};
     std::unique_ptr<CCertPurgeDlg> m_pDlg;
     bool m_bMonitor = false;
+    // The monitor's pause after an empty poll, when not its own.
+    std::optional<std::chrono::milliseconds> m_monitorPause;
     // The module the dialog loads, when not the file beside the test program.
     std::string m_strModuleFile;
     // The public key certified last under each CKA_ID.

@@ -22,6 +22,7 @@ TEST_F(MonitorTest, StartWithoutTokenThenInsertAndRemove)
 TEST_F(MonitorTest, TwentyCyclesEachReflected)
 {
     AddCerts();
+    m_monitorPause = std::chrono::milliseconds(20);  // the cycles, not the pauses, are under test
     Start();
     ASSERT_TRUE(ListFilled());
     for (int i = 0; i < 20; ++i) {
