@@ -1,6 +1,7 @@
 #include "CListProgramTest.h"
 #include "CSimulatedToken.h"
 #include "CSoftHsmToken.h"
+#include "P11KitProxy.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -15,7 +16,6 @@ using testsupport::CTestCertificate;
 
 namespace {
 
-constexpr const char* kProxy = "/usr/lib/x86_64-linux-gnu/p11-kit-proxy.so";
 constexpr const char* kNotAModule = "/lib/x86_64-linux-gnu/libm.so.6";
 
 class ListCommandLineTest : public CListProgramTest {
@@ -211,9 +211,9 @@ TEST_F(ListCommandLineTest, JsonOfAnEmptyTokenIsAnEmptyArray)
 // follows SOFTHSM2_CONF to this test's token.
 TEST_F(ListCommandLineTest, P11KitProxyReachesTheRegisteredSoftHsm)
 {
-    if (!std::filesystem::exists(kProxy) || !std::filesystem::exists("/usr/share/p11-kit/modules/softhsm2.module"))
+    if (!testsupport::P11KitProxyReachesSoftHsm())
         GTEST_SKIP() << "p11-kit's proxy or SoftHSM2's registration is missing";
     AddCert("a", "20200101000000Z", "20990101000000Z", {1});
-    EXPECT_EQ(Run({"--module", kProxy}), 0) << m_run.Err();
+    EXPECT_EQ(Run({"--module", testsupport::kP11KitProxy}), 0) << m_run.Err();
     EXPECT_EQ(m_run.Out(), "20200101000000\t20990101000000\t0\ta's 某公司 ID\n");
 }

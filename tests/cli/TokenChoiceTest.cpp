@@ -1,5 +1,6 @@
 #include "CListProgramTest.h"
 #include "CSimulatedToken.h"
+#include "P11KitProxy.h"
 
 #include <nlohmann/json.hpp>
 
@@ -10,8 +11,6 @@ using testsupport::CSoftHsmToken;
 using testsupport::CTestCertificate;
 
 namespace {
-
-constexpr const char* kProxy = "/usr/lib/x86_64-linux-gnu/p11-kit-proxy.so";
 
 // A line of --list-tokens: URI, label, manufacturer, model, serial, state.
 std::vector<std::vector<std::string>> Fields(const std::string& out)
@@ -134,9 +133,9 @@ TEST_F(TokenChoiceTest, TokensAsJson)
 // the uninitialised token first: it is passed over all the same.
 TEST_F(TokenChoiceTest, UninitialisedTokenListedFirstIsPassedOver)
 {
-    if (!std::filesystem::exists(kProxy) || !std::filesystem::exists("/usr/share/p11-kit/modules/softhsm2.module"))
+    if (!testsupport::P11KitProxyReachesSoftHsm())
         GTEST_SKIP() << "p11-kit's proxy or SoftHSM2's registration is missing";
-    m_run.Set("TOKENSIM_BACKEND", kProxy).Set("TOKENSIM_ALL_SLOTS", "uninitialised-first");
+    m_run.Set("TOKENSIM_BACKEND", testsupport::kP11KitProxy).Set("TOKENSIM_ALL_SLOTS", "uninitialised-first");
     const std::string module = testsupport::CSimulatedToken::ModulePath();
     ASSERT_EQ(Run({"--list-tokens"}, module), 0) << m_run.Err();
     const auto tokens = Fields(m_run.Out());

@@ -16,6 +16,9 @@ class QWidget;
 
 class CControlsTest : public ::testing::Test {
 protected:
+    // Solid glyphs, so that whole pixels take the text colour.
+    static constexpr const char* szSquares = "■■";
+
     // Each suite runs inside its own application, gone before Qt's own
     // globals are torn down at exit.
     static void SetUpTestSuite();

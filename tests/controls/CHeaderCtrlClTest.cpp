@@ -11,8 +11,6 @@
 namespace {
 
 const QRgb rgbFlat = qRgb(171, 199, 235);
-// Solid glyphs, so that whole pixels take the text colour.
-const char* const szSquares = "■■";
 
 class CHeaderCtrlClTest : public CControlsTest {
 protected:

@@ -14,8 +14,6 @@ const QRgb rgbRed = qRgb(255, 0, 0);
 const QRgb rgbBlack = qRgb(0, 0, 0);
 const QRgb rgbBlue = qRgb(0, 0, 255);
 const QRgb rgbWhite = qRgb(255, 255, 255);
-// Solid glyphs, so that whole pixels take the text colour.
-const char* const szSquares = "■■";
 
 class CListCtrlClTest : public CControlsTest {
 protected:

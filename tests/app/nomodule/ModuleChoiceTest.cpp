@@ -2,6 +2,7 @@
 
 #include "app/CAppCommandLine.h"
 #include "platform/CLibrary.h"
+#include "P11KitProxy.h"
 
 #include <gmock/gmock.h>
 
@@ -11,8 +12,6 @@
 using testing::ElementsAre;
 
 namespace {
-
-constexpr const char* kProxy = "/usr/lib/x86_64-linux-gnu/p11-kit-proxy.so";
 
 std::string ModuleFileOf(const QStringList& arguments)
 {
@@ -90,10 +89,10 @@ TEST_F(ModuleChoiceTest, ALibraryThatIsNoModuleIsReportedOnStandardError)
 // behind the proxy.)
 TEST_F(ModuleChoiceTest, P11KitProxyListsAndRefreshesTheRegisteredSoftHsm)
 {
-    if (!std::filesystem::exists(kProxy) || !std::filesystem::exists("/usr/share/p11-kit/modules/softhsm2.module"))
+    if (!testsupport::P11KitProxyReachesSoftHsm())
         GTEST_SKIP() << "p11-kit's proxy or SoftHSM2's registration is missing";
     AddCert("a", "20300101000000Z", "20400101000000Z", {1});
-    m_strModuleFile = kProxy;
+    m_strModuleFile = testsupport::kP11KitProxy;
     m_bMonitor = true;
     Start();
     EXPECT_TRUE(m_prompts.Prompts().empty());
