@@ -1,4 +1,5 @@
 #include "CPublicKeyDer.h"
+#include "OpenSslCheck.h"
 
 #include <memory>
 #include <stdexcept>
@@ -28,16 +29,10 @@ struct Free {
 template <class T>
 using Owned = std::unique_ptr<T, Free>;
 
-void Check(bool ok, const char* what)
-{
-    if (!ok)
-        throw std::runtime_error(std::string("OpenSSL: ") + what);
-}
-
 Owned<BIGNUM> BigNum(const Bytes& bigEndian)
 {
     Owned<BIGNUM> bn(BN_bin2bn(bigEndian.data(), static_cast<int>(bigEndian.size()), nullptr));
-    Check(bn != nullptr, "BN_bin2bn");
+    CheckOpenSsl(bn != nullptr, "BN_bin2bn");
     return bn;
 }
 
@@ -45,11 +40,11 @@ Owned<BIGNUM> BigNum(const Bytes& bigEndian)
 Owned<EVP_PKEY> FromParams(const char* type, OSSL_PARAM_BLD* bld)
 {
     Owned<OSSL_PARAM> params(OSSL_PARAM_BLD_to_param(bld));
-    Check(params != nullptr, "OSSL_PARAM_BLD_to_param");
+    CheckOpenSsl(params != nullptr, "OSSL_PARAM_BLD_to_param");
     Owned<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr));
-    Check(ctx != nullptr && EVP_PKEY_fromdata_init(ctx.get()) == 1, "EVP_PKEY_fromdata_init");
+    CheckOpenSsl(ctx != nullptr && EVP_PKEY_fromdata_init(ctx.get()) == 1, "EVP_PKEY_fromdata_init");
     EVP_PKEY* key = nullptr;
-    Check(EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) == 1, "EVP_PKEY_fromdata");
+    CheckOpenSsl(EVP_PKEY_fromdata(ctx.get(), &key, EVP_PKEY_PUBLIC_KEY, params.get()) == 1, "EVP_PKEY_fromdata");
     return Owned<EVP_PKEY>(key);
 }
 
@@ -57,7 +52,7 @@ Bytes Spki(EVP_PKEY* key)
 {
     unsigned char* der = nullptr;
     int len = i2d_PUBKEY(key, &der);
-    Check(len > 0, "i2d_PUBKEY");
+    CheckOpenSsl(len > 0, "i2d_PUBKEY");
     Bytes out(der, der + len);
     OPENSSL_free(der);
     return out;
@@ -66,7 +61,7 @@ Bytes Spki(EVP_PKEY* key)
 int CurveNid(const std::string& curve)
 {
     int nid = OBJ_sn2nid(curve.c_str());
-    Check(nid != NID_undef, "unknown curve");
+    CheckOpenSsl(nid != NID_undef, "unknown curve");
     return nid;
 }
 
@@ -75,7 +70,7 @@ Bytes UnwrapPoint(const Bytes& ecPoint)
 {
     const unsigned char* p = ecPoint.data();
     Owned<ASN1_OCTET_STRING> os(d2i_ASN1_OCTET_STRING(nullptr, &p, static_cast<long>(ecPoint.size())));
-    Check(os != nullptr, "d2i_ASN1_OCTET_STRING");
+    CheckOpenSsl(os != nullptr, "d2i_ASN1_OCTET_STRING");
     const unsigned char* data = ASN1_STRING_get0_data(os.get());
     return Bytes(data, data + ASN1_STRING_length(os.get()));
 }
@@ -87,8 +82,8 @@ Bytes CPublicKeyDer::Rsa(const Bytes& modulus, const Bytes& exponent)
     Owned<BIGNUM> n = BigNum(modulus);
     Owned<BIGNUM> e = BigNum(exponent);
     Owned<OSSL_PARAM_BLD> bld(OSSL_PARAM_BLD_new());
-    Check(bld != nullptr, "OSSL_PARAM_BLD_new");
-    Check(OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) == 1 &&
+    CheckOpenSsl(bld != nullptr, "OSSL_PARAM_BLD_new");
+    CheckOpenSsl(OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) == 1 &&
               OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_E, e.get()) == 1,
           "OSSL_PARAM_BLD_push_BN");
     return Spki(FromParams("RSA", bld.get()).get());
@@ -99,8 +94,8 @@ Bytes CPublicKeyDer::Ec(const std::string& curve, const Bytes& ecPoint)
     Bytes point = UnwrapPoint(ecPoint);
     const char* group = OBJ_nid2sn(CurveNid(curve));
     Owned<OSSL_PARAM_BLD> bld(OSSL_PARAM_BLD_new());
-    Check(bld != nullptr, "OSSL_PARAM_BLD_new");
-    Check(OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, group, 0) == 1 &&
+    CheckOpenSsl(bld != nullptr, "OSSL_PARAM_BLD_new");
+    CheckOpenSsl(OSSL_PARAM_BLD_push_utf8_string(bld.get(), OSSL_PKEY_PARAM_GROUP_NAME, group, 0) == 1 &&
               OSSL_PARAM_BLD_push_octet_string(bld.get(), OSSL_PKEY_PARAM_PUB_KEY, point.data(), point.size()) == 1,
           "OSSL_PARAM_BLD_push");
     // OpenSSL keeps keys on the SM2 curve apart from other EC keys.
@@ -111,7 +106,7 @@ Bytes CPublicKeyDer::Ed(const std::string& curve, const Bytes& ecPoint)
 {
     Bytes point = UnwrapPoint(ecPoint);
     Owned<EVP_PKEY> key(EVP_PKEY_new_raw_public_key_ex(nullptr, curve.c_str(), nullptr, point.data(), point.size()));
-    Check(key != nullptr, "EVP_PKEY_new_raw_public_key_ex");
+    CheckOpenSsl(key != nullptr, "EVP_PKEY_new_raw_public_key_ex");
     return Spki(key.get());
 }
 
@@ -120,7 +115,7 @@ Bytes CPublicKeyDer::CurveParams(const std::string& curve)
     const ASN1_OBJECT* oid = OBJ_nid2obj(CurveNid(curve));
     unsigned char* der = nullptr;
     int len = i2d_ASN1_OBJECT(oid, &der);
-    Check(len > 0, "i2d_ASN1_OBJECT");
+    CheckOpenSsl(len > 0, "i2d_ASN1_OBJECT");
     Bytes out(der, der + len);
     OPENSSL_free(der);
     return out;
@@ -129,13 +124,13 @@ Bytes CPublicKeyDer::CurveParams(const std::string& curve)
 Bytes CPublicKeyDer::Fresh(const std::string& algorithm, const std::string& curve)
 {
     Owned<EVP_PKEY_CTX> ctx(EVP_PKEY_CTX_new_from_name(nullptr, algorithm.c_str(), nullptr));
-    Check(ctx != nullptr && EVP_PKEY_keygen_init(ctx.get()) == 1, "EVP_PKEY_keygen_init");
+    CheckOpenSsl(ctx != nullptr && EVP_PKEY_keygen_init(ctx.get()) == 1, "EVP_PKEY_keygen_init");
     if (algorithm.starts_with("RSA"))
-        Check(EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), 1024) == 1, "EVP_PKEY_CTX_set_rsa_keygen_bits");
+        CheckOpenSsl(EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), 1024) == 1, "EVP_PKEY_CTX_set_rsa_keygen_bits");
     if (!curve.empty())
-        Check(EVP_PKEY_CTX_set_group_name(ctx.get(), curve.c_str()) == 1, "EVP_PKEY_CTX_set_group_name");
+        CheckOpenSsl(EVP_PKEY_CTX_set_group_name(ctx.get(), curve.c_str()) == 1, "EVP_PKEY_CTX_set_group_name");
     EVP_PKEY* key = nullptr;
-    Check(EVP_PKEY_generate(ctx.get(), &key) == 1, "EVP_PKEY_generate");
+    CheckOpenSsl(EVP_PKEY_generate(ctx.get(), &key) == 1, "EVP_PKEY_generate");
     return Spki(Owned<EVP_PKEY>(key).get());
 }
 
@@ -143,10 +138,10 @@ Bytes CPublicKeyDer::OfCertificate(const Bytes& certDer)
 {
     const unsigned char* p = certDer.data();
     Owned<X509> cert(d2i_X509(nullptr, &p, static_cast<long>(certDer.size())));
-    Check(cert != nullptr, "d2i_X509");
+    CheckOpenSsl(cert != nullptr, "d2i_X509");
     unsigned char* der = nullptr;
     int len = i2d_X509_PUBKEY(X509_get_X509_PUBKEY(cert.get()), &der);
-    Check(len > 0, "i2d_X509_PUBKEY");
+    CheckOpenSsl(len > 0, "i2d_X509_PUBKEY");
     Bytes out(der, der + len);
     OPENSSL_free(der);
     return out;

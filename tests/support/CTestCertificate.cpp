@@ -1,4 +1,5 @@
 #include "CTestCertificate.h"
+#include "OpenSslCheck.h"
 
 #include <atomic>
 #include <memory>
@@ -32,17 +33,11 @@ struct PkeyFree {
     void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
 };
 
-void Check(bool ok, const char* what)
-{
-    if (!ok)
-        throw std::runtime_error(std::string("OpenSSL: ") + what);
-}
-
 // One signing key for the whole test process; the signature is never checked.
 EVP_PKEY* SigningKey()
 {
     static std::unique_ptr<EVP_PKEY, PkeyFree> key(EVP_EC_gen("P-256"));
-    Check(key != nullptr, "EVP_EC_gen");
+    CheckOpenSsl(key != nullptr, "EVP_EC_gen");
     return key.get();
 }
 
@@ -54,20 +49,20 @@ long NextSerial()
 
 void SetTime(ASN1_TIME* t, const std::string& utc)
 {
-    Check(ASN1_TIME_set_string_X509(t, utc.c_str()) == 1, "ASN1_TIME_set_string_X509");
+    CheckOpenSsl(ASN1_TIME_set_string_X509(t, utc.c_str()) == 1, "ASN1_TIME_set_string_X509");
 }
 
 // The given key, or the signing key when none is given.
 void SetPublicKey(X509* cert, const Bytes& spki)
 {
     if (spki.empty()) {
-        Check(X509_set_pubkey(cert, SigningKey()) == 1, "X509_set_pubkey");
+        CheckOpenSsl(X509_set_pubkey(cert, SigningKey()) == 1, "X509_set_pubkey");
         return;
     }
     const unsigned char* p = spki.data();
     std::unique_ptr<EVP_PKEY, PkeyFree> key(d2i_PUBKEY(nullptr, &p, static_cast<long>(spki.size())));
-    Check(key != nullptr, "d2i_PUBKEY");
-    Check(X509_set_pubkey(cert, key.get()) == 1, "X509_set_pubkey");
+    CheckOpenSsl(key != nullptr, "d2i_PUBKEY");
+    CheckOpenSsl(X509_set_pubkey(cert, key.get()) == 1, "X509_set_pubkey");
 }
 
 }  // namespace
@@ -135,16 +130,16 @@ CTestCertificate& CTestCertificate::KeyUsage(const std::string& usage)
 Bytes CTestCertificate::SubjectDer() const
 {
     std::unique_ptr<X509_NAME, NameFree> name(X509_NAME_new());
-    Check(name != nullptr, "X509_NAME_new");
+    CheckOpenSsl(name != nullptr, "X509_NAME_new");
     for (const Field& f : m_fields) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(f.value.data());
-        Check(X509_NAME_add_entry_by_txt(name.get(), f.name.c_str(), f.type, bytes,
+        CheckOpenSsl(X509_NAME_add_entry_by_txt(name.get(), f.name.c_str(), f.type, bytes,
                                          static_cast<int>(f.value.size()), -1, f.bNewRdn ? 0 : -1) == 1,
               "X509_NAME_add_entry_by_txt");
     }
     unsigned char* der = nullptr;
     int len = i2d_X509_NAME(name.get(), &der);
-    Check(len > 0, "i2d_X509_NAME");
+    CheckOpenSsl(len > 0, "i2d_X509_NAME");
     Bytes out(der, der + len);
     OPENSSL_free(der);
     return out;
@@ -153,37 +148,37 @@ Bytes CTestCertificate::SubjectDer() const
 Bytes CTestCertificate::Der() const
 {
     std::unique_ptr<X509, X509Free> cert(X509_new());
-    Check(cert != nullptr, "X509_new");
-    Check(X509_set_version(cert.get(), 2) == 1, "X509_set_version");
-    Check(ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), NextSerial()) == 1, "serial");
+    CheckOpenSsl(cert != nullptr, "X509_new");
+    CheckOpenSsl(X509_set_version(cert.get(), 2) == 1, "X509_set_version");
+    CheckOpenSsl(ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), NextSerial()) == 1, "serial");
 
     Bytes subject = SubjectDer();
     const unsigned char* p = subject.data();
     std::unique_ptr<X509_NAME, NameFree> name(d2i_X509_NAME(nullptr, &p, static_cast<long>(subject.size())));
-    Check(name != nullptr, "d2i_X509_NAME");
-    Check(X509_set_subject_name(cert.get(), name.get()) == 1, "subject");
+    CheckOpenSsl(name != nullptr, "d2i_X509_NAME");
+    CheckOpenSsl(X509_set_subject_name(cert.get(), name.get()) == 1, "subject");
     if (m_strIssuer.empty()) {
-        Check(X509_set_issuer_name(cert.get(), name.get()) == 1, "issuer");
+        CheckOpenSsl(X509_set_issuer_name(cert.get(), name.get()) == 1, "issuer");
     } else {
         Bytes issuerDer = CTestCertificate().Add("C", "CN").Add("O", m_strIssuer).Add("CN", m_strIssuer).SubjectDer();
         const unsigned char* q = issuerDer.data();
         std::unique_ptr<X509_NAME, NameFree> issuer(d2i_X509_NAME(nullptr, &q, static_cast<long>(issuerDer.size())));
-        Check(issuer != nullptr && X509_set_issuer_name(cert.get(), issuer.get()) == 1, "issuer");
+        CheckOpenSsl(issuer != nullptr && X509_set_issuer_name(cert.get(), issuer.get()) == 1, "issuer");
     }
     if (!m_strKeyUsage.empty()) {
         std::unique_ptr<X509_EXTENSION, ExtensionFree> usage(
             X509V3_EXT_nconf_nid(nullptr, nullptr, NID_key_usage, m_strKeyUsage.c_str()));
-        Check(usage != nullptr && X509_add_ext(cert.get(), usage.get(), -1) == 1, "keyUsage");
+        CheckOpenSsl(usage != nullptr && X509_add_ext(cert.get(), usage.get(), -1) == 1, "keyUsage");
     }
 
     SetTime(X509_getm_notBefore(cert.get()), m_strNotBefore);
     SetTime(X509_getm_notAfter(cert.get()), m_strNotAfter);
     SetPublicKey(cert.get(), m_publicKey);
-    Check(X509_sign(cert.get(), SigningKey(), EVP_sha256()) > 0, "X509_sign");
+    CheckOpenSsl(X509_sign(cert.get(), SigningKey(), EVP_sha256()) > 0, "X509_sign");
 
     unsigned char* der = nullptr;
     int len = i2d_X509(cert.get(), &der);
-    Check(len > 0, "i2d_X509");
+    CheckOpenSsl(len > 0, "i2d_X509");
     Bytes out(der, der + len);
     OPENSSL_free(der);
     return out;

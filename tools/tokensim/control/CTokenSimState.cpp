@@ -10,12 +10,12 @@ constexpr const char* kHeader = "tokensim-state 1";
 constexpr const char* kEnd = "end";
 
 template <typename Enum>
-struct SName {
+struct SEnumName {
     Enum value;
     const char* name;
 };
 
-constexpr SName<ETokenSimMode> kModes[] = {
+constexpr SEnumName<ETokenSimMode> kModes[] = {
     {ETokenSimMode::Normal, "normal"},
     {ETokenSimMode::NoWait, "no-wait"},
     {ETokenSimMode::EventsAtInit, "events-at-init"},
@@ -23,16 +23,16 @@ constexpr SName<ETokenSimMode> kModes[] = {
     {ETokenSimMode::BlockingWait, "blocking-wait"},
 };
 
-constexpr SName<ETokenSimFindOrder> kFindOrders[] = {
+constexpr SEnumName<ETokenSimFindOrder> kFindOrders[] = {
     {ETokenSimFindOrder::Module, "module"},
     {ETokenSimFindOrder::Label, "label"},
 };
 
 // A value not in the table gets the first name, the default.
 template <typename Enum, std::size_t N>
-std::string NameOf(const SName<Enum> (&names)[N], Enum value)
+std::string NameOf(const SEnumName<Enum> (&names)[N], Enum value)
 {
-    for (const SName<Enum>& n : names) {
+    for (const SEnumName<Enum>& n : names) {
         if (n.value == value)
             return n.name;
     }
@@ -40,9 +40,9 @@ std::string NameOf(const SName<Enum> (&names)[N], Enum value)
 }
 
 template <typename Enum, std::size_t N>
-std::optional<Enum> ValueOf(const SName<Enum> (&names)[N], std::string_view name)
+std::optional<Enum> ValueOf(const SEnumName<Enum> (&names)[N], std::string_view name)
 {
-    for (const SName<Enum>& n : names) {
+    for (const SEnumName<Enum>& n : names) {
         if (name == n.name)
             return n.value;
     }
