@@ -5,20 +5,22 @@
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcToken, "certpurge.token", QtWarningMsg)
-Q_LOGGING_CATEGORY(lcMonitor, "certpurge.monitor", QtWarningMsg)
-Q_LOGGING_CATEGORY(lcList, "certpurge.list", QtWarningMsg)
-Q_LOGGING_CATEGORY(lcRemoval, "certpurge.removal", QtWarningMsg)
+using ETopic = ITokenLog::ETopic;
+
+Q_LOGGING_CATEGORY(lcToken, ITokenLog::CategoryName(ETopic::Token), QtWarningMsg)
+Q_LOGGING_CATEGORY(lcMonitor, ITokenLog::CategoryName(ETopic::Monitor), QtWarningMsg)
+Q_LOGGING_CATEGORY(lcList, ITokenLog::CategoryName(ETopic::List), QtWarningMsg)
+Q_LOGGING_CATEGORY(lcRemoval, ITokenLog::CategoryName(ETopic::Removal), QtWarningMsg)
 
 using CategoryFunction = const QLoggingCategory& (*)();
 
-CategoryFunction Category(ITokenLog::ETopic topic)
+CategoryFunction Category(ETopic topic)
 {
     switch (topic) {
-    case ITokenLog::ETopic::Token: return lcToken;
-    case ITokenLog::ETopic::Monitor: return lcMonitor;
-    case ITokenLog::ETopic::List: return lcList;
-    case ITokenLog::ETopic::Removal: return lcRemoval;
+    case ETopic::Token: return lcToken;
+    case ETopic::Monitor: return lcMonitor;
+    case ETopic::List: return lcList;
+    case ETopic::Removal: return lcRemoval;
     }
     return lcToken;
 }

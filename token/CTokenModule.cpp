@@ -10,12 +10,6 @@ namespace {
 
 using ETopic = CTokenLog::ETopic;
 
-void SetOrigin(CTokenModule::EOrigin* origin, CTokenModule::EOrigin value)
-{
-    if (origin != nullptr)
-        *origin = value;
-}
-
 std::string Version(const CK_VERSION& version)
 {
     return std::to_string(version.major) + "." + std::to_string(version.minor);

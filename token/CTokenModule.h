@@ -168,16 +168,19 @@ private:
     template <typename Fn, typename... Args>
     CK_RV CallForMonitor(EOrigin* origin, Fn CK_FUNCTION_LIST::*fn, Args... args)
     {
-        if (origin != nullptr)
-            *origin = EOrigin::Wrapper;
+        SetOrigin(origin, EOrigin::Wrapper);
         auto lock = Acquire();
         if (!lock)
             return RV_MODULE_BUSY;
         if (m_pFunctionList == nullptr)
             return RV_NO_FUNCTION_LIST;
-        if (origin != nullptr)
-            *origin = EOrigin::Module;
+        SetOrigin(origin, EOrigin::Module);
         return Call(fn, args...);
+    }
+    static void SetOrigin(EOrigin* origin, EOrigin value)
+    {
+        if (origin != nullptr)
+            *origin = value;
     }
 
     // A call made for one of this class's steps: a failure is logged with

@@ -52,9 +52,10 @@ void Print(const CertTable& table)
 void PrintTokens(const std::vector<STokenIdentity>& tokens)
 {
     for (const STokenIdentity& t : tokens) {
-        std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", CEscapedText::Of(t.strUri).c_str(), CEscapedText::Of(t.strLabel).c_str(),
-                    CEscapedText::Of(t.strManufacturer).c_str(), CEscapedText::Of(t.strModel).c_str(), CEscapedText::Of(t.strSerial).c_str(),
-                    t.bInitialized ? "initialised" : "uninitialised");
+        std::string line;
+        for (const std::string* field : {&t.strUri, &t.strLabel, &t.strManufacturer, &t.strModel, &t.strSerial})
+            line += CEscapedText::Of(*field) + "\t";
+        std::printf("%s%s\n", line.c_str(), t.bInitialized ? "initialised" : "uninitialised");
     }
 }
 
