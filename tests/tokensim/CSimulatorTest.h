@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -34,4 +35,10 @@ protected:
 
     testsupport::CSimulatedToken token;
     testsupport::CTokenSimModule module{testsupport::CSimulatedToken::ModulePath()};
+};
+
+// The same, with every slot of SoftHSM2 shown, the empty one too.
+class CAllSlotsSimulatorTest : public CSimulatorTest {
+protected:
+    CAllSlotsSimulatorTest() { setenv("TOKENSIM_ALL_SLOTS", "1", 1); }
 };

@@ -13,10 +13,7 @@ namespace {
 
 using TokenSimEvents = CSimulatorTest;
 
-class TokenSimEventsTwoSlots : public CSimulatorTest {
-protected:
-    TokenSimEventsTwoSlots() { setenv("TOKENSIM_ALL_SLOTS", "1", 1); }
-};
+using TokenSimEventsTwoSlots = CAllSlotsSimulatorTest;
 
 CK_RV Poll(const CTokenSimModule& module, CK_SLOT_ID* slot)
 {

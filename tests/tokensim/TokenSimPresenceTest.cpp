@@ -11,10 +11,7 @@ namespace {
 
 using TokenSimPresence = CSimulatorTest;
 
-class TokenSimAllSlots : public CSimulatorTest {
-protected:
-    TokenSimAllSlots() { setenv("TOKENSIM_ALL_SLOTS", "1", 1); }
-};
+using TokenSimAllSlots = CAllSlotsSimulatorTest;
 
 }  // namespace
 
