@@ -111,8 +111,10 @@ CCertPurgeDlg::~CCertPurgeDlg()
 
 QWidget* CCertPurgeDlg::CreateControl(const ControlTemplate& control)
 {
-    if (control.nId == IDC_CERT_LIST)
+    if (control.nId == IDC_CERT_LIST) {
+        m_list.setAccessibleName(QString::fromUtf8(Messages::kCertListName));
         return &m_list;
+    }
     return CTemplateDialog::CreateControl(control);
 }
 
