@@ -111,8 +111,10 @@ CCertPurgeDlg::~CCertPurgeDlg()
 
 QWidget* CCertPurgeDlg::CreateControl(const ControlTemplate& control)
 {
-    if (control.nId == IDC_CERT_LIST)
+    if (control.nId == IDC_CERT_LIST) {
+        m_list.setAccessibleName(QString::fromUtf8(Messages::kCertListName));
         return &m_list;
+    }
     return CTemplateDialog::CreateControl(control);
 }
 
@@ -123,12 +125,12 @@ BOOL CCertPurgeDlg::OnInitDialog()
     setWindowIcon(m_hIcon);
     InsertColumns(m_list);
 
-    if (CK_RV rv = m_pToken->Load(m_strModuleFile.c_str()); rv != CKR_OK) {
-        std::fprintf(stderr, "certpurge: %s\n",
-                     CLoadFailure::Describe(*m_pToken, m_strModuleFile, rv).c_str());
-        MessageBox(Messages::kLoadModuleFailed, nullptr, MB_OK);
+    CModuleChoice modules;
+    if (modules.Load(*m_pToken, m_strModuleFile) != CKR_OK) {
+        ReportLoadFailure(modules.Attempts());
         return false;
     }
+    m_strModuleFile = modules.LoadedFile();  // what each refresh loads again
     RefreshList();
     if (m_bStartsMonitor && !StartMonitor())
         MessageBox(Messages::kMonitorFailed, nullptr, MB_OK);
@@ -177,6 +179,17 @@ void CCertPurgeDlg::paintEvent(QPaintEvent* event)
     painter.fillRect(rect(), palette().window());
     QSize size(AppIcon::kLargeSize, AppIcon::kLargeSize);
     painter.drawPixmap(IconOrigin(rect().size(), size), m_hIcon.pixmap(size));
+}
+
+// A menu launch shows no standard error: the box's details say what was
+// tried and what to do.
+void CCertPurgeDlg::ReportLoadFailure(const std::vector<CModuleChoice::SAttempt>& attempts)
+{
+    for (const CModuleChoice::SAttempt& attempt : attempts)
+        std::fprintf(stderr, "certpurge: %s\n", CLoadFailure::Line(attempt, attempts.size() > 1).c_str());
+    QByteArray appName = QCoreApplication::applicationName().toUtf8();
+    m_pPrompts->MessageBoxWithDetails(this, Messages::kLoadModuleFailed, appName.constData(), MB_OK,
+                                      CLoadFailure::Details(attempts));
 }
 
 int CCertPurgeDlg::MessageBox(const char* text, const char* caption, UINT type)

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 class QMenu;
 
@@ -61,6 +62,7 @@ protected:
 
 private:
     int MessageBox(const char* text, const char* caption = nullptr, UINT type = 0);
+    void ReportLoadFailure(const std::vector<CModuleChoice::SAttempt>& attempts);
     void ShowTable(const CertTable& table) override;
     // The title names the token the list shows; without one, the window
     // system shows the program's name alone.

@@ -1,5 +1,7 @@
 #include "app/CertListView.h"
 
+#include "app/AppMessages.h"
+
 namespace {
 
 constexpr std::size_t kDateChars = 8;  // YYYYMMDD
@@ -32,5 +34,14 @@ void FillCertList(CListCtrlCl& list, const CertTable& table)
         list.InsertItem(LVIF_TEXT, row, record.strIssueDate.substr(0, kDateChars).c_str(), 0, 0, 0, 0);
         list.SetItemText(row, 1, record.strExpiryDate.substr(0, kDateChars).c_str());
         list.SetItemText(row, 2, record.strDisplayName.c_str());
+        list.SetItemDescription(row, OutOfDateReason(record).c_str());
     }
+}
+
+std::string OutOfDateReason(const CertRecord& record)
+{
+    std::string reason = record.bExpired ? Messages::kExpiredReason : "";
+    if (record.bSuperseded)
+        reason += (reason.empty() ? "" : Messages::kReasonSeparator) + std::string(Messages::kSupersededReason);
+    return reason;
 }

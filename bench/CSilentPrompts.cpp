@@ -13,3 +13,9 @@ int CSilentPrompts::RunPinDialog(CPinDlg&)
     m_texts.emplace_back("<PIN>");
     return IDCANCEL;
 }
+
+int CSilentPrompts::MessageBoxWithDetails(QWidget* owner, const char* text, const char* caption, UINT type,
+                                          const std::string&)
+{
+    return MessageBox(owner, text, caption, type);
+}

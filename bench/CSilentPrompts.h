@@ -10,6 +10,8 @@
 class CSilentPrompts : public CUserPrompts {
 public:
     int MessageBox(QWidget* owner, const char* text, const char* caption, UINT type) override;
+    int MessageBoxWithDetails(QWidget* owner, const char* text, const char* caption, UINT type,
+                              const std::string& details) override;
     int RunPinDialog(CPinDlg& dlg) override;
 
     const std::vector<std::string>& Texts() const { return m_texts; }

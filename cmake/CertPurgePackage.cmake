@@ -36,9 +36,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The window's texts need a CJK font; p11-kit's proxy is one way to a module.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-noto-cjk | fonts-arphic-uming")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "p11-kit-modules")
+# Without a CJK font every text of the window is a box: a dependency,
+# which dpkg-shlibdeps' list is added to. p11-kit's proxy is where the
+# programs turn when no qemva_11.dll is found.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk | fonts-arphic-uming")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "p11-kit-modules")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)

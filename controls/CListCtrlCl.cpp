@@ -38,6 +38,7 @@ CListCtrlCl::CListCtrlCl(QWidget* pParent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setAllColumnsShowFocus(true);
+    KeepLightColours();
 }
 
 CListCtrlCl::~CListCtrlCl() = default;
@@ -100,6 +101,16 @@ int CListCtrlCl::GetItemText(int nItem, int nSubItem, char* lpszText, int nLen) 
     std::copy_n(strText.data(), nCopy, lpszText);
     lpszText[nCopy] = '\0';
     return static_cast<int>(nCopy);
+}
+
+bool CListCtrlCl::SetItemDescription(int nItem, const char* lpszDescription)
+{
+    if (nItem < 0 || nItem >= GetItemCount())
+        return false;
+    const QString description = QString::fromUtf8(lpszDescription ? lpszDescription : "");
+    for (int nSubItem = 0; HasColumn(nSubItem); ++nSubItem)
+        m_pModel->setData(m_pModel->index(nItem, nSubItem), description, Qt::AccessibleDescriptionRole);
+    return true;
 }
 
 // Only the selection state is kept; selecting a row clears any other, as
@@ -309,6 +320,20 @@ void CListCtrlCl::FillCellBackground(CPainterDC& dc, const RECT& rc, int nSubIte
         dc.FillSolidRect(rc, crFill);
     if (LookupCellBkColor(nSubItem, nItem, crFill))
         dc.FillSolidRect(rc, crFill);
+}
+
+// Roles set on the widget survive a change of the desktop's palette: the
+// rows' own black and red would not read on a dark theme's base.
+void CListCtrlCl::KeepLightColours()
+{
+    QPalette pal = palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        pal.setColor(group, QPalette::Base, CPainterDC::ToQColor(kBkColor));
+        pal.setColor(group, QPalette::Text, CPainterDC::ToQColor(kTextColor));
+        pal.setColor(group, QPalette::Highlight, CPainterDC::ToQColor(kHighlightColor));
+        pal.setColor(group, QPalette::HighlightedText, CPainterDC::ToQColor(kTextColor));
+    }
+    setPalette(pal);
 }
 
 // The highlight stays the active one when the list loses focus.

@@ -26,6 +26,13 @@ class CListCtrlCl : public QTreeView {
     Q_OBJECT
 
 public:
+    // The list's colours, the same whatever the desktop's palette: black and
+    // red text on white, and a highlight light enough for both to read on.
+    static constexpr COLORREF kBkColor = RGB(255, 255, 255);
+    static constexpr COLORREF kTextColor = RGB(0, 0, 0);
+    static constexpr COLORREF kRedTextColor = RGB(255, 0, 0);
+    static constexpr COLORREF kHighlightColor = RGB(204, 232, 255);
+
     explicit CListCtrlCl(QWidget* pParent = nullptr);
     ~CListCtrlCl() override;
 
@@ -43,6 +50,9 @@ public:
     // Copies at most nLen - 1 bytes and a terminator, never half a
     // character; returns the bytes copied.
     int GetItemText(int nItem, int nSubItem, char* lpszText, int nLen) const;
+    // What assistive technology tells of every cell of the row beside its
+    // text (the row's colour, say); empty says nothing.
+    bool SetItemDescription(int nItem, const char* lpszDescription);
     bool SetItemState(int nItem, UINT nState, UINT nStateMask);
     int GetItemCount() const;
     bool DeleteAllItems();
@@ -95,6 +105,7 @@ private:
     void FillCellBackground(CPainterDC& dc, const RECT& rc, int nSubItem, int nItem,
                             bool bSelected) const;
     COLORREF HighlightColor() const;
+    void KeepLightColours();
 
     static bool FindColumnEntry(const std::list<ColorEntry>& lstEntries, int nSubItem,
                                 COLORREF& crColor);

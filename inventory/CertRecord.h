@@ -26,4 +26,7 @@ struct CertRecord {
     std::string strIssuer;
     CCertificate::EUse eUse = CCertificate::EUse::General;
     int nMark = 0;  // 1: expired or superseded
+    // Why it is marked, for whoever cannot see the red.
+    bool bSuperseded = false;
+    bool bExpired = false;
 };

@@ -20,8 +20,10 @@ void MarkSuperseded(CertTable& table)
 {
     for (CK_ULONG n = table.nCount; n-- > 1;) {
         for (CK_ULONG m = n; m-- > 0;) {
-            if (Supersedes(table.records[n], table.records[m]))
+            if (Supersedes(table.records[n], table.records[m])) {
                 table.records[m].nMark = 1;
+                table.records[m].bSuperseded = true;
+            }
         }
     }
 }
@@ -32,8 +34,10 @@ void MarkExpired(CertTable& table, const CClock& clock)
 {
     for (CK_ULONG i = table.nCount; i-- > 0;) {
         std::string now = MakeDateString(clock.GetSystemTime());
-        if (now.compare(table.records[i].strExpiryDate) > 0)
+        if (now.compare(table.records[i].strExpiryDate) > 0) {
             table.records[i].nMark = 1;
+            table.records[i].bExpired = true;
+        }
     }
 }
 

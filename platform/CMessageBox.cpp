@@ -22,11 +22,18 @@ QMessageBox::Icon IconFor(UINT type)
 
 int CMessageBox::Show(QWidget* owner, const char* text, const char* caption, UINT type)
 {
+    return Show(owner, text, caption, type, std::string());
+}
+
+int CMessageBox::Show(QWidget* owner, const char* text, const char* caption, UINT type, const std::string& details)
+{
     QMessageBox box(owner);
     box.setWindowTitle(QString::fromUtf8(caption != nullptr ? caption : ""));
     box.setText(QString::fromUtf8(text));
     box.setTextFormat(Qt::PlainText);
     box.setIcon(IconFor(type));
+    if (!details.empty())
+        box.setDetailedText(QString::fromUtf8(details));
     QPushButton* ok = box.addButton(QString::fromUtf8(kOkText), QMessageBox::AcceptRole);
     QPushButton* cancel = nullptr;
     if ((type & MB_TYPEMASK) == MB_OKCANCEL)

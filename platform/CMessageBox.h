@@ -2,6 +2,8 @@
 
 #include "platform/WinTypes.h"
 
+#include <string>
+
 class QWidget;
 
 // Message box types and answers, with their Win32 values.
@@ -21,6 +23,8 @@ constexpr UINT MB_ICONMASK = 0x000000F0;
 class CMessageBox {
 public:
     static int Show(QWidget* owner, const char* text, const char* caption, UINT type);
+    // The same, with a detailed text the user can unfold under the message.
+    static int Show(QWidget* owner, const char* text, const char* caption, UINT type, const std::string& details);
 
     // The captions of the buttons, as a Chinese system shows them.
     static constexpr const char* kOkText = "确定";

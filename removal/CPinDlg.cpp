@@ -6,6 +6,7 @@
 #include "removal/PinDialogTemplate.h"
 #include "removal/RemovalMessages.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QValidator>
 
@@ -57,6 +58,9 @@ QWidget* CPinDlg::CreateControl(const ControlTemplate& control)
         edit->setValidator(new CByteLimitValidator(kMaxPinBytes, edit));
         edit->setContextMenuPolicy(Qt::NoContextMenu);  // no copying the PIN out
     }
+    // The label, after the field in the template, names it for screen readers.
+    if (auto* label = qobject_cast<QLabel*>(widget); label != nullptr && GetDlgItem(IDC_PIN) != nullptr)
+        label->setBuddy(GetDlgItem(IDC_PIN));
     return widget;
 }
 

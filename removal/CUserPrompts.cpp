@@ -8,6 +8,12 @@ int CUserPrompts::MessageBox(QWidget* owner, const char* text, const char* capti
     return CMessageBox::Show(owner, text, caption, type);
 }
 
+int CUserPrompts::MessageBoxWithDetails(QWidget* owner, const char* text, const char* caption, UINT type,
+                                        const std::string& details)
+{
+    return CMessageBox::Show(owner, text, caption, type, details);
+}
+
 int CUserPrompts::RunPinDialog(CPinDlg& dlg)
 {
     return dlg.DoModal();

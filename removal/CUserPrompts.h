@@ -2,6 +2,8 @@
 
 #include "platform/WinTypes.h"
 
+#include <string>
+
 class CPinDlg;
 class QWidget;
 
@@ -14,6 +16,9 @@ public:
 
     // A modal message box owned by `owner`; IDOK or IDCANCEL.
     virtual int MessageBox(QWidget* owner, const char* text, const char* caption, UINT type);
+    // The same box with a detailed text the user can unfold.
+    virtual int MessageBoxWithDetails(QWidget* owner, const char* text, const char* caption, UINT type,
+                                      const std::string& details);
     // Runs the PIN dialog modally; IDOK (with the PIN in its m_strPin) or IDCANCEL.
     virtual int RunPinDialog(CPinDlg& dlg);
 };

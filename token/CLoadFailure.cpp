@@ -16,3 +16,18 @@ std::string CLoadFailure::Describe(const CTokenModule& module, const std::string
     }
     return CTokenModule::RV_MODULE_BUSY == rv ? "the module did not answer" : CCkrNames::Of(rv);
 }
+
+std::string CLoadFailure::Line(const CModuleChoice::SAttempt& attempt, bool bSeveral)
+{
+    if (!bSeveral || attempt.strReason.find(attempt.strFile) != std::string::npos)
+        return attempt.strReason;
+    return attempt.strFile + ": " + attempt.strReason;
+}
+
+std::string CLoadFailure::Details(const std::vector<CModuleChoice::SAttempt>& attempts)
+{
+    std::string text = "Tried:\n";
+    for (const CModuleChoice::SAttempt& attempt : attempts)
+        text += "  " + Line(attempt, true) + "\n";
+    return text + "\n" + kHint;
+}

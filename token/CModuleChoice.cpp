@@ -1,6 +1,24 @@
 #include "token/CModuleChoice.h"
 
+#include "platform/CLibrary.h"
+#include "token/CLoadFailure.h"
+#include "token/CTokenModule.h"
+
 #include <cstdlib>
+
+namespace {
+
+// Why this file was the one loaded, for --verbose.
+std::string Origin(const std::string& moduleFile)
+{
+    if (moduleFile != CModuleChoice::kDefaultFileName)
+        return "named by --module or " + std::string(CModuleChoice::kVariable);
+    if (CLibrary::ResolvePath(moduleFile.c_str()) != moduleFile)
+        return "the default name, found in the program's folder";
+    return "the default name, found by the system's library search";
+}
+
+}  // namespace
 
 std::string CModuleChoice::Resolve(const std::optional<std::string>& option)
 {
@@ -10,4 +28,47 @@ std::string CModuleChoice::Resolve(const std::optional<std::string>& option)
     if (variable != nullptr && *variable != '\0')
         return variable;
     return kDefaultFileName;
+}
+
+std::string CModuleChoice::ProxyModule()
+{
+    return CERTPURGE_P11KIT_PROXY;
+}
+
+// dlopen reports a bare name it found nowhere by that name; a file it
+// found but could not use by its path, a missing dependency by its name.
+bool CModuleChoice::IsNotFound(const std::string& fileName, const std::string& loaderMessage)
+{
+    return fileName.find('/') == std::string::npos && loaderMessage.rfind(fileName + ": ", 0) == 0;
+}
+
+CK_RV CModuleChoice::Load(CTokenModule& module, const std::string& moduleFile)
+{
+    m_attempts.clear();
+    CK_RV rv = LoadOne(module, moduleFile);
+    if (rv == CKR_OK) {
+        module.Log().Debug(CTokenLog::ETopic::Token, "module: loaded " + moduleFile + " (" + Origin(moduleFile) + ")");
+        return rv;
+    }
+    // Only a default that is missing gives way: one that is there but
+    // broken is the user's to mend, and is reported as it is.
+    const bool bMissingDefault = moduleFile == kDefaultFileName &&
+                                 module.LastLoadStep() == CTokenModule::ELoadStep::Library &&
+                                 IsNotFound(moduleFile, module.LastLoadError());
+    if (!bMissingDefault)
+        return rv;
+    const std::string proxy = ProxyModule();
+    rv = LoadOne(module, proxy);
+    if (rv == CKR_OK)
+        module.Log().Debug(CTokenLog::ETopic::Token, std::string(kDefaultFileName) + " not found; using p11-kit's proxy " +
+                                                         proxy + ", which loads the modules registered with p11-kit");
+    return rv;
+}
+
+CK_RV CModuleChoice::LoadOne(CTokenModule& module, const std::string& moduleFile)
+{
+    m_strLoadedFile = moduleFile;
+    CK_RV rv = module.Load(moduleFile.c_str());
+    m_attempts.push_back({moduleFile, rv == CKR_OK ? std::string() : CLoadFailure::Describe(module, moduleFile, rv)});
+    return rv;
 }

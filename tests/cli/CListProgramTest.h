@@ -21,6 +21,12 @@ protected:
         m_run.Unset("CERTPURGE_MODULE").Unset("CERTPURGE_TOKEN");
     }
 
+    // The last line of every load failure: how to choose a module.
+    static constexpr const char* kChooseHintLine =
+        "certpurge-list: Choose the token's PKCS#11 module with --module PATH or the CERTPURGE_MODULE variable, "
+        "or register it with p11-kit: a file NAME.module in /usr/share/p11-kit/modules or ~/.config/pkcs11/modules "
+        "holding the line \"module: /path/to/the/module.so\".\n";
+
     std::string Program() const { return m_strBin + "/certpurge-list"; }
     void LinkDefault(const std::string& target) { std::filesystem::create_symlink(target, m_strBin + "/qemva_11.dll"); }
     int Run(const std::vector<std::string>& args = {}) { return m_run.Run(Program(), args); }

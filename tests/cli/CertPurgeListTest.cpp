@@ -85,13 +85,6 @@ TEST_F(CertPurgeListTest, NoTokenPrintsNothing)
     EXPECT_EQ(m_run.Err(), "与Ulda通信失败!\n");
 }
 
-TEST_F(CertPurgeListTest, MissingModuleIsReportedWithTheWindowsText)
-{
-    EXPECT_NE(Run(), 0);
-    EXPECT_EQ(m_run.Out(), "");
-    EXPECT_EQ(m_run.Err().rfind("加载Ulda动态库失败\n", 0), 0u) << m_run.Err();
-}
-
 TEST_F(CertPurgeListTest, ModuleThatIsNoPkcs11LibraryIsReported)
 {
     LinkDefault("/lib/x86_64-linux-gnu/libm.so.6");

@@ -3,9 +3,15 @@
 #include "removal/CPinDlg.h"
 #include "res/resource.h"
 
-int CScriptedPrompts::MessageBox(QWidget*, const char* text, const char* caption, UINT type)
+int CScriptedPrompts::MessageBox(QWidget* owner, const char* text, const char* caption, UINT type)
 {
-    SPrompt prompt{SPrompt::EKind::MessageBox, text, caption != nullptr ? caption : "", type};
+    return MessageBoxWithDetails(owner, text, caption, type, std::string());
+}
+
+int CScriptedPrompts::MessageBoxWithDetails(QWidget*, const char* text, const char* caption, UINT type,
+                                            const std::string& details)
+{
+    SPrompt prompt{SPrompt::EKind::MessageBox, text, caption != nullptr ? caption : "", type, details};
     m_prompts.push_back(prompt);
     if (m_handler) {
         if (std::optional<int> answer = m_handler(prompt, nullptr))
@@ -17,7 +23,7 @@ int CScriptedPrompts::MessageBox(QWidget*, const char* text, const char* caption
 
 int CScriptedPrompts::RunPinDialog(CPinDlg& dlg)
 {
-    SPrompt prompt{SPrompt::EKind::PinDialog, kPinDialogText, "", 0};
+    SPrompt prompt{SPrompt::EKind::PinDialog, kPinDialogText, "", 0, ""};
     m_prompts.push_back(prompt);
     if (m_handler) {
         if (std::optional<int> answer = m_handler(prompt, &dlg))

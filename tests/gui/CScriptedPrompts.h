@@ -15,6 +15,7 @@ struct SPrompt {
     std::string text;
     std::string caption;
     UINT type = 0;
+    std::string details;  // the box's detailed text, if it has one
 };
 
 // Answers the dialog's message boxes and PIN dialog without showing them,
@@ -27,6 +28,8 @@ public:
     using Handler = std::function<std::optional<int>(const SPrompt&, CPinDlg*)>;
 
     int MessageBox(QWidget* owner, const char* text, const char* caption, UINT type) override;
+    int MessageBoxWithDetails(QWidget* owner, const char* text, const char* caption, UINT type,
+                              const std::string& details) override;
     int RunPinDialog(CPinDlg& dlg) override;
 
     void SetPin(std::string pin) { m_strPin = std::move(pin); }

@@ -34,6 +34,16 @@ int Fail(const char* message, const std::string& detail = {})
     return kFailure;
 }
 
+// The window's message, each file tried with its reason, and how to choose a module.
+int FailToLoad(const std::vector<CModuleChoice::SAttempt>& attempts)
+{
+    std::fprintf(stderr, "%s\n", Messages::kLoadModuleFailed);
+    for (const CModuleChoice::SAttempt& attempt : attempts)
+        std::fprintf(stderr, "certpurge-list: %s\n", CLoadFailure::Line(attempt, attempts.size() > 1).c_str());
+    std::fprintf(stderr, "certpurge-list: %s\n", CLoadFailure::kHint);
+    return kFailure;
+}
+
 int Usage(const std::string& problem)
 {
     std::fprintf(stderr, "certpurge-list: %s\n%s\n", problem.c_str(), CListCommandLine::kUsage);
@@ -86,11 +96,12 @@ void NoteListedToken(const CTokenModule& module, const CTokenChoice& choice)
 
 int List(const CListCommandLine& options, const CTokenChoice& choice)
 {
-    const std::string moduleFile = CModuleChoice::Resolve(options.Module());
     CTokenModule module;
     module.SetLog(CTokenLog(std::make_shared<CStderrLog>(options.Verbose())));
-    if (CK_RV rv = module.Load(moduleFile.c_str()); rv != CKR_OK)
-        return Fail(Messages::kLoadModuleFailed, CLoadFailure::Describe(module, moduleFile, rv));
+    CModuleChoice modules;
+    if (modules.Load(module, CModuleChoice::Resolve(options.Module())) != CKR_OK)
+        return FailToLoad(modules.Attempts());
+    const std::string& moduleFile = modules.LoadedFile();
     if (options.ListTokens())
         return ListTokens(module, options, choice);
     module.SetTokenChoice(choice);
