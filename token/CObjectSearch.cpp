@@ -107,6 +107,15 @@ CK_RV CObjectSearch::ReadCertificate(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE
         return RV_BUFFER_TOO_SMALL;
     attrs[0].pValue = value;
     attrs[1].pValue = id;
-    return m_module.Step("ReadCertificate", "C_GetAttributeValue", m_slot, &CK_FUNCTION_LIST::C_GetAttributeValue,
-                         session, cert, attrs, CK_ULONG{2});
+    const CK_ULONG valueRoom = attrs[0].ulValueLen;
+    const CK_ULONG idRoom = attrs[1].ulValueLen;
+    rv = m_module.Step("ReadCertificate", "C_GetAttributeValue", m_slot, &CK_FUNCTION_LIST::C_GetAttributeValue,
+                       session, cert, attrs, CK_ULONG{2});
+    if (rv != CKR_OK)
+        return rv;
+    // What the fetch wrote, which may be less than the size query said:
+    // never more than the room it was given.
+    *valueLen = std::min(attrs[0].ulValueLen, valueRoom);
+    *idLen = std::min(attrs[1].ulValueLen, idRoom);
+    return CKR_OK;
 }

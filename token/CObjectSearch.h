@@ -36,7 +36,7 @@ public:
 
     // A certificate's CKA_VALUE and CKA_ID: their sizes when both buffers
     // are null, else the values, fetched when the capacities hold the sizes
-    // (RV_BUFFER_TOO_SMALL when not).
+    // (RV_BUFFER_TOO_SMALL when not), and the lengths the fetch gave.
     CK_RV ReadCertificate(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE cert, unsigned char* value, CK_ULONG* valueLen,
                           unsigned char* id, CK_ULONG* idLen) const;
 
