@@ -24,9 +24,12 @@ CModuleLibrary::~CModuleLibrary()
     Unload();
 }
 
-CModuleLibrary::CGuard CModuleLibrary::Lock()
+std::optional<CModuleLibrary::CGuard> CModuleLibrary::Lock()
 {
-    return CGuard(*this, std::unique_lock<CBoundedMutex>(m_mutex, m_lockTimeout));
+    std::unique_lock<CBoundedMutex> lock(m_mutex, m_lockTimeout);
+    if (!lock)
+        return std::nullopt;
+    return CGuard(*this, std::move(lock));
 }
 
 CK_RV CModuleLibrary::Load(const char* fileName)

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <string>
 
 // The token's PKCS#11 module as a library: loaded, initialised, finalised,
@@ -30,14 +31,12 @@ public:
     // module's CKR_CANCEL alike).
     enum class ELoadStep { None, Library, EntryPoint, FunctionList, NullFunctionList, Initialize };
 
-    // The module held by one caller for as long as the guard lives.
+    // The module held by one caller for as long as the guard lives; no
+    // guard exists that does not hold it.
     class CGuard {
     public:
         CGuard(CGuard&&) = default;
         CGuard& operator=(CGuard&&) = default;
-
-        // False when another caller held the module too long.
-        explicit operator bool() const { return m_lock.owns_lock(); }
 
         bool HasFunctionList() const { return m_pLibrary->m_pFunctionList != nullptr; }
         bool IsLoaded() const { return m_pLibrary->IsLoaded(); }
@@ -87,19 +86,19 @@ public:
     CModuleLibrary(const CModuleLibrary&) = delete;
     CModuleLibrary& operator=(const CModuleLibrary&) = delete;
 
-    // The module to this caller alone, once another lets it go; an empty
-    // guard when that one held it longer than the lock timeout.
-    CGuard Lock();
+    // The module to this caller alone, once another lets it go; none when
+    // that one held it longer than the lock timeout.
+    std::optional<CGuard> Lock();
 
     // `body(CGuard&)` with the module held, returning its CK_RV; the one
     // place a call finds the module busy.
     template <typename Body>
     CK_RV Run(Body&& body)
     {
-        CGuard module = Lock();
+        std::optional<CGuard> module = Lock();
         if (!module)
             return RV_MODULE_BUSY;
-        return body(module);
+        return body(*module);
     }
 
     // Set before any other thread uses the module.

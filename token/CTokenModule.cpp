@@ -18,8 +18,8 @@ CTokenModule::~CTokenModule() = default;
 
 bool CTokenModule::HasFunctionList() const
 {
-    CGuard module = m_library.Lock();
-    return module && module.HasFunctionList();
+    std::optional<CGuard> module = m_library.Lock();
+    return module && module->HasFunctionList();
 }
 
 CK_RV CTokenModule::WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID* slot, EOrigin* origin)
@@ -49,7 +49,7 @@ CK_RV CTokenModule::ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present, EOr
 
 std::vector<CK_SLOT_ID> CTokenModule::SlotList() const
 {
-    CGuard module = m_library.Lock();
+    std::optional<CGuard> module = m_library.Lock();
     if (!module || m_slots.Count() == 0)
         return {};
     return m_slots.Present();
@@ -62,14 +62,14 @@ unsigned long CTokenModule::SessionSerial() const
 
 std::string CTokenModule::LastLoadError() const
 {
-    CGuard module = m_library.Lock();
-    return module ? module.LastLoadError() : std::string();
+    std::optional<CGuard> module = m_library.Lock();
+    return module ? module->LastLoadError() : std::string();
 }
 
 CTokenModule::ELoadStep CTokenModule::LastLoadStep() const
 {
-    CGuard module = m_library.Lock();
-    return module ? module.LastLoadStep() : ELoadStep::None;
+    std::optional<CGuard> module = m_library.Lock();
+    return module ? module->LastLoadStep() : ELoadStep::None;
 }
 
 CK_RV CTokenModule::Load(const char* fileName)
@@ -85,7 +85,7 @@ CK_RV CTokenModule::Load(const char* fileName)
 
 void CTokenModule::SetTokenChoice(CTokenChoice choice)
 {
-    CGuard module = m_library.Lock();
+    std::optional<CGuard> module = m_library.Lock();
     if (module)
         m_slots.SetTokenChoice(std::move(choice));
 }
@@ -108,7 +108,7 @@ CK_RV CTokenModule::GetSlotList()
 
 std::optional<STokenIdentity> CTokenModule::ListedToken() const
 {
-    CGuard module = m_library.Lock();
+    std::optional<CGuard> module = m_library.Lock();
     if (!module || m_ulSlotCount == 0)
         return std::nullopt;
     return m_slots.ListedToken();

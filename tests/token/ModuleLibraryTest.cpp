@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <thread>
 
 // While one caller holds the module, another gets the busy answer once the
@@ -24,7 +25,7 @@ TEST(ModuleLibraryTest, AHeldModuleIsBusyToAnotherCaller)
     };
     bool ran = false;
     {
-        CModuleLibrary::CGuard held = library.Lock();
+        std::optional<CModuleLibrary::CGuard> held = library.Lock();
         ASSERT_TRUE(held);
         EXPECT_EQ(attempt(ran), CModuleLibrary::RV_MODULE_BUSY);
         EXPECT_FALSE(ran);
@@ -33,9 +34,9 @@ TEST(ModuleLibraryTest, AHeldModuleIsBusyToAnotherCaller)
     EXPECT_EQ(attempt(ran), CKR_OK);
     EXPECT_TRUE(ran);
     // Held, but no module loaded: no call reaches anything.
-    CModuleLibrary::CGuard module = library.Lock();
+    std::optional<CModuleLibrary::CGuard> module = library.Lock();
     ASSERT_TRUE(module);
     CK_SLOT_ID slot = 0;
-    EXPECT_EQ(module.Call(&CK_FUNCTION_LIST::C_WaitForSlotEvent, CK_FLAGS{CKF_DONT_BLOCK}, &slot, nullptr),
+    EXPECT_EQ(module->Call(&CK_FUNCTION_LIST::C_WaitForSlotEvent, CK_FLAGS{CKF_DONT_BLOCK}, &slot, nullptr),
               CModuleLibrary::RV_NO_FUNCTION_LIST);
 }
