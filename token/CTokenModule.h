@@ -1,8 +1,10 @@
 #pragma once
 
-#include "platform/CBoundedMutex.h"
-#include "platform/CLibrary.h"
 #include "token/CCertKey.h"
+#include "token/CKeyPairSearch.h"
+#include "token/CModuleLibrary.h"
+#include "token/CObjectSearch.h"
+#include "token/CSlotSelection.h"
 #include "token/CTokenChoice.h"
 #include "token/CTokenLog.h"
 #include "token/Pkcs11.h"
@@ -11,8 +13,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,30 +20,25 @@
 // Sessions held at once; only index 0 is used.
 constexpr CK_ULONG MAX_SESSIONS = 4;
 
-// The one wrapper around the token's PKCS#11 module. Every call into the
-// module goes through here, serialised by one lock, so that the presence
-// monitor's thread never meets a module being initialised, finalised or
-// unloaded by the window's thread. A call waits for the lock a bounded time.
+// The one wrapper around the token's PKCS#11 module: every operation the
+// window, the scan, the removal, certpurge-list and the monitor need. Each
+// holds the module (CModuleLibrary) for its whole course and hands the work
+// to the part whose job it is: the slot selection, the object and key-pair
+// searches, the destroyer. It keeps what callers read between operations:
+// the slots, the sessions, the certificates and keys last found.
 class CTokenModule {
 public:
     // Results of this class's own, beside the module's CK_RV values.
-    static constexpr CK_RV RV_NO_FUNCTION_LIST = 1;  // no C_GetFunctionList, or no module loaded
-    static constexpr CK_RV RV_BUFFER_TOO_SMALL = 2;
-    // A key search found several keys that cannot be told apart.
-    static constexpr CK_RV RV_KEY_AMBIGUOUS = CKR_VENDOR_DEFINED | 0x4B01;
-    // The module reported an attribute length that cannot be true.
-    static constexpr CK_RV RV_BAD_LENGTH = CKR_VENDOR_DEFINED | 0x4B02;
-    // Another call has held the module longer than kLockTimeout: a module
-    // that blocks where it must not fails the call instead of freezing it.
-    static constexpr CK_RV RV_MODULE_BUSY = CKR_VENDOR_DEFINED | 0x4B03;
-    static constexpr std::chrono::milliseconds kLockTimeout{3000};
+    static constexpr CK_RV RV_NO_FUNCTION_LIST = CModuleLibrary::RV_NO_FUNCTION_LIST;
+    static constexpr CK_RV RV_BUFFER_TOO_SMALL = CObjectSearch::RV_BUFFER_TOO_SMALL;
+    static constexpr CK_RV RV_KEY_AMBIGUOUS = CKeyPairSearch::RV_KEY_AMBIGUOUS;
+    static constexpr CK_RV RV_BAD_LENGTH = CObjectSearch::RV_BAD_LENGTH;
+    static constexpr CK_RV RV_MODULE_BUSY = CModuleLibrary::RV_MODULE_BUSY;
+    static constexpr std::chrono::milliseconds kLockTimeout = CModuleLibrary::kLockTimeout;
 
-    // The longest certificate value or identifier accepted from a module.
-    static constexpr CK_ULONG MAX_ATTRIBUTE_LEN = 1 << 20;
-    // Room for a key's telling value: a modulus of 16384 bits, say.
-    static constexpr CK_ULONG MAX_KEY_VALUE_LEN = 4096;
-    // The most slots believed of a module: a larger count is a broken one.
-    static constexpr CK_ULONG MAX_SLOTS = 1024;
+    static constexpr CK_ULONG MAX_ATTRIBUTE_LEN = CObjectSearch::MAX_ATTRIBUTE_LEN;
+    static constexpr CK_ULONG MAX_KEY_VALUE_LEN = CKeyPairSearch::MAX_KEY_VALUE_LEN;
+    static constexpr CK_ULONG MAX_SLOTS = CSlotSelection::MAX_SLOTS;
 
     CTokenModule();
     // Finalises a module still initialised and unloads it.
@@ -52,15 +47,13 @@ public:
     CTokenModule& operator=(const CTokenModule&) = delete;
 
     CK_RV Load(const char* fileName);
-    // Where the last failed Load failed: its reason is told by where it came
-    // from, not by its value (1 is this class's RV_NO_FUNCTION_LIST and the
-    // module's CKR_CANCEL alike).
-    enum class ELoadStep { None, Library, EntryPoint, FunctionList, NullFunctionList, Initialize };
+    // Where the last failed Load failed (see CModuleLibrary::ELoadStep).
+    using ELoadStep = CModuleLibrary::ELoadStep;
     ELoadStep LastLoadStep() const;
     // The log this class, and whoever works through it, writes to; set
     // before any other thread uses the module.
-    void SetLog(CTokenLog log) { m_log = std::move(log); }
-    const CTokenLog& Log() const { return m_log; }
+    void SetLog(CTokenLog log) { m_library.SetLog(std::move(log)); }
+    const CTokenLog& Log() const { return m_library.Log(); }
     // Which tokens the slot listing takes; any initialised one by default.
     void SetTokenChoice(CTokenChoice choice);
     // Lists the slots whose token the choice accepts, in the module's order,
@@ -94,7 +87,7 @@ public:
     // pair still belongs to a certificate it keeps.
     CK_RV FindCertificatesWithId(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
                                  std::vector<CK_OBJECT_HANDLE>& found);
-    static constexpr CK_ULONG MAX_ID_MATCHES = 64;
+    static constexpr CK_ULONG MAX_ID_MATCHES = CObjectSearch::MAX_ID_MATCHES;
 
     // For the presence monitor's thread. `origin` tells an answer of the
     // module from one of this class's own (no module there, or busy), as
@@ -127,55 +120,19 @@ public:
     std::string LastLoadError() const;
 
 private:
-    std::unique_lock<CBoundedMutex> Acquire() const;
-    bool IsLoaded() const { return m_hModule.IsLoaded() && m_pfnGetFunctionList != nullptr; }
-    CK_RV LoadLibrary(const char* fileName);
-    CK_RV Reinitialize();
-    CK_RV PresentSlots(std::vector<CK_SLOT_ID>& slots);
-    std::vector<CK_SLOT_ID> AcceptedSlots(const std::vector<CK_SLOT_ID>& present);
-    CK_RV FindKeys(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass, const unsigned char* id, CK_ULONG idLen,
-                   const CCertKey& key, CK_KEY_TYPE takeable, std::vector<CK_OBJECT_HANDLE>& target,
-                   CK_KEY_TYPE& targetType);
-    CK_RV ReadKeyObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CCertKey::SKeyObject& key);
-    CK_RV ReadKeyValues(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CCertKey::SKeyObject& key);
-    CK_RV FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_ULONG count, std::vector<CK_OBJECT_HANDLE>& found);
-    CK_RV DestroyKeys(const char* step, const char* what, std::vector<CK_OBJECT_HANDLE>& keys);
-    void LogModuleInfo(const char* fileName) const;
-    void LogKeySearch(CK_OBJECT_CLASS keyClass, const unsigned char* id, CK_ULONG idLen,
-                      const std::vector<CCertKey::EMatch>& matches,
-                      const std::optional<std::vector<std::size_t>>& chosen) const;
-    // "'label' id 0a1b" of an object, for the log.
-    std::string Describe(CK_OBJECT_HANDLE object) const;
-    // The slot of session 0, for the log.
-    CK_SLOT_ID SessionSlot() const;
-    void Finalize();
-    void ReleaseSlotList();
-    void ForgetSessions();
-    void Unload();
+    using CGuard = CModuleLibrary::CGuard;
 
-    // Calls one function of the module's list; a function the module left
-    // out answers CKR_FUNCTION_NOT_SUPPORTED.
-    template <typename Fn, typename... Args>
-    CK_RV Call(Fn CK_FUNCTION_LIST::*fn, Args... args) const
-    {
-        if (m_pFunctionList == nullptr)
-            return RV_NO_FUNCTION_LIST;
-        Fn f = m_pFunctionList->*fn;
-        return f != nullptr ? f(args...) : CKR_FUNCTION_NOT_SUPPORTED;
-    }
-
-    // A call of the monitor's, with the lock, telling where its answer came from.
+    // A call of the monitor's, telling where its answer came from.
     template <typename Fn, typename... Args>
     CK_RV CallForMonitor(EOrigin* origin, Fn CK_FUNCTION_LIST::*fn, Args... args)
     {
         SetOrigin(origin, EOrigin::Wrapper);
-        auto lock = Acquire();
-        if (!lock)
-            return RV_MODULE_BUSY;
-        if (m_pFunctionList == nullptr)
-            return RV_NO_FUNCTION_LIST;
-        SetOrigin(origin, EOrigin::Module);
-        return Call(fn, args...);
+        return m_library.Run([&](CGuard& module) -> CK_RV {
+            if (!module.HasFunctionList())
+                return RV_NO_FUNCTION_LIST;
+            SetOrigin(origin, EOrigin::Module);
+            return module.Call(fn, args...);
+        });
     }
     static void SetOrigin(EOrigin* origin, EOrigin value)
     {
@@ -183,29 +140,17 @@ private:
             *origin = value;
     }
 
-    // A call made for one of this class's steps: a failure is logged with
-    // the step, the function and the slot.
-    template <typename Fn, typename... Args>
-    CK_RV Step(const char* step, const char* function, CK_SLOT_ID slot, Fn CK_FUNCTION_LIST::*fn, Args... args) const
-    {
-        if (m_pFunctionList == nullptr) {
-            m_log.Debug(CTokenLog::ETopic::Token, std::string(step) + ": no module loaded");
-            return RV_NO_FUNCTION_LIST;
-        }
-        CK_RV rv = Call(fn, args...);
-        if (rv != CKR_OK)
-            m_log.Failed(step, function, slot, rv);
-        return rv;
-    }
+    // The slot of session 0, for the log.
+    CK_SLOT_ID SessionSlot() const;
+    void Finalize(CGuard& module);
+    void ReleaseSlotList();
+    void ForgetSessions();
+    // Back to the state of a new object, after the library was unloaded.
+    void Empty();
 
-    CK_C_GetFunctionList m_pfnGetFunctionList = nullptr;
-    CLibrary m_hModule;
-    CK_FUNCTION_LIST_PTR m_pFunctionList = nullptr;
-    std::unique_ptr<CK_SLOT_ID[]> m_pSlotList;
-    std::vector<CK_SLOT_ID> m_presentSlots;
-    CTokenChoice m_tokenChoice;
-    // The token of the first slot at the last listing that found one.
-    std::optional<STokenIdentity> m_listedToken;
+    // mutable: the readers that change nothing hold the module too.
+    mutable CModuleLibrary m_library;
+    CSlotSelection m_slots;
 
 public:
     // Read directly by the window's thread, which alone changes them.
@@ -220,9 +165,5 @@ private:
     std::vector<CK_OBJECT_HANDLE> m_hPrivKeys;
     // The type of the public keys the last search chose, when one.
     CK_KEY_TYPE m_ulPubKeyType = CK_UNAVAILABLE_INFORMATION;
-    bool m_bInitialized = false;
-    ELoadStep m_eLoadStep = ELoadStep::None;
-    CTokenLog m_log;
     std::atomic<unsigned long> m_ulSessionSerial{0};
-    mutable CBoundedMutex m_mutex;
 };

@@ -150,3 +150,39 @@ TEST_F(HostileModuleTest, SearchesThatNeverEndTakeNothing)
     EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
     EXPECT_EQ(m_sim.SoftHsm().Count(CKO_PUBLIC_KEY, {7}), 1u);
 }
+
+// The lengths a fetch answers are the caller's, within the room it gave: a
+// module whose sizes shrink after the size query leaves no zero bytes
+// padding the ID, and one whose sizes grow reads nothing past the buffers.
+TEST_F(HostileModuleTest, ReadCertificateGivesTheLengthsFetched)
+{
+    AddCert("a", {1, 2, 3});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    ASSERT_EQ(m_module.m_ulCertCount, 1u);
+    CK_ULONG derLen = 0;
+    CK_ULONG idLen = 0;
+    ASSERT_EQ(m_module.ReadCertificate(0, nullptr, &derLen, nullptr, &idLen), CKR_OK);
+    ASSERT_EQ(idLen, 3u);
+    const struct {
+        const char* length;
+        CK_ULONG valueLen;
+        CK_ULONG idLen;
+    } kFetches[] = {
+        {"len=1", 1, 1},
+        {"len=0x100000", derLen, 3},
+    };
+    for (const auto& fetch : kFetches) {
+        m_sim.Control().ClearFaults();
+        // The size queries pass (the caller's, and the fetch's own); the
+        // fetch answers the length.
+        m_sim.Control().AddFault(std::string("C_GetAttributeValue:3:") + fetch.length);
+        CK_ULONG valueLen = 0;
+        idLen = 0;
+        ASSERT_EQ(m_module.ReadCertificate(0, nullptr, &valueLen, nullptr, &idLen), CKR_OK);
+        Bytes value(valueLen + 1, 0);
+        Bytes id(idLen + 1, 0);
+        ASSERT_EQ(m_module.ReadCertificate(0, value.data(), &valueLen, id.data(), &idLen), CKR_OK) << fetch.length;
+        EXPECT_EQ(valueLen, fetch.valueLen) << fetch.length;
+        EXPECT_EQ(idLen, fetch.idLen) << fetch.length;
+    }
+}

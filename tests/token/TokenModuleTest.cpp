@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -92,15 +93,37 @@ TEST_F(TokenModuleTest, FirstLoadOfAnInitialisedModuleFails)
     f->C_Finalize(nullptr);
 }
 
+// The token listed last keeps the head of the list when a token before it
+// in the module's order is there too; the others follow in that order.
 TEST_F(TokenModuleTest, SlotListPutsTheTokenFirst)
 {
+    m_token.AddToken("second-token");
     ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+    auto listed = [this] {
+        std::vector<std::string> labels;
+        for (CK_ULONG i = 0; i < m_module.m_ulSlotCount; ++i) {
+            STokenIdentity token;
+            EXPECT_EQ(m_module.ReadTokenIdentity(i, token), CKR_OK);
+            labels.push_back(token.strLabel);
+        }
+        return labels;
+    };
     ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
-    ASSERT_GE(m_module.m_ulSlotCount, 1u);
-    CK_TOKEN_INFO info{};
-    EXPECT_EQ(m_module.GetTokenInfo(m_token.Slot(), &info), CKR_OK);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(info.label), std::strlen(CSoftHsmToken::kLabel)),
-              CSoftHsmToken::kLabel);
+    const std::vector<std::string> moduleOrder = listed();
+    ASSERT_EQ(moduleOrder.size(), 2u);
+
+    // The module's second token listed alone, then both.
+    std::string problem;
+    std::optional<CTokenChoice> second = CTokenChoice::Parse("pkcs11:token=" + moduleOrder[1], problem);
+    ASSERT_TRUE(second) << problem;
+    m_module.SetTokenChoice(*second);
+    ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
+    EXPECT_EQ(listed(), std::vector<std::string>{moduleOrder[1]});
+    m_module.SetTokenChoice(CTokenChoice());
+    ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
+    EXPECT_EQ(listed(), (std::vector<std::string>{moduleOrder[1], moduleOrder[0]}));
+    ASSERT_TRUE(m_module.ListedToken());
+    EXPECT_EQ(m_module.ListedToken()->strLabel, moduleOrder[1]);
 }
 
 TEST_F(TokenModuleTest, ReopeningSessionZeroClosesTheOldOneAndItsLogin)

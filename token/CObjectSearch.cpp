@@ -1,0 +1,121 @@
+#include "token/CObjectSearch.h"
+
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+using ETopic = CTokenLog::ETopic;
+
+}  // namespace
+
+CK_RV CObjectSearch::FindCertificates(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE (&certs)[MAX_CERTS],
+                                      CK_ULONG* count) const
+{
+    CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
+    CK_CERTIFICATE_TYPE certType = CKC_X_509;
+    CK_ATTRIBUTE tmpl[] = {
+        {CKA_CLASS, &certClass, sizeof certClass},
+        {CKA_CERTIFICATE_TYPE, &certType, sizeof certType},
+    };
+    CK_RV rv = m_module.Step("FindCertificates", "C_FindObjectsInit", m_slot, &CK_FUNCTION_LIST::C_FindObjectsInit,
+                             session, tmpl, CK_ULONG{2});
+    if (rv != CKR_OK)
+        return rv;
+    // No handle of an earlier search may pass for one of this search.
+    std::fill(std::begin(certs), std::end(certs), CK_INVALID_HANDLE);
+    CK_ULONG found = 0;
+    rv = m_module.Step("FindCertificates", "C_FindObjects", m_slot, &CK_FUNCTION_LIST::C_FindObjects, session, certs,
+                       MAX_CERTS, &found);
+    m_module.Step("FindCertificates", "C_FindObjectsFinal", m_slot, &CK_FUNCTION_LIST::C_FindObjectsFinal, session);
+    // A module may claim more than it was asked for; only MAX_CERTS handles exist.
+    *count = rv == CKR_OK ? std::min(found, MAX_CERTS) : 0;
+    return rv;
+}
+
+CK_RV CObjectSearch::FindCertificatesWithId(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
+                                            std::vector<CK_OBJECT_HANDLE>& found) const
+{
+    found.clear();
+    if (id == nullptr && idLen != 0)
+        return CKR_ARGUMENTS_BAD;
+    CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
+    CK_ATTRIBUTE tmpl[] = {
+        {CKA_CLASS, &certClass, sizeof certClass},
+        {CKA_ID, const_cast<unsigned char*>(id), idLen},
+    };
+    return FindAll(session, tmpl, CK_ULONG{2}, found);
+}
+
+// A module that hands out the same objects without end fails the search.
+CK_RV CObjectSearch::FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_ULONG count,
+                             std::vector<CK_OBJECT_HANDLE>& found) const
+{
+    found.clear();
+    CK_RV rv = m_module.Step("FindObjects", "C_FindObjectsInit", m_slot, &CK_FUNCTION_LIST::C_FindObjectsInit, session,
+                             tmpl, count);
+    if (rv != CKR_OK)
+        return rv;
+    CK_OBJECT_HANDLE batch[16];
+    bool bEnded = false;
+    for (CK_ULONG calls = 0; !bEnded && calls < MAX_ID_MATCHES && found.size() < MAX_ID_MATCHES; ++calls) {
+        CK_ULONG n = 0;
+        std::fill(std::begin(batch), std::end(batch), CK_INVALID_HANDLE);
+        rv = m_module.Step("FindObjects", "C_FindObjects", m_slot, &CK_FUNCTION_LIST::C_FindObjects, session, batch,
+                           CK_ULONG{std::size(batch)}, &n);
+        // A module may claim more than it was given room for, or more than it wrote.
+        n = rv == CKR_OK ? std::min<CK_ULONG>(n, std::size(batch)) : 0;
+        bEnded = n == 0;
+        // A handle handed out twice is one object.
+        std::copy_if(batch, batch + n, std::back_inserter(found), [&found](CK_OBJECT_HANDLE h) {
+            return h != CK_INVALID_HANDLE && std::find(found.begin(), found.end(), h) == found.end();
+        });
+    }
+    m_module.Step("FindObjects", "C_FindObjectsFinal", m_slot, &CK_FUNCTION_LIST::C_FindObjectsFinal, session);
+    if (rv == CKR_OK && !bEnded && found.size() < MAX_ID_MATCHES) {
+        m_module.Log().Debug(ETopic::Token, "FindObjects: the search does not end");
+        rv = CKR_FUNCTION_FAILED;
+    }
+    if (rv != CKR_OK)
+        found.clear();
+    return rv;
+}
+
+CK_RV CObjectSearch::ReadCertificate(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE cert, unsigned char* value,
+                                     CK_ULONG* valueLen, unsigned char* id, CK_ULONG* idLen) const
+{
+    CK_ATTRIBUTE attrs[] = {
+        {CKA_VALUE, nullptr, 0},
+        {CKA_ID, nullptr, 0},
+    };
+    CK_RV rv = m_module.Step("ReadCertificate", "C_GetAttributeValue", m_slot, &CK_FUNCTION_LIST::C_GetAttributeValue,
+                             session, cert, attrs, CK_ULONG{2});
+    if (rv != CKR_OK)
+        return rv;
+    // CK_UNAVAILABLE_INFORMATION or an absurd size would overflow the
+    // callers' "length + 1" buffers or exhaust memory.
+    if (attrs[0].ulValueLen > MAX_ATTRIBUTE_LEN || attrs[1].ulValueLen > MAX_ATTRIBUTE_LEN) {
+        m_module.Log().Debug(ETopic::Token, "ReadCertificate: the module gave a length that cannot be true");
+        return RV_BAD_LENGTH;
+    }
+    if (value == nullptr && id == nullptr) {
+        *valueLen = attrs[0].ulValueLen;
+        *idLen = attrs[1].ulValueLen;
+        return CKR_OK;
+    }
+    if (*valueLen < attrs[0].ulValueLen || *idLen < attrs[1].ulValueLen)
+        return RV_BUFFER_TOO_SMALL;
+    attrs[0].pValue = value;
+    attrs[1].pValue = id;
+    const CK_ULONG valueRoom = attrs[0].ulValueLen;
+    const CK_ULONG idRoom = attrs[1].ulValueLen;
+    rv = m_module.Step("ReadCertificate", "C_GetAttributeValue", m_slot, &CK_FUNCTION_LIST::C_GetAttributeValue,
+                       session, cert, attrs, CK_ULONG{2});
+    if (rv != CKR_OK)
+        return rv;
+    // What the fetch wrote, which may be less than the size query said:
+    // never more than the room it was given.
+    *valueLen = std::min(attrs[0].ulValueLen, valueRoom);
+    *idLen = std::min(attrs[1].ulValueLen, idRoom);
+    return CKR_OK;
+}

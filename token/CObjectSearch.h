@@ -1,0 +1,46 @@
+#pragma once
+
+#include "token/CModuleLibrary.h"
+#include "token/Pkcs11.h"
+#include "token/TokenLimits.h"
+
+#include <vector>
+
+// Searches among a session's objects, and the read of a certificate found.
+// Each search is ended before it returns, whatever it found; no handle of
+// an earlier search passes for one of a later one.
+class CObjectSearch {
+public:
+    using CGuard = CModuleLibrary::CGuard;
+
+    // The most objects one search under an ID keeps.
+    static constexpr CK_ULONG MAX_ID_MATCHES = 64;
+    // The longest certificate value or identifier accepted from a module.
+    static constexpr CK_ULONG MAX_ATTRIBUTE_LEN = 1 << 20;
+    // The token layer's own results, beside the module's CK_RV values.
+    static constexpr CK_RV RV_BUFFER_TOO_SMALL = 2;
+    // The module reported an attribute length that cannot be true.
+    static constexpr CK_RV RV_BAD_LENGTH = CKR_VENDOR_DEFINED | 0x4B02;
+
+    // `slot` names the session's slot in the log.
+    CObjectSearch(const CGuard& module, CK_SLOT_ID slot) : m_module(module), m_slot(slot) {}
+
+    // The first MAX_CERTS X.509 certificates the module hands out, in its order.
+    CK_RV FindCertificates(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE (&certs)[MAX_CERTS], CK_ULONG* count) const;
+    // Every certificate carrying exactly this CKA_ID, at most MAX_ID_MATCHES.
+    CK_RV FindCertificatesWithId(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
+                                 std::vector<CK_OBJECT_HANDLE>& found) const;
+    // Runs a search to its end, keeping at most MAX_ID_MATCHES handles, each once.
+    CK_RV FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_ULONG count,
+                  std::vector<CK_OBJECT_HANDLE>& found) const;
+
+    // A certificate's CKA_VALUE and CKA_ID: their sizes when both buffers
+    // are null, else the values, fetched when the capacities hold the sizes
+    // (RV_BUFFER_TOO_SMALL when not), and the lengths the fetch gave.
+    CK_RV ReadCertificate(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE cert, unsigned char* value, CK_ULONG* valueLen,
+                          unsigned char* id, CK_ULONG* idLen) const;
+
+private:
+    const CGuard& m_module;
+    CK_SLOT_ID m_slot;
+};

@@ -1,0 +1,110 @@
+#include "token/CSlotSelection.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+namespace {
+
+using ETopic = CTokenLog::ETopic;
+
+}  // namespace
+
+CK_RV CSlotSelection::List(const CGuard& module)
+{
+    std::vector<CK_SLOT_ID> present;
+    CK_RV rv = PresentSlots(module, present);
+    std::vector<CK_SLOT_ID> accepted;
+    if (rv == CKR_OK)
+        accepted = AcceptedSlots(module, present);
+    if (accepted.empty()) {
+        Release();
+        return rv;
+    }
+    m_present = std::move(present);
+    m_accepted = std::move(accepted);
+    return CKR_OK;
+}
+
+void CSlotSelection::Release()
+{
+    m_present.clear();
+    m_accepted.clear();
+}
+
+CK_RV CSlotSelection::PresentSlots(const CGuard& module, std::vector<CK_SLOT_ID>& slots) const
+{
+    slots.clear();
+    const CK_SLOT_ID none = CK_UNAVAILABLE_INFORMATION;
+    CK_ULONG all = 0;
+    CK_RV rv = module.Step("GetSlotList", "C_GetSlotList", none, &CK_FUNCTION_LIST::C_GetSlotList, CK_FALSE, nullptr,
+                           &all);
+    if (rv == CKR_OK && all > MAX_SLOTS) {
+        module.Log().Debug(ETopic::Token, "GetSlotList: " + std::to_string(all) + " slots cannot be true");
+        rv = CKR_FUNCTION_FAILED;
+    }
+    if (rv != CKR_OK || all == 0)
+        return rv;
+    slots.resize(all);
+    CK_ULONG present = all;
+    rv = module.Step("GetSlotList", "C_GetSlotList", none, &CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, slots.data(),
+                     &present);
+    if (rv == CKR_OK && present > all)
+        rv = CKR_FUNCTION_FAILED;  // more than it was given room for
+    slots.resize(rv == CKR_OK ? present : 0);
+    module.Log().Debug(ETopic::Token, "GetSlotList: " + std::to_string(all) + " slots, " +
+                                          std::to_string(slots.size()) + " holding a token");
+    return rv;
+}
+
+// Of the present slots, those whose token the choice accepts (a token that
+// does not answer is none), the token listed last first when it is there.
+std::vector<CK_SLOT_ID> CSlotSelection::AcceptedSlots(const CGuard& module, const std::vector<CK_SLOT_ID>& present)
+{
+    const CTokenLog& log = module.Log();
+    std::vector<std::pair<CK_SLOT_ID, STokenIdentity>> accepted;
+    for (CK_SLOT_ID slot : present) {
+        CK_TOKEN_INFO info{};
+        if (module.Step("GetSlotList", "C_GetTokenInfo", slot, &CK_FUNCTION_LIST::C_GetTokenInfo, slot, &info) !=
+            CKR_OK)
+            continue;
+        STokenIdentity token = STokenIdentity::Of(info);
+        const char* passedOver = !token.bInitialized ? "not initialised" : !m_tokenChoice.Matches(info) ? "not the URI's" : nullptr;
+        log.Debug(ETopic::Token, "GetSlotList: slot " + std::to_string(slot) + ": " + token.strUri +
+                                     (passedOver ? std::string(", passed over: ") + passedOver : std::string()));
+        if (passedOver == nullptr)
+            accepted.emplace_back(slot, std::move(token));
+    }
+    if (accepted.empty()) {
+        log.Debug(ETopic::Token, "GetSlotList: no token to work on");
+        return {};
+    }
+    auto listed = std::find_if(accepted.begin(), accepted.end(), [this](const auto& token) {
+        return m_listedToken && token.second.IsSameToken(*m_listedToken);
+    });
+    if (listed != accepted.end())
+        std::rotate(accepted.begin(), listed, listed + 1);
+    m_listedToken = accepted.front().second;
+    log.Debug(ETopic::Token, "GetSlotList: token '" + m_listedToken->strLabel + "', serial " +
+                                 m_listedToken->strSerial + ", in slot " + std::to_string(accepted.front().first));
+    std::vector<CK_SLOT_ID> slots;
+    for (const auto& token : accepted)
+        slots.push_back(token.first);
+    return slots;
+}
+
+CK_RV CSlotSelection::ListTokens(const CGuard& module, const CTokenChoice& choice,
+                                 std::vector<STokenIdentity>& tokens) const
+{
+    tokens.clear();
+    std::vector<CK_SLOT_ID> present;
+    CK_RV rv = PresentSlots(module, present);
+    for (CK_SLOT_ID slot : present) {
+        CK_TOKEN_INFO info{};
+        if (module.Step("ListTokens", "C_GetTokenInfo", slot, &CK_FUNCTION_LIST::C_GetTokenInfo, slot, &info) ==
+                CKR_OK &&
+            choice.Matches(info))
+            tokens.push_back(STokenIdentity::Of(info));
+    }
+    return rv;
+}
