@@ -1,5 +1,6 @@
 #include "token/CTokenModule.h"
 
+#include "token/CObjectReadBack.h"
 #include "token/PaddedText.h"
 
 #include <algorithm>
@@ -504,11 +505,31 @@ CK_RV CTokenModule::FindKeys(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass
     if (candidates.size() >= MAX_ID_MATCHES)
         return RV_KEY_AMBIGUOUS;
 
+    // What the search handed out counts only when it reads back as asked.
+    std::vector<CK_OBJECT_HANDLE> asked;
+    std::vector<CK_KEY_TYPE> askedTypes;
+    for (CK_OBJECT_HANDLE candidate : candidates) {
+        CObjectReadBack readBack(keyClass, id, idLen, keyType);
+        if ((rv = readBack.Read(m_pFunctionList, session, candidate)) != CKR_OK) {
+            m_log.Failed("FindKeys", "C_GetAttributeValue", SessionSlot(), rv);
+            return rv;
+        }
+        if (readBack.Matches()) {
+            asked.push_back(candidate);
+            askedTypes.push_back(readBack.KeyType());
+            continue;
+        }
+        m_log.Warning(ETopic::Removal, std::string("FindKeys: the module's search gave a ") + KeyClassName(keyClass) +
+                                           " (handle " + std::to_string(candidate) +
+                                           ") that is not the one asked for: " + readBack.Mismatch() + "; not taken");
+    }
+    candidates.swap(asked);
+
     std::vector<CCertKey::SKeyObject> objects(candidates.size());
     std::vector<CCertKey::EMatch> matches;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         objects[i].ulClass = keyClass;
-        objects[i].ulKeyType = keyType;
+        objects[i].ulKeyType = askedTypes[i];
         if ((rv = ReadKeyObject(session, candidates[i], objects[i])) != CKR_OK)
             return rv;
         CCertKey::EMatch match = key.Match(objects[i]);
@@ -636,7 +657,27 @@ CK_RV CTokenModule::FindCertificatesWithId(CK_SESSION_HANDLE session, const unsi
         {CKA_CLASS, &certClass, sizeof certClass},
         {CKA_ID, const_cast<unsigned char*>(id), idLen},
     };
-    return FindAll(session, tmpl, CK_ULONG{2}, found);
+    CK_RV rv = FindAll(session, tmpl, CK_ULONG{2}, found);
+    if (rv != CKR_OK)
+        return rv;
+    // A certificate counts only when it reads back as asked.
+    for (auto it = found.begin(); it != found.end();) {
+        CObjectReadBack readBack(CKO_CERTIFICATE, id, idLen);
+        if ((rv = readBack.Read(m_pFunctionList, session, *it)) != CKR_OK) {
+            m_log.Failed("FindCertificatesWithId", "C_GetAttributeValue", SessionSlot(), rv);
+            found.clear();
+            return rv;
+        }
+        if (readBack.Matches()) {
+            ++it;
+            continue;
+        }
+        m_log.Warning(ETopic::Removal, "FindCertificatesWithId: the module's search gave an object (handle " +
+                                           std::to_string(*it) + ") that is not the one asked for: " +
+                                           readBack.Mismatch() + "; not counted");
+        it = found.erase(it);
+    }
+    return CKR_OK;
 }
 
 CK_RV CTokenModule::DestroyPubKey()

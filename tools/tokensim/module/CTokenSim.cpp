@@ -1,5 +1,7 @@
 #include "CTokenSim.h"
 
+#include "CIdLie.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -225,14 +227,22 @@ CK_RV CTokenSim::GetAttributeValue(CCall& call, CK_SESSION_HANDLE session, CK_OB
 CK_RV CTokenSim::FindObjectsInit(CCall& call, CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count)
 {
     std::lock_guard lock(m_mutex);
-    if (std::optional<CK_RV> rv = Enter(call))
-        return call.Result(*rv);
+    const std::optional<CK_RV> entered = Enter(call);
+    const std::optional<CFaultRule>& fault = call.Fault();
+    if (entered && !(fault && fault->IsLie()))
+        return call.Result(*entered);
     CSessionTable::SEntry* entry = nullptr;
     if (CK_RV rv = ResolveSession(session, entry); rv != CKR_OK)
         return call.Result(rv);
     // The backend's search has ended already, so it cannot know ours runs.
     if (entry->sorted)
         return call.Result(CKR_OPERATION_ACTIVE);
+    const bool bSorted = m_state.FindOrder() != ETokenSimFindOrder::Module;
+    if (entered) {
+        if (std::optional<CK_RV> rv = CIdLie(fault->Lie()).Start(m_backend, entry->backend, templ, count, bSorted,
+                                                                 entry->sorted))
+            return call.Result(*rv);
+    }
     if (m_state.FindOrder() == ETokenSimFindOrder::Module)
         return call.Result(m_backend.Call(&CK_FUNCTION_LIST::C_FindObjectsInit, entry->backend, templ, count));
     return call.Result(CSortedSearch::Run(m_backend, entry->backend, templ, count, entry->sorted));
