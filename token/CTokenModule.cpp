@@ -16,6 +16,9 @@ std::string Version(const CK_VERSION& version)
     return std::to_string(version.major) + "." + std::to_string(version.minor);
 }
 
+// How often a slot list that grew between its count and its listing is asked again.
+constexpr int kSlotListRetries = 3;
+
 const char* KeyClassName(CK_OBJECT_CLASS keyClass)
 {
     return keyClass == CKO_PUBLIC_KEY ? "public key" : "private key";
@@ -69,15 +72,21 @@ CK_RV CTokenModule::ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present, EOr
     if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED)
         return rv;
     m_bInitialized = true;
-    CK_ULONG count = 0;
-    rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, nullptr, &count);
-    if (rv != CKR_OK || count == 0)
-        return rv;
-    if (count > MAX_SLOTS)
-        return CKR_FUNCTION_FAILED;
-    present.resize(count);
-    rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, present.data(), &count);
-    present.resize(rv == CKR_OK ? std::min<CK_ULONG>(count, present.size()) : 0);
+    // Asked again when a token came between the count and the list.
+    for (int pair = 0; pair <= kSlotListRetries; ++pair) {
+        CK_ULONG count = 0;
+        present.clear();
+        rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, nullptr, &count);
+        if (rv != CKR_OK || count == 0)
+            return rv;
+        if (count > MAX_SLOTS)
+            return CKR_FUNCTION_FAILED;
+        present.resize(count);
+        rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, present.data(), &count);
+        present.resize(rv == CKR_OK ? std::min<CK_ULONG>(count, present.size()) : 0);
+        if (rv != CKR_BUFFER_TOO_SMALL)
+            break;
+    }
     return rv;
 }
 
@@ -219,22 +228,32 @@ CK_RV CTokenModule::GetSlotList()
 // The slots holding a token, as the module lists them.
 CK_RV CTokenModule::PresentSlots(std::vector<CK_SLOT_ID>& slots)
 {
-    slots.clear();
     const CK_SLOT_ID none = CK_UNAVAILABLE_INFORMATION;
     CK_ULONG all = 0;
-    CK_RV rv = Step("GetSlotList", "C_GetSlotList", none, &CK_FUNCTION_LIST::C_GetSlotList, CK_FALSE, nullptr, &all);
-    if (rv == CKR_OK && all > MAX_SLOTS) {
-        m_log.Debug(ETopic::Token, "GetSlotList: " + std::to_string(all) + " slots cannot be true");
-        rv = CKR_FUNCTION_FAILED;
+    CK_RV rv = CKR_OK;
+    // A token that comes between the count and the list leaves the list no
+    // room: the pair is asked again, a bounded number of times.
+    for (int pair = 0; pair <= kSlotListRetries; ++pair) {
+        slots.clear();
+        rv = Step("GetSlotList", "C_GetSlotList", none, &CK_FUNCTION_LIST::C_GetSlotList, CK_FALSE, nullptr, &all);
+        if (rv == CKR_OK && all > MAX_SLOTS) {
+            m_log.Debug(ETopic::Token, "GetSlotList: " + std::to_string(all) + " slots cannot be true");
+            rv = CKR_FUNCTION_FAILED;
+        }
+        if (rv != CKR_OK || all == 0)
+            return rv;
+        slots.resize(all);
+        CK_ULONG present = all;
+        rv = Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, slots.data(), &present);
+        if (rv == CKR_OK && present > all)
+            rv = CKR_FUNCTION_FAILED;  // more than it was given room for
+        slots.resize(rv == CKR_OK ? present : 0);
+        if (rv != CKR_BUFFER_TOO_SMALL)
+            break;
+        m_log.Debug(ETopic::Token, "GetSlotList: the slot list grew meanwhile");
     }
-    if (rv != CKR_OK || all == 0)
-        return rv;
-    slots.resize(all);
-    CK_ULONG present = all;
-    rv = Step("GetSlotList", "C_GetSlotList", none, &CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, slots.data(), &present);
-    if (rv == CKR_OK && present > all)
-        rv = CKR_FUNCTION_FAILED;  // more than it was given room for
-    slots.resize(rv == CKR_OK ? present : 0);
+    if (rv != CKR_OK)
+        m_log.Failed("GetSlotList", "C_GetSlotList", none, rv);
     m_log.Debug(ETopic::Token, "GetSlotList: " + std::to_string(all) + " slots, " + std::to_string(slots.size()) +
                                    " holding a token");
     return rv;

@@ -110,8 +110,10 @@ CK_RV CTokenSim::GetInfo(CCall& call, CK_INFO_PTR info)
 CK_RV CTokenSim::GetSlotList(CCall& call, CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR count)
 {
     std::lock_guard lock(m_mutex);
-    if (std::optional<CK_RV> rv = Enter(call))
-        return call.Result(*rv);
+    const std::optional<CK_RV> entered = Enter(call);
+    const bool bGrown = entered && call.Fault() && call.Fault()->IsLie();
+    if (entered && !bGrown)
+        return call.Result(*entered);
     if (count == nullptr)
         return call.Result(CKR_ARGUMENTS_BAD);
     std::vector<CK_SLOT_ID> slots = m_presence.Slots(tokenPresent != CK_FALSE);
@@ -120,6 +122,11 @@ CK_RV CTokenSim::GetSlotList(CCall& call, CK_BBOOL tokenPresent, CK_SLOT_ID_PTR 
     *count = slots.size();
     if (list == nullptr)
         return call.Result(CKR_OK);
+    // A token came since the caller counted: the list has grown past its room.
+    if (bGrown) {
+        *count = slots.size() + 1;
+        return call.Result(CKR_BUFFER_TOO_SMALL);
+    }
     if (room < slots.size())
         return call.Result(CKR_BUFFER_TOO_SMALL);
     std::copy(slots.begin(), slots.end(), list);
