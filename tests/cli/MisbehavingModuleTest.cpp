@@ -38,3 +38,13 @@ TEST_F(MisbehavingModuleTest, SlotListThatGrewIsAskedAgain)
     EXPECT_EQ(m_run.Out(), "");
     EXPECT_EQ(m_sim.Trace().Count("C_GetSlotList"), 4u + 2 * 4);  // four pairs, then it gives up
 }
+
+// The standard says a module that answers CKR_CRYPTOKI_ALREADY_INITIALIZED
+// is ready for use, on the first C_Initialize as on any other.
+TEST_F(MisbehavingModuleTest, AlreadyInitialisedIsReadyForUse)
+{
+    m_sim.Control().AddFault("C_Initialize:*:lie=already-initialized");
+    EXPECT_EQ(Run(), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), kOneLine);
+    EXPECT_EQ(m_run.Err(), "");
+}

@@ -58,8 +58,10 @@ CK_RV CTokenSim::Initialize(CCall& call, CK_VOID_PTR args)
     m_reader.Open(EnvOr("TOKENSIM_STATE", ""));
     m_state = m_reader.ReadIfChanged().value_or(CTokenSimState{});
     m_faults.Keep(m_state.Rules());
-    if (std::optional<CK_RV> rv = ApplyFault(call))
-        return call.Result(*rv);
+    const std::optional<CK_RV> faulted = ApplyFault(call);
+    const std::string lie = faulted && call.Fault()->IsLie() ? call.Fault()->Lie() : std::string();
+    if (faulted && lie.empty())
+        return call.Result(*faulted);
 
     CK_RV rv = m_backend.Initialize(EnvOr("TOKENSIM_BACKEND", TOKENSIM_DEFAULT_BACKEND));
     if (rv != CKR_OK)
@@ -71,7 +73,8 @@ CK_RV CTokenSim::Initialize(CCall& call, CK_VOID_PTR args)
     // What changed while finalised is no event: the token is simply in or out.
     m_presence.Reset(m_backend.Slots(slots), m_state, m_state.Mode() == ETokenSimMode::EventsAtInit);
     m_bInitialized = true;
-    return call.Result(CKR_OK);
+    // Some modules answer so when another user in the process came first.
+    return call.Result(lie == "already-initialized" ? CKR_CRYPTOKI_ALREADY_INITIALIZED : CKR_OK);
 }
 
 CK_RV CTokenSim::Finalize(CCall& call, CK_VOID_PTR reserved)
