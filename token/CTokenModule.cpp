@@ -145,7 +145,8 @@ CK_RV CTokenModule::Load(const char* fileName)
 
 CK_RV CTokenModule::LoadLibrary(const char* fileName)
 {
-    int error = m_hModule.Load(fileName);
+    // Never unmapped: modules leave threads running after C_Finalize.
+    int error = m_hModule.Load(fileName, CLibrary::ELifetime::Process);
     if (error != 0) {
         m_eLoadStep = ELoadStep::Library;
         m_log.Debug(ETopic::Token, "Load: " + m_hModule.LastError());

@@ -48,3 +48,13 @@ TEST_F(MisbehavingModuleTest, AlreadyInitialisedIsReadyForUse)
     EXPECT_EQ(m_run.Out(), kOneLine);
     EXPECT_EQ(m_run.Err(), "");
 }
+
+// A module whose thread runs on after C_Finalize is never unloaded under it.
+TEST_F(MisbehavingModuleTest, ModuleThreadOutlivingFinalizeCrashesNothing)
+{
+    m_sim.Control().AddFault("C_Initialize:1:lie=lingering-thread");
+    EXPECT_EQ(Run(), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), kOneLine);
+    EXPECT_EQ(m_run.Err(), "");
+    EXPECT_GE(m_sim.Trace().Count("C_Finalize"), 1u);  // the module was done with
+}

@@ -1,6 +1,7 @@
 #include "CTokenSim.h"
 
 #include "CIdLie.h"
+#include "CLingeringThread.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -73,6 +74,8 @@ CK_RV CTokenSim::Initialize(CCall& call, CK_VOID_PTR args)
     // What changed while finalised is no event: the token is simply in or out.
     m_presence.Reset(m_backend.Slots(slots), m_state, m_state.Mode() == ETokenSimMode::EventsAtInit);
     m_bInitialized = true;
+    if (lie == "lingering-thread")
+        CLingeringThread::Start();
     // Some modules answer so when another user in the process came first.
     return call.Result(lie == "already-initialized" ? CKR_CRYPTOKI_ALREADY_INITIALIZED : CKR_OK);
 }
