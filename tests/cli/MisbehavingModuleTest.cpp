@@ -1,7 +1,8 @@
 #include "CListProgramTest.h"
 #include "CSimulatedToken.h"
 
-#include <algorithm>
+#include <nlohmann/json.hpp>
+
 #include <string>
 
 using testsupport::CSimulatedToken;
@@ -58,3 +59,50 @@ TEST_F(MisbehavingModuleTest, ModuleThreadOutlivingFinalizeCrashesNothing)
     EXPECT_EQ(m_run.Err(), "");
     EXPECT_GE(m_sim.Trace().Count("C_Finalize"), 1u);  // the module was done with
 }
+
+namespace {
+
+// How the scan is made to stop at the second of three certificates, and
+// the reason certpurge-list gives for it.
+struct SCutShort {
+    const char* fault;  // null: the second certificate's value does not decode
+    const char* reason;
+};
+
+}  // namespace
+
+class IncompleteListingTest : public MisbehavingModuleTest, public ::testing::WithParamInterface<SCutShort> {};
+
+// A script must be able to tell "no certificate" from "could not read": what
+// was read is printed, one line on standard error names the certificate and
+// the reason, and the exit status is the incomplete listing's own.
+TEST_P(IncompleteListingTest, SaysWhereAndWhyAndExitsWithItsOwnStatus)
+{
+    const SCutShort& cut = GetParam();
+    const testsupport::Bytes second = cut.fault != nullptr ? CTestCertificate().Add("C", "CN").Add("CN", "two").Der()
+                                                           : testsupport::Bytes{0x30, 0x03, 0x02, 0x01, 0x00};
+    m_sim.SoftHsm().ImportCertificate(second, {2}, "cert2");
+    m_sim.SoftHsm().ImportCertificate(CTestCertificate().Add("C", "CN").Add("CN", "three").Der(), {3}, "cert3");
+    m_sim.Control().SetFindOrder(ETokenSimFindOrder::Label);  // "cert", "cert2", "cert3"
+    if (cut.fault != nullptr)
+        m_sim.Control().AddFault(cut.fault);  // the three reads of a certificate: the 4th is the second's first
+
+    EXPECT_EQ(Run(), 4);
+    EXPECT_EQ(m_run.Out(), kOneLine);
+    EXPECT_EQ(m_run.Err(), std::string("certpurge.list: certificate 2 of 3 not read: ") + cut.reason +
+                               "; the listing stops before it\n");
+
+    EXPECT_EQ(Run({"--format", "json"}), 4);
+    nlohmann::json list = nlohmann::json::parse(m_run.Out());
+    ASSERT_EQ(list.size(), 2u) << m_run.Out();
+    EXPECT_EQ(list[0]["name"], "one's ");
+    EXPECT_EQ(list[1], nlohmann::json({{"complete", false}, {"certificate", 2}, {"found", 3}, {"reason", cut.reason}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Reasons, IncompleteListingTest,
+                         ::testing::Values(SCutShort{"C_GetAttributeValue:4:CKR_DEVICE_REMOVED", "CKR_DEVICE_REMOVED"},
+                                           SCutShort{nullptr, "does not decode"},
+                                           SCutShort{"C_GetAttributeValue:4:CKR_ATTRIBUTE_TYPE_INVALID",
+                                                     "CKR_ATTRIBUTE_TYPE_INVALID"},
+                                           SCutShort{"C_GetAttributeValue:4:len=0x80000000",
+                                                     "a length that cannot be true"}));

@@ -54,6 +54,13 @@ std::string CJsonListing::Render(const CertTable& table, const std::string& now)
     Json array = Json::array();
     for (CK_ULONG i = 0; i < table.nCount; ++i)
         array.push_back(Record(table.records[i], now));
+    // The array stays an array of records for scripts; a listing cut short
+    // ends with one object that says so.
+    if (!table.IsComplete())
+        array.push_back(Json{{"complete", false},
+                             {"certificate", table.nCount + 1},
+                             {"found", table.nFound},
+                             {"reason", table.strStopReason}});
     return Dump(array);
 }
 
