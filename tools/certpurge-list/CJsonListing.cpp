@@ -1,5 +1,6 @@
 #include "CJsonListing.h"
 
+#include "platform/CEscapedText.h"
 #include "platform/CHexText.h"
 
 #include <nlohmann/json.hpp>
@@ -41,10 +42,10 @@ Json Token(const STokenIdentity& t)
 }
 
 // A subject or a token's label is not bound to be valid UTF-8; its stray
-// bytes become U+FFFD.
+// bytes become U+FFFD. C1 and bidi controls are written as escapes.
 std::string Dump(const Json& array)
 {
-    return array.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    return CEscapedText::OfJson(array.dump(2, ' ', false, Json::error_handler_t::replace)) + "\n";
 }
 
 }  // namespace
