@@ -16,18 +16,14 @@ CObjectReadBack::CObjectReadBack(CK_OBJECT_CLASS ulClass, const unsigned char* i
 {
 }
 
-CK_RV CObjectReadBack::Read(const CK_FUNCTION_LIST* functions, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object)
+CK_RV CObjectReadBack::ReadResult(CK_RV rv)
 {
-    PrepareTemplate();
-    if (functions == nullptr || functions->C_GetAttributeValue == nullptr)
-        return CKR_FUNCTION_NOT_SUPPORTED;
-    CK_RV rv = functions->C_GetAttributeValue(session, object, m_attrs.data(), static_cast<CK_ULONG>(m_attrs.size()));
     const bool bSingleAttributes =
         rv == CKR_ATTRIBUTE_SENSITIVE || rv == CKR_ATTRIBUTE_TYPE_INVALID || rv == CKR_BUFFER_TOO_SMALL;
     return bSingleAttributes ? CKR_OK : rv;
 }
 
-void CObjectReadBack::PrepareTemplate()
+CK_ATTRIBUTE* CObjectReadBack::Template()
 {
     // Filled with what was not asked, so a module that writes nothing and
     // answers CKR_OK never passes for a match.
@@ -41,6 +37,7 @@ void CObjectReadBack::PrepareTemplate()
     };
     if (IsKey())
         m_attrs.push_back({CKA_KEY_TYPE, &m_ulReadKeyType, sizeof m_ulReadKeyType});
+    return m_attrs.data();
 }
 
 bool CObjectReadBack::Matches() const

@@ -19,10 +19,14 @@ public:
     CObjectReadBack(const CObjectReadBack&) = delete;
     CObjectReadBack& operator=(const CObjectReadBack&) = delete;
 
-    // Reads the object's class, CKA_ID and key type in one call. An
-    // attribute the module will not give is no failure (it simply does not
-    // match); the module's answer when the read as a whole failed.
-    CK_RV Read(const CK_FUNCTION_LIST* functions, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object);
+    // A fresh template to read one object's class, CKA_ID and (for keys)
+    // key type into with C_GetAttributeValue, valid while this object
+    // lives; Count() entries.
+    CK_ATTRIBUTE* Template();
+    CK_ULONG Count() const { return IsKey() ? 3 : 2; }
+    // What the read answered, as a failure of the read as a whole: an
+    // attribute the module would not give is none (it does not match).
+    static CK_RV ReadResult(CK_RV rv);
 
     // After a read: whether the object is what was asked.
     bool Matches() const;
@@ -32,7 +36,6 @@ public:
     CK_KEY_TYPE KeyType() const;
 
 private:
-    void PrepareTemplate();
     bool IsKey() const { return m_ulClass == CKO_PUBLIC_KEY || m_ulClass == CKO_PRIVATE_KEY; }
     bool ClassMatches() const;
     bool IdMatches() const;

@@ -536,7 +536,9 @@ CK_RV CTokenModule::FindKeys(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyClass
     std::vector<CK_KEY_TYPE> askedTypes;
     for (CK_OBJECT_HANDLE candidate : candidates) {
         CObjectReadBack readBack(keyClass, id, idLen, keyType);
-        if ((rv = readBack.Read(m_pFunctionList, session, candidate)) != CKR_OK) {
+        rv = CObjectReadBack::ReadResult(Call(&CK_FUNCTION_LIST::C_GetAttributeValue, session, candidate,
+                                              readBack.Template(), readBack.Count()));
+        if (rv != CKR_OK) {
             m_log.Failed("FindKeys", "C_GetAttributeValue", SessionSlot(), rv);
             return rv;
         }
@@ -689,7 +691,9 @@ CK_RV CTokenModule::FindCertificatesWithId(CK_SESSION_HANDLE session, const unsi
     // A certificate counts only when it reads back as asked.
     for (auto it = found.begin(); it != found.end();) {
         CObjectReadBack readBack(CKO_CERTIFICATE, id, idLen);
-        if ((rv = readBack.Read(m_pFunctionList, session, *it)) != CKR_OK) {
+        rv = CObjectReadBack::ReadResult(
+            Call(&CK_FUNCTION_LIST::C_GetAttributeValue, session, *it, readBack.Template(), readBack.Count()));
+        if (rv != CKR_OK) {
             m_log.Failed("FindCertificatesWithId", "C_GetAttributeValue", SessionSlot(), rv);
             found.clear();
             return rv;
