@@ -6,6 +6,7 @@
 #include "app/CertListView.h"
 #include "inventory/InventoryMessages.h"
 #include "inventory/ScanToken.h"
+#include "platform/CEscapedText.h"
 #include "platform/CMessageBox.h"
 #include "platform/CWaitCursor.h"
 #include "removal/CExpiredRemoval.h"
@@ -46,9 +47,10 @@ constexpr std::chrono::milliseconds kMonitorStopTimeout{1500};
 // "<label> (<serial>) — certpurge", as desktops title a document's window.
 QString TokenTitle(const STokenIdentity& token)
 {
-    QString name = QString::fromUtf8(token.strLabel);
+    // Controls in a label would reorder or garble the title, as on a terminal.
+    QString name = QString::fromUtf8(CEscapedText::Of(token.strLabel));
     if (!token.strSerial.empty())
-        name += QStringLiteral(" (%1)").arg(QString::fromUtf8(token.strSerial));
+        name += QStringLiteral(" (%1)").arg(QString::fromUtf8(CEscapedText::Of(token.strSerial)));
     return name + QStringLiteral(" \u2014 ") + QCoreApplication::applicationName();
 }
 

@@ -3,8 +3,10 @@
 #include "inventory/CertTableRules.h"
 #include "platform/CCertificate.h"
 #include "platform/CX500NameRenderer.h"
+#include "token/CCkrNames.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -27,28 +29,46 @@ const char* UseName(CCertificate::EUse use)
     return "general";
 }
 
-// Why the scan stops at a certificate, or null when it does not.
-const char* ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record)
+// What a failed read of a certificate is told by: the module's answer by
+// name, or what this side made of it.
+std::string ReadFailure(CK_RV rv)
+{
+    switch (rv) {
+    case CTokenModule::RV_BAD_LENGTH: return "a length that cannot be true";
+    case CTokenModule::RV_MODULE_BUSY: return "the module is busy";
+    default: return CCkrNames::Of(rv);
+    }
+}
+
+// Why the scan stops at a certificate, or empty when it does not; the
+// reason told to users goes to `told`.
+std::string ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record, std::string& told)
 {
     CK_ULONG valueLen = 0;
     CK_ULONG idLen = 0;
-    if (module.ReadCertificate(index, nullptr, &valueLen, nullptr, &idLen) != CKR_OK)
+    if (CK_RV rv = module.ReadCertificate(index, nullptr, &valueLen, nullptr, &idLen); rv != CKR_OK) {
+        told = ReadFailure(rv);
         return "its sizes could not be read";
+    }
 
     std::vector<unsigned char> value(valueLen + 1, 0);
     auto id = std::make_unique<unsigned char[]>(idLen + 1);  // zero-filled
-    if (module.ReadCertificate(index, value.data(), &valueLen, id.get(), &idLen) != CKR_OK)
+    if (CK_RV rv = module.ReadCertificate(index, value.data(), &valueLen, id.get(), &idLen); rv != CKR_OK) {
+        told = ReadFailure(rv);
         return "its value could not be read";
+    }
     record.hCertObject = module.m_hCerts[index];
     record.pId = std::move(id);
     record.ulIdLen = idLen;
 
+    told = "does not decode";
     std::unique_ptr<CCertificate> cert = CCertificate::Decode(value.data(), valueLen);
     if (!cert)
         return "it does not decode";
     // Dates that cannot be read would mark it expired: treated as undecodable.
     if (!cert->HasReadableValidity())
         return "its validity does not decode";
+    told.clear();
 
     record.strDisplayName = MakeDisplayName(CX500NameRenderer::CertNameToAnsiStr(cert->Subject(), SUBJECT_BUFFER_SIZE));
     record.strIssueDate = MakeDateString(cert->NotBefore());
@@ -59,18 +79,26 @@ const char* ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record)
     record.strIssuerDer.assign(issuer.begin(), issuer.end());
     record.strIssuer = CX500NameRenderer::Render(cert->Issuer());
     record.eUse = cert->Use();
-    return nullptr;
+    return {};
 }
 
+// A scan cut short is no failure of the listing, but whoever reads the log
+// or the list must be able to tell it from a token holding fewer certificates.
 void Scan(CTokenModule& module, CertTable& table)
 {
     table.nCount = 0;
+    table.strStopReason.clear();
     CK_ULONG found = std::min(module.m_ulCertCount, MAX_CERTS);
+    table.nFound = found;
     module.Log().Debug(ETopic::List, std::to_string(found) + " certificates found");
     for (CK_ULONG i = 0; i < found; ++i) {
-        if (const char* stop = ScanRecord(module, i, table.records[i])) {
-            module.Log().Debug(ETopic::List, "certificate " + std::to_string(i + 1) + " of " + std::to_string(found) +
-                                                 ": " + stop + "; the scan stops before it");
+        std::string told;
+        std::string stop = ScanRecord(module, i, table.records[i], told);
+        if (!stop.empty()) {
+            table.strStopReason = told;
+            module.Log().Debug(ETopic::List, "certificate " + std::to_string(i + 1) + ": " + stop);
+            module.Log().Warning(ETopic::List, "certificate " + std::to_string(i + 1) + " of " + std::to_string(found) +
+                                                   " not read: " + told + "; the listing stops before it");
             return;
         }
         table.nCount = i + 1;

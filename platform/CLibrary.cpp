@@ -35,7 +35,7 @@ std::string CLibrary::ResolvePath(const char* fileName)
     return fileName;
 }
 
-int CLibrary::Load(const char* fileName)
+int CLibrary::Load(const char* fileName, ELifetime lifetime)
 {
     Free();
     m_strLastError.clear();
@@ -45,7 +45,8 @@ int CLibrary::Load(const char* fileName)
     }
     std::string path = ResolvePath(fileName);
     errno = 0;
-    m_hHandle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const int flags = RTLD_NOW | RTLD_LOCAL | (lifetime == ELifetime::Process ? RTLD_NODELETE : 0);
+    m_hHandle = dlopen(path.c_str(), flags);
     if (m_hHandle != nullptr)
         return 0;
     int code = errno != 0 ? errno : ELIBBAD;

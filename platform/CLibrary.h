@@ -12,9 +12,16 @@ public:
     CLibrary(const CLibrary&) = delete;
     CLibrary& operator=(const CLibrary&) = delete;
 
+    // How long a loaded library stays in the process.
+    enum class ELifetime {
+        Unloadable,  // until Free(), when nobody else holds it
+        Process,     // to the end of the process, whatever Free() does: a
+                     // module's own threads may still run after its last use
+    };
+
     // 0 on success; otherwise a non-zero system error code, with the
     // loader's message kept in LastError().
-    int Load(const char* fileName);
+    int Load(const char* fileName, ELifetime lifetime = ELifetime::Unloadable);
     void Free();
     bool IsLoaded() const { return m_hHandle != nullptr; }
 

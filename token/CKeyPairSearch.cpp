@@ -53,18 +53,23 @@ CK_RV CKeyPairSearch::FindKeys(CK_SESSION_HANDLE session, CK_OBJECT_CLASS keyCla
     if (!bTyped)
         tmpl[1] = tmpl[2];
     std::vector<CK_OBJECT_HANDLE> candidates;
-    CK_RV rv = CObjectSearch(m_module, m_slot).FindAll(session, tmpl, bTyped ? 3 : 2, candidates);
+    const CObjectSearch search(m_module, m_slot);
+    CK_RV rv = search.FindAll(session, tmpl, bTyped ? 3 : 2, candidates);
     if (rv != CKR_OK)
         return rv;
     // Past the limit there may be more than were looked at.
     if (candidates.size() >= CObjectSearch::MAX_ID_MATCHES)
         return RV_KEY_AMBIGUOUS;
+    // What the search handed out counts only when it reads back as asked.
+    std::vector<CK_KEY_TYPE> types;
+    if ((rv = search.KeepAsked(session, keyClass, id, idLen, keyType, candidates, &types)) != CKR_OK)
+        return rv;
 
     std::vector<CCertKey::SKeyObject> objects(candidates.size());
     std::vector<CCertKey::EMatch> matches;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
         objects[i].ulClass = keyClass;
-        objects[i].ulKeyType = keyType;
+        objects[i].ulKeyType = types[i];
         if ((rv = ReadKeyObject(session, candidates[i], objects[i])) != CKR_OK)
             return rv;
         CCertKey::EMatch match = key.Match(objects[i]);

@@ -47,8 +47,14 @@ CK_RV CModuleLibrary::Load(const char* fileName)
     CK_RV rv = LoadLibrary(fileName);
     if (rv != CKR_OK)
         return rv;
-    rv = Step("Load", "C_Initialize", CK_UNAVAILABLE_INFORMATION, &CK_FUNCTION_LIST::C_Initialize, nullptr);
+    rv = Call(&CK_FUNCTION_LIST::C_Initialize, nullptr);
+    // Initialised already, by whoever: the module is ready for use all the same.
+    if (rv == CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+        m_log.Debug(ETopic::Token, "Load: the module was initialised already");
+        rv = CKR_OK;
+    }
     if (rv != CKR_OK) {
+        m_log.Failed("Load", "C_Initialize", CK_UNAVAILABLE_INFORMATION, rv);
         m_eLoadStep = ELoadStep::Initialize;
         Unload();
         return rv;
@@ -60,7 +66,8 @@ CK_RV CModuleLibrary::Load(const char* fileName)
 
 CK_RV CModuleLibrary::LoadLibrary(const char* fileName)
 {
-    int error = m_hModule.Load(fileName);
+    // Never unmapped: modules leave threads running after C_Finalize.
+    int error = m_hModule.Load(fileName, CLibrary::ELifetime::Process);
     if (error != 0) {
         m_eLoadStep = ELoadStep::Library;
         m_log.Debug(ETopic::Token, "Load: " + m_hModule.LastError());

@@ -1,7 +1,10 @@
 #include "token/CObjectSearch.h"
 
+#include "token/CObjectReadBack.h"
+
 #include <algorithm>
 #include <iterator>
+#include <string>
 
 namespace {
 
@@ -44,7 +47,41 @@ CK_RV CObjectSearch::FindCertificatesWithId(CK_SESSION_HANDLE session, const uns
         {CKA_CLASS, &certClass, sizeof certClass},
         {CKA_ID, const_cast<unsigned char*>(id), idLen},
     };
-    return FindAll(session, tmpl, CK_ULONG{2}, found);
+    CK_RV rv = FindAll(session, tmpl, CK_ULONG{2}, found);
+    if (rv == CKR_OK)
+        rv = KeepAsked(session, CKO_CERTIFICATE, id, idLen, CK_UNAVAILABLE_INFORMATION, found);
+    return rv;
+}
+
+CK_RV CObjectSearch::KeepAsked(CK_SESSION_HANDLE session, CK_OBJECT_CLASS ulClass, const unsigned char* id,
+                               CK_ULONG idLen, CK_KEY_TYPE keyType, std::vector<CK_OBJECT_HANDLE>& found,
+                               std::vector<CK_KEY_TYPE>* types) const
+{
+    std::vector<CK_OBJECT_HANDLE> asked;
+    if (types != nullptr)
+        types->clear();
+    for (CK_OBJECT_HANDLE object : found) {
+        CObjectReadBack readBack(ulClass, id, idLen, keyType);
+        CK_RV rv = CObjectReadBack::ReadResult(m_module.Call(&CK_FUNCTION_LIST::C_GetAttributeValue, session, object,
+                                                             readBack.Template(), readBack.Count()));
+        if (rv != CKR_OK) {
+            m_module.Log().Failed("FindObjects", "C_GetAttributeValue", m_slot, rv);
+            found.clear();
+            return rv;
+        }
+        if (!readBack.Matches()) {
+            m_module.Log().Warning(ETopic::Removal, "FindObjects: the module's search gave an object (handle " +
+                                                        std::to_string(object) +
+                                                        ") that is not the one asked for: " + readBack.Mismatch() +
+                                                        "; not taken");
+            continue;
+        }
+        asked.push_back(object);
+        if (types != nullptr)
+            types->push_back(readBack.KeyType());
+    }
+    found.swap(asked);
+    return CKR_OK;
 }
 
 // A module that hands out the same objects without end fails the search.

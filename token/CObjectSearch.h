@@ -30,6 +30,13 @@ public:
     // Every certificate carrying exactly this CKA_ID, at most MAX_ID_MATCHES.
     CK_RV FindCertificatesWithId(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
                                  std::vector<CK_OBJECT_HANDLE>& found) const;
+    // Keeps of `found` the objects that read back as asked: their class,
+    // whole CKA_ID and, where named, key type (some modules ignore CKA_ID in
+    // a search, or compare it as a C string). `types`, when given, gets each
+    // kept object's key type as read.
+    CK_RV KeepAsked(CK_SESSION_HANDLE session, CK_OBJECT_CLASS ulClass, const unsigned char* id, CK_ULONG idLen,
+                    CK_KEY_TYPE keyType, std::vector<CK_OBJECT_HANDLE>& found,
+                    std::vector<CK_KEY_TYPE>* types = nullptr) const;
     // Runs a search to its end, keeping at most MAX_ID_MATCHES handles, each once.
     CK_RV FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_ULONG count,
                   std::vector<CK_OBJECT_HANDLE>& found) const;

@@ -8,6 +8,9 @@ namespace {
 
 using ETopic = CTokenLog::ETopic;
 
+// How often a slot list that grew between its count and its listing is asked again.
+constexpr int kSlotListRetries = 3;
+
 }  // namespace
 
 CK_RV CSlotSelection::List(const CGuard& module)
@@ -34,24 +37,33 @@ void CSlotSelection::Release()
 
 CK_RV CSlotSelection::PresentSlots(const CGuard& module, std::vector<CK_SLOT_ID>& slots) const
 {
-    slots.clear();
     const CK_SLOT_ID none = CK_UNAVAILABLE_INFORMATION;
     CK_ULONG all = 0;
-    CK_RV rv = module.Step("GetSlotList", "C_GetSlotList", none, &CK_FUNCTION_LIST::C_GetSlotList, CK_FALSE, nullptr,
-                           &all);
-    if (rv == CKR_OK && all > MAX_SLOTS) {
-        module.Log().Debug(ETopic::Token, "GetSlotList: " + std::to_string(all) + " slots cannot be true");
-        rv = CKR_FUNCTION_FAILED;
+    CK_RV rv = CKR_OK;
+    // A token that comes between the count and the list leaves the list no
+    // room: the pair is asked again, a bounded number of times.
+    for (int pair = 0; pair <= kSlotListRetries; ++pair) {
+        slots.clear();
+        rv = module.Step("GetSlotList", "C_GetSlotList", none, &CK_FUNCTION_LIST::C_GetSlotList, CK_FALSE, nullptr,
+                         &all);
+        if (rv == CKR_OK && all > MAX_SLOTS) {
+            module.Log().Debug(ETopic::Token, "GetSlotList: " + std::to_string(all) + " slots cannot be true");
+            rv = CKR_FUNCTION_FAILED;
+        }
+        if (rv != CKR_OK || all == 0)
+            return rv;
+        slots.resize(all);
+        CK_ULONG present = all;
+        rv = module.Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, slots.data(), &present);
+        if (rv == CKR_OK && present > all)
+            rv = CKR_FUNCTION_FAILED;  // more than it was given room for
+        slots.resize(rv == CKR_OK ? present : 0);
+        if (rv != CKR_BUFFER_TOO_SMALL)
+            break;
+        module.Log().Debug(ETopic::Token, "GetSlotList: the slot list grew meanwhile");
     }
-    if (rv != CKR_OK || all == 0)
-        return rv;
-    slots.resize(all);
-    CK_ULONG present = all;
-    rv = module.Step("GetSlotList", "C_GetSlotList", none, &CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, slots.data(),
-                     &present);
-    if (rv == CKR_OK && present > all)
-        rv = CKR_FUNCTION_FAILED;  // more than it was given room for
-    slots.resize(rv == CKR_OK ? present : 0);
+    if (rv != CKR_OK)
+        module.Log().Failed("GetSlotList", "C_GetSlotList", none, rv);
     module.Log().Debug(ETopic::Token, "GetSlotList: " + std::to_string(all) + " slots, " +
                                           std::to_string(slots.size()) + " holding a token");
     return rv;

@@ -51,14 +51,23 @@ TEST_F(CertPurgeListTest, OneLinePerRecordWhateverTheName)
 
 TEST_F(CertPurgeListTest, ControlBytesNeverReachTheTerminal)
 {
-    // A subject rewriting the screen: clear it, ring, and a DEL.
-    m_token.ImportCertificate(
-        CTestCertificate().Add("C", "CN").Add("CN", "a\x1b[2Jb\x07" "c\x7f" "\x01" "d").NotAfter("20990101000000Z").Der(), {1});
+    // A subject rewriting the screen: clear it, ring, and a DEL; a C1 CSI
+    // (U+009B) and a right-to-left override (U+202E) turning "exe.jpg" round.
+    m_token.ImportCertificate(CTestCertificate()
+                                  .Add("C", "CN")
+                                  .Add("CN", "a\x1b[2Jb\x07" "c\x7f" "\x01" "d\xC2\x9B" "31m\xE2\x80\xAE" "gpj.exe")
+                                  .NotAfter("20990101000000Z")
+                                  .Der(),
+                              {1});
     LinkDefault(m_token.ModulePath());
     EXPECT_EQ(Run(), 0) << m_run.Err();
-    EXPECT_NE(m_run.Out().find("\ta\\x1B[2Jb\\x07c\\x7F\\x01d's \n"), std::string::npos) << m_run.Out();
+    EXPECT_NE(m_run.Out().find("\ta\\x1B[2Jb\\x07c\\x7F\\x01d\\u009B31m\\u202Egpj.exe's \n"), std::string::npos)
+        << m_run.Out();
     for (char c : m_run.Out())
         EXPECT_TRUE(c == '\t' || c == '\n' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)) << int(c);
+
+    EXPECT_EQ(Run({"--format", "json"}), 0) << m_run.Err();
+    EXPECT_NE(m_run.Out().find("d\\u009b31m\\u202egpj.exe's "), std::string::npos) << m_run.Out();
 }
 
 TEST_F(CertPurgeListTest, EmptyTokenPrintsNothing)

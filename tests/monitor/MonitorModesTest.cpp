@@ -82,12 +82,14 @@ protected:
     }
 
     // Lets the thread out of the module, and waits until it has let the
-    // module go: its last acts are to finalise and unload it, and the
-    // process must not end under it.
+    // module go: its last call is to finalise it, and the process must not
+    // end under it. The module stays mapped to the end of the process.
     void ReleaseTheThread()
     {
+        const std::size_t finalised = Trace().Count("C_Finalize");
         Sim().Remove(Slot());
-        EXPECT_TRUE(WaitUntil([&] { return Trace().Count("C_Finalize") >= 1 && !SimulatorMapped(); }));
+        EXPECT_TRUE(WaitUntil([&] { return Trace().Count("C_Finalize") > finalised; }));
+        EXPECT_TRUE(SimulatorMapped());
     }
 
     static bool SimulatorMapped()

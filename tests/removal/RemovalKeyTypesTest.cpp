@@ -55,13 +55,15 @@ Calls SearchCalls(const std::string& attrs, int found)
 
 // One red certificate whose key pair no other certificate carries: first
 // the search for holders of its ID (itself), then each key found by class,
-// key type and ID and told by its modulus; then the certificate and the
-// two keys are destroyed.
+// key type and ID; each object found is read back, each key told by its
+// modulus; then the certificate and the two keys are destroyed.
 Calls RemoveRecordCalls()
 {
     Calls calls = SearchCalls("CKA_CLASS,CKA_ID", 1);
+    calls.push_back("C_GetAttributeValue attrs=CKA_CLASS,CKA_ID rv=CKR_OK");  // read back
     for (int key = 0; key < 2; ++key) {
         Append(calls, SearchCalls("CKA_CLASS,CKA_KEY_TYPE,CKA_ID", 1));
+        calls.push_back("C_GetAttributeValue attrs=CKA_CLASS,CKA_ID,CKA_KEY_TYPE rv=CKR_OK");  // read back
         calls.push_back("C_GetAttributeValue attrs=CKA_MODULUS,CKA_PUBLIC_EXPONENT rv=CKR_OK");
     }
     for (int object = 0; object < 3; ++object)

@@ -72,6 +72,18 @@ TEST(TokenSimFaultRule, RejectsMalformedRules)
         EXPECT_FALSE(CFaultRule::Parse(bad).has_value()) << bad;
 }
 
+TEST(TokenSimFaultRule, ParsesLiesOfTheirOwnFunctionOnly)
+{
+    std::optional<CFaultRule> lie = CFaultRule::Parse("C_FindObjectsInit:*:lie=key-id-cstring");
+    ASSERT_TRUE(lie && lie->IsLie());
+    EXPECT_EQ(lie->Lie(), "key-id-cstring");
+    EXPECT_EQ(lie->Rv(), CKR_OK);
+    EXPECT_EQ(lie->Text(), "C_FindObjectsInit:*:lie=key-id-cstring");
+    for (const char* bad : {"C_FindObjects:*:lie=id-ignored", "C_GetSlotList:1:lie=", "C_GetSlotList:1:lie=shrunk",
+                            "C_Finalize:1:lie=lingering-thread"})
+        EXPECT_FALSE(CFaultRule::Parse(bad).has_value()) << bad;
+}
+
 TEST(TokenSimState, LaterPresenceWinsAndAllStartsAfresh)
 {
     CTokenSimState state;

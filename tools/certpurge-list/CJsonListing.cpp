@@ -1,5 +1,6 @@
 #include "CJsonListing.h"
 
+#include "platform/CEscapedText.h"
 #include "platform/CHexText.h"
 
 #include <nlohmann/json.hpp>
@@ -41,10 +42,10 @@ Json Token(const STokenIdentity& t)
 }
 
 // A subject or a token's label is not bound to be valid UTF-8; its stray
-// bytes become U+FFFD.
+// bytes become U+FFFD. C1 and bidi controls are written as escapes.
 std::string Dump(const Json& array)
 {
-    return array.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    return CEscapedText::OfJson(array.dump(2, ' ', false, Json::error_handler_t::replace)) + "\n";
 }
 
 }  // namespace
@@ -54,6 +55,13 @@ std::string CJsonListing::Render(const CertTable& table, const std::string& now)
     Json array = Json::array();
     for (CK_ULONG i = 0; i < table.nCount; ++i)
         array.push_back(Record(table.records[i], now));
+    // The array stays an array of records for scripts; a listing cut short
+    // ends with one object that says so.
+    if (!table.IsComplete())
+        array.push_back(Json{{"complete", false},
+                             {"certificate", table.nCount + 1},
+                             {"found", table.nFound},
+                             {"reason", table.strStopReason}});
     return Dump(array);
 }
 

@@ -9,7 +9,9 @@
 // The certificate table as one JSON array of objects, a line a field.
 class CJsonListing {
 public:
-    // `now` is the fourteen-digit UTC time the marks were made against.
+    // `now` is the fourteen-digit UTC time the marks were made against. A
+    // table the scan did not complete ends with {"complete": false,
+    // "certificate": N, "found": M, "reason": "..."}.
     static std::string Render(const CertTable& table, const std::string& now);
     // The tokens present, an object each.
     static std::string RenderTokens(const std::vector<STokenIdentity>& tokens);

@@ -84,5 +84,6 @@ std::string CListCommandLine::HelpText()
            "  --help             this text\n"
            "  --version          the program's version\n"
            "\n"
-           "Exit status: 0 the token was read, 1 a failure, 2 usage, 3 no token present.\n";
+           "Exit status: 0 the token was read, 1 a failure, 2 usage, 3 no token present,\n"
+           "4 a certificate could not be read: what was read before it is printed.\n";
 }

@@ -24,7 +24,7 @@
 
 namespace {
 
-enum ExitStatus { kRead = 0, kFailure = 1, kUsage = 2, kNoToken = 3 };
+enum ExitStatus { kRead = 0, kFailure = 1, kUsage = 2, kNoToken = 3, kIncomplete = 4 };
 
 int Fail(const char* message, const std::string& detail = {})
 {
@@ -120,7 +120,10 @@ int List(const CListCommandLine& options, const CTokenChoice& choice)
     else
         Print(table);
     module.Close();
-    return std::fflush(stdout) == 0 ? kRead : kFailure;
+    if (std::fflush(stdout) != 0)
+        return kFailure;
+    // The scan's warning has said on standard error where and why it stopped.
+    return table.IsComplete() ? kRead : kIncomplete;
 }
 
 }  // namespace

@@ -7,6 +7,19 @@ namespace {
 constexpr std::string_view kLengthPrefix = "len=";
 constexpr std::string_view kCountPrefix = "count=";
 constexpr std::string_view kUnavailable = "unavailable";
+constexpr std::string_view kLiePrefix = "lie=";
+
+// The function each lie is told by, then its name.
+constexpr const char* kLies[] = {
+    "C_FindObjectsInit lie=id-ignored",      // every search leaves CKA_ID out
+    "C_FindObjectsInit lie=key-id-ignored",  // key searches leave CKA_ID out
+    "C_FindObjectsInit lie=id-cstring",      // CKA_ID compared up to its first zero byte
+    "C_FindObjectsInit lie=key-id-cstring",  // the same, for key searches only
+    "C_GetSlotList lie=grown",               // a token came since the count: CKR_BUFFER_TOO_SMALL
+    "C_Initialize lie=already-initialized",  // initialises, answers CKR_CRYPTOKI_ALREADY_INITIALIZED
+    "C_Initialize lie=lingering-thread",     // starts a thread that runs until the process exits
+    nullptr,
+};
 
 }  // namespace
 
@@ -37,6 +50,14 @@ std::optional<CFaultRule> CFaultRule::Parse(std::string_view text)
 
 bool CFaultRule::ParseResult(std::string_view text)
 {
+    if (text.starts_with(kLiePrefix)) {
+        const std::string lie = m_strFunction + " " + std::string(text);
+        for (const char* const* known = kLies; *known != nullptr; ++known) {
+            if (lie == *known)
+                m_strLie = std::string(text.substr(kLiePrefix.size()));
+        }
+        return IsLie();
+    }
     if (text.starts_with(kCountPrefix)) {
         if (m_strFunction != "C_FindObjects")
             return false;
@@ -68,6 +89,8 @@ std::string CFaultRule::Text() const
 
 std::string CFaultRule::ResultText() const
 {
+    if (IsLie())
+        return std::string(kLiePrefix) + m_strLie;
     if (m_bCount)
         return std::string(kCountPrefix) + std::to_string(m_ulCount);
     if (!m_bLength)

@@ -27,6 +27,16 @@ CK_RV CSortedSearch::Run(const CBackend& backend, CK_SESSION_HANDLE session, CK_
     return CKR_OK;
 }
 
+CK_RV CSortedSearch::RunMatching(const CBackend& backend, CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ,
+                                 CK_ULONG count, const std::function<bool(CK_OBJECT_HANDLE)>& keep,
+                                 std::optional<CSortedSearch>& search)
+{
+    CK_RV rv = Run(backend, session, templ, count, search);
+    if (rv == CKR_OK)
+        std::erase_if(search->m_objects, [&keep](CK_OBJECT_HANDLE object) { return !keep(object); });
+    return rv;
+}
+
 CK_ULONG CSortedSearch::Take(CK_OBJECT_HANDLE_PTR objects, CK_ULONG max)
 {
     CK_ULONG n = static_cast<CK_ULONG>(std::min<std::size_t>(max, m_objects.size() - m_next));

@@ -3,6 +3,7 @@
 #include "CBackend.h"
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -16,6 +17,11 @@ public:
     // it. Only an answer of CKR_OK sets `search`.
     static CK_RV Run(const CBackend& backend, CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count,
                      std::optional<CSortedSearch>& search);
+
+    // The same, keeping only the objects `keep` accepts.
+    static CK_RV RunMatching(const CBackend& backend, CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ,
+                             CK_ULONG count, const std::function<bool(CK_OBJECT_HANDLE)>& keep,
+                             std::optional<CSortedSearch>& search);
 
     // Copies up to `max` objects not handed out yet; returns how many.
     CK_ULONG Take(CK_OBJECT_HANDLE_PTR objects, CK_ULONG max);

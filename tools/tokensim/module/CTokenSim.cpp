@@ -1,5 +1,8 @@
 #include "CTokenSim.h"
 
+#include "CIdLie.h"
+#include "CLingeringThread.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -56,8 +59,10 @@ CK_RV CTokenSim::Initialize(CCall& call, CK_VOID_PTR args)
     m_reader.Open(EnvOr("TOKENSIM_STATE", ""));
     m_state = m_reader.ReadIfChanged().value_or(CTokenSimState{});
     m_faults.Keep(m_state.Rules());
-    if (std::optional<CK_RV> rv = ApplyFault(call))
-        return call.Result(*rv);
+    const std::optional<CK_RV> faulted = ApplyFault(call);
+    const std::string lie = faulted && call.Fault()->IsLie() ? call.Fault()->Lie() : std::string();
+    if (faulted && lie.empty())
+        return call.Result(*faulted);
 
     CK_RV rv = m_backend.Initialize(EnvOr("TOKENSIM_BACKEND", TOKENSIM_DEFAULT_BACKEND));
     if (rv != CKR_OK)
@@ -69,7 +74,10 @@ CK_RV CTokenSim::Initialize(CCall& call, CK_VOID_PTR args)
     // What changed while finalised is no event: the token is simply in or out.
     m_presence.Reset(m_backend.Slots(slots), m_state, m_state.Mode() == ETokenSimMode::EventsAtInit);
     m_bInitialized = true;
-    return call.Result(CKR_OK);
+    if (lie == "lingering-thread")
+        CLingeringThread::Start();
+    // Some modules answer so when another user in the process came first.
+    return call.Result(lie == "already-initialized" ? CKR_CRYPTOKI_ALREADY_INITIALIZED : CKR_OK);
 }
 
 CK_RV CTokenSim::Finalize(CCall& call, CK_VOID_PTR reserved)
@@ -108,8 +116,10 @@ CK_RV CTokenSim::GetInfo(CCall& call, CK_INFO_PTR info)
 CK_RV CTokenSim::GetSlotList(CCall& call, CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR count)
 {
     std::lock_guard lock(m_mutex);
-    if (std::optional<CK_RV> rv = Enter(call))
-        return call.Result(*rv);
+    const std::optional<CK_RV> entered = Enter(call);
+    const bool bGrown = entered && call.Fault() && call.Fault()->IsLie();
+    if (entered && !bGrown)
+        return call.Result(*entered);
     if (count == nullptr)
         return call.Result(CKR_ARGUMENTS_BAD);
     std::vector<CK_SLOT_ID> slots = m_presence.Slots(tokenPresent != CK_FALSE);
@@ -118,6 +128,11 @@ CK_RV CTokenSim::GetSlotList(CCall& call, CK_BBOOL tokenPresent, CK_SLOT_ID_PTR 
     *count = slots.size();
     if (list == nullptr)
         return call.Result(CKR_OK);
+    // A token came since the caller counted: the list has grown past its room.
+    if (bGrown) {
+        *count = slots.size() + 1;
+        return call.Result(CKR_BUFFER_TOO_SMALL);
+    }
     if (room < slots.size())
         return call.Result(CKR_BUFFER_TOO_SMALL);
     std::copy(slots.begin(), slots.end(), list);
@@ -225,14 +240,22 @@ CK_RV CTokenSim::GetAttributeValue(CCall& call, CK_SESSION_HANDLE session, CK_OB
 CK_RV CTokenSim::FindObjectsInit(CCall& call, CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count)
 {
     std::lock_guard lock(m_mutex);
-    if (std::optional<CK_RV> rv = Enter(call))
-        return call.Result(*rv);
+    const std::optional<CK_RV> entered = Enter(call);
+    const std::optional<CFaultRule>& fault = call.Fault();
+    if (entered && !(fault && fault->IsLie()))
+        return call.Result(*entered);
     CSessionTable::SEntry* entry = nullptr;
     if (CK_RV rv = ResolveSession(session, entry); rv != CKR_OK)
         return call.Result(rv);
     // The backend's search has ended already, so it cannot know ours runs.
     if (entry->sorted)
         return call.Result(CKR_OPERATION_ACTIVE);
+    const bool bSorted = m_state.FindOrder() != ETokenSimFindOrder::Module;
+    if (entered) {
+        if (std::optional<CK_RV> rv = CIdLie(fault->Lie()).Start(m_backend, entry->backend, templ, count, bSorted,
+                                                                 entry->sorted))
+            return call.Result(*rv);
+    }
     if (m_state.FindOrder() == ETokenSimFindOrder::Module)
         return call.Result(m_backend.Call(&CK_FUNCTION_LIST::C_FindObjectsInit, entry->backend, templ, count));
     return call.Result(CSortedSearch::Run(m_backend, entry->backend, templ, count, entry->sorted));
