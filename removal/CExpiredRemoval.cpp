@@ -188,22 +188,22 @@ void CExpiredRemoval::AbandonStaleRemoval()
 
 // One marked record: its own keys are found before anything is destroyed,
 // so a search that fails or cannot tell its keys apart leaves the record
-// whole. Then the certificate, its public key, its private key. The text
-// of the failure that ends the run, or null.
+// whole. Then its public key, its private key, and the certificate last:
+// the certificate is what leads a removal to the keys, so a run stopped
+// anywhere leaves it red for the next run to finish. The text of the
+// failure that ends the run, or null.
 const char* CExpiredRemoval::RemoveRecord(const CertTable& table, const CertRecord& record)
 {
     Log(Named(record) + ": its keys are looked for first");
     bool bKeys = false;
     if (const char* failure = FindOwnKeys(table, record, bKeys))
         return failure;
+    if (bKeys && m_token.DestroyPubKey() != CKR_OK)
+        return Messages::kDeletePubKeyFailed;
+    if (bKeys && m_token.DestroyPrivKey() != CKR_OK)
+        return Messages::kDeletePrivKeyFailed;
     if (m_token.DestroyCertificate(record.hCertObject) != CKR_OK)
         return Messages::kDeleteCertFailed;
-    if (!bKeys)
-        return nullptr;
-    if (m_token.DestroyPubKey() != CKR_OK)
-        return Messages::kDeletePubKeyFailed;
-    if (m_token.DestroyPrivKey() != CKR_OK)
-        return Messages::kDeletePrivKeyFailed;
     return nullptr;
 }
 

@@ -7,6 +7,7 @@ namespace {
 constexpr std::string_view kLengthPrefix = "len=";
 constexpr std::string_view kCountPrefix = "count=";
 constexpr std::string_view kUnavailable = "unavailable";
+constexpr std::string_view kPull = "pull";
 
 }  // namespace
 
@@ -37,6 +38,11 @@ std::optional<CFaultRule> CFaultRule::Parse(std::string_view text)
 
 bool CFaultRule::ParseResult(std::string_view text)
 {
+    if (text == kPull) {
+        m_bPull = true;
+        m_rv = CKR_DEVICE_REMOVED;
+        return true;
+    }
     if (text.starts_with(kCountPrefix)) {
         if (m_strFunction != "C_FindObjects")
             return false;
@@ -68,6 +74,8 @@ std::string CFaultRule::Text() const
 
 std::string CFaultRule::ResultText() const
 {
+    if (m_bPull)
+        return std::string(kPull);
     if (m_bCount)
         return std::string(kCountPrefix) + std::to_string(m_ulCount);
     if (!m_bLength)

@@ -13,7 +13,9 @@
 //           len=unavailable or len=NUMBER (C_GetAttributeValue only): every
 //           attribute reports that length, with CKR_OK and no value written;
 //           count=NUMBER (C_FindObjects only): the search is carried out, then
-//           reports that many objects found, however many it had room for.
+//           reports that many objects found, however many it had room for;
+//           pull: every token is pulled out right then, and the call answers
+//           CKR_DEVICE_REMOVED without doing anything.
 // Calls are counted from the moment the module first sees the rule; the id
 // tells one rule from another, even when two read the same.
 class CFaultRule {
@@ -32,6 +34,7 @@ public:
     CK_ULONG Length() const { return m_ulLength; }
     bool IsCountFault() const { return m_bCount; }
     CK_ULONG Count() const { return m_ulCount; }
+    bool IsPull() const { return m_bPull; }
     // What the faulted call answers (CKR_OK for a length fault).
     CK_RV Rv() const { return m_rv; }
 
@@ -49,5 +52,6 @@ private:
     CK_ULONG m_ulLength = 0;
     bool m_bCount = false;
     CK_ULONG m_ulCount = 0;
+    bool m_bPull = false;
     std::uint64_t m_id = 0;
 };

@@ -284,6 +284,10 @@ std::optional<CK_RV> CTokenSim::ApplyFault(CCall& call)
     if (rule == nullptr)
         return std::nullopt;
     call.SetFault(*rule);
+    if (rule->IsPull()) {
+        for (CK_SLOT_ID slot : m_presence.PullAll())
+            PullToken(slot);
+    }
     return rule->Rv();
 }
 
