@@ -6,6 +6,7 @@
 #include "platform/StandardIds.h"
 #include "removal/CPinDlg.h"
 #include "removal/RemovalMessages.h"
+#include "token/CCkrNames.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -79,7 +80,8 @@ bool CExpiredRemoval::ScanForRemoval(CertTable& table)
         MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
         return false;
     }
-    if (m_token.FindCertificates(m_token.m_hSessions[0], &m_token.m_ulCertCount) != CKR_OK) {
+    if (CK_RV rv = m_token.FindCertificates(m_token.m_hSessions[0], &m_token.m_ulCertCount); rv != CKR_OK) {
+        Refused("the certificate search", rv);
         MessageBox(Messages::kFindCertificatesFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
         return false;
     }
@@ -139,9 +141,14 @@ bool CExpiredRemoval::StillTheScannedToken()
 
 bool CExpiredRemoval::LoginSucceeded(CK_RV rv)
 {
-    Log(rv == CKR_OK ? "logged in" : "not logged in: nothing deleted");
-    if (rv == CKR_OK)
+    if (rv == CKR_OK) {
+        Log("logged in");
         return true;
+    }
+    if (rv == CKR_PIN_INCORRECT)
+        Log("not logged in, wrong PIN: nothing deleted");
+    else
+        Refused("the login (nothing deleted)", rv);
     if (rv == CKR_PIN_INCORRECT)
         MessageBox(Messages::kPinIncorrect, Messages::kNoticeCaption, MB_ICONINFORMATION);
     else if (rv == CKR_PIN_LOCKED)
@@ -198,12 +205,18 @@ const char* CExpiredRemoval::RemoveRecord(const CertTable& table, const CertReco
     bool bKeys = false;
     if (const char* failure = FindOwnKeys(table, record, bKeys))
         return failure;
-    if (bKeys && m_token.DestroyPubKey() != CKR_OK)
+    if (CK_RV rv = bKeys ? m_token.DestroyPubKey() : CKR_OK; rv != CKR_OK) {
+        Refused(Named(record) + ": destroying its public key", rv);
         return Messages::kDeletePubKeyFailed;
-    if (bKeys && m_token.DestroyPrivKey() != CKR_OK)
+    }
+    if (CK_RV rv = bKeys ? m_token.DestroyPrivKey() : CKR_OK; rv != CKR_OK) {
+        Refused(Named(record) + ": destroying its private key", rv);
         return Messages::kDeletePrivKeyFailed;
-    if (m_token.DestroyCertificate(record.hCertObject) != CKR_OK)
+    }
+    if (CK_RV rv = m_token.DestroyCertificate(record.hCertObject); rv != CKR_OK) {
+        Refused(Named(record) + ": destroying it", rv);
         return Messages::kDeleteCertFailed;
+    }
     return nullptr;
 }
 
@@ -219,17 +232,21 @@ const char* CExpiredRemoval::FindOwnKeys(const CertTable& table, const CertRecor
     }
     const unsigned char* pId = record.pId.get();
     bool bInUse = false;
-    if (!KeysStillInUse(table, pId, record.ulIdLen, bInUse))
+    if (!KeysStillInUse(table, record, bInUse))
         return Messages::kFindPubKeyFailed;
     if (bInUse) {
         Log(Named(record) + ": another certificate on the token carries the ID; keys kept");
         return nullptr;
     }
     CK_SESSION_HANDLE session = m_token.m_hSessions[0];
-    if (m_token.FindPubKey(session, pId, record.ulIdLen, record.key) != CKR_OK)
+    if (CK_RV rv = m_token.FindPubKey(session, pId, record.ulIdLen, record.key); rv != CKR_OK) {
+        Refused(Named(record) + ": the search for its public key", rv);
         return Messages::kFindPubKeyFailed;
-    if (m_token.FindPrivKey(session, pId, record.ulIdLen, record.key) != CKR_OK)
+    }
+    if (CK_RV rv = m_token.FindPrivKey(session, pId, record.ulIdLen, record.key); rv != CKR_OK) {
+        Refused(Named(record) + ": the search for its private key", rv);
         return Messages::kFindPrivKeyFailed;
+    }
     bKeys = true;
     return nullptr;
 }
@@ -238,11 +255,14 @@ const char* CExpiredRemoval::FindOwnKeys(const CertTable& table, const CertRecor
 // lie beyond what the scan saw: the keys stay while any certificate on the
 // token that this run does not delete carries the same CKA_ID. False when
 // the token could not be asked.
-bool CExpiredRemoval::KeysStillInUse(const CertTable& table, const unsigned char* id, CK_ULONG idLen, bool& bInUse)
+bool CExpiredRemoval::KeysStillInUse(const CertTable& table, const CertRecord& record, bool& bInUse)
 {
     std::vector<CK_OBJECT_HANDLE> holders;
-    if (m_token.FindCertificatesWithId(m_token.m_hSessions[0], id, idLen, holders) != CKR_OK)
+    if (CK_RV rv = m_token.FindCertificatesWithId(m_token.m_hSessions[0], record.pId.get(), record.ulIdLen, holders);
+        rv != CKR_OK) {
+        Refused(Named(record) + ": the search for certificates with its ID", rv);
         return false;
+    }
     bInUse = std::any_of(holders.begin(), holders.end(),
                          [&table](CK_OBJECT_HANDLE h) { return !IsMarkedObject(table, h); });
     return true;
@@ -251,6 +271,13 @@ bool CExpiredRemoval::KeysStillInUse(const CertTable& table, const unsigned char
 void CExpiredRemoval::Log(const std::string& text) const
 {
     m_token.Log().Debug(ETopic::Removal, text);
+}
+
+// A module's refusal stops a removal halfway: it reaches the journal
+// without asking for debug lines.
+void CExpiredRemoval::Refused(const std::string& what, CK_RV rv) const
+{
+    m_token.Log().Warning(ETopic::Removal, what + " refused: " + CCkrNames::Of(rv));
 }
 
 int CExpiredRemoval::MessageBox(const char* text, const char* caption, UINT type)

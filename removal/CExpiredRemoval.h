@@ -29,8 +29,9 @@ private:
     void AbandonStaleRemoval();
     const char* RemoveRecord(const CertTable& table, const CertRecord& record);
     const char* FindOwnKeys(const CertTable& table, const CertRecord& record, bool& bKeys);
-    bool KeysStillInUse(const CertTable& table, const unsigned char* id, CK_ULONG idLen, bool& bInUse);
+    bool KeysStillInUse(const CertTable& table, const CertRecord& record, bool& bInUse);
     void Log(const std::string& text) const;
+    void Refused(const std::string& what, CK_RV rv) const;
     // A message box owned by the host; no caption shows the program's name.
     int MessageBox(const char* text, const char* caption = nullptr, UINT type = 0);
 
