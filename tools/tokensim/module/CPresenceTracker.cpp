@@ -66,6 +66,12 @@ const CPresenceTracker::SSlot* CPresenceTracker::Find(CK_SLOT_ID slot) const
     return nullptr;
 }
 
+std::size_t CPresenceTracker::IndexOf(CK_SLOT_ID slot) const
+{
+    const SSlot* s = Find(slot);
+    return s != nullptr ? static_cast<std::size_t>(s - m_slots.data()) : m_slots.size();
+}
+
 bool CPresenceTracker::Exposes(CK_SLOT_ID slot) const
 {
     return Find(slot) != nullptr;

@@ -25,6 +25,8 @@ public:
     std::vector<CK_SLOT_ID> PullAll();
 
     bool Exposes(CK_SLOT_ID slot) const;
+    // The slot's place among those exposed, as "#N" counts it.
+    std::size_t IndexOf(CK_SLOT_ID slot) const;
     bool IsPresent(CK_SLOT_ID slot) const;
     std::vector<CK_SLOT_ID> Slots(bool presentOnly) const;
     std::optional<CK_SLOT_ID> NextEvent();
