@@ -99,28 +99,58 @@ bool CExpiredRemoval::ConfirmAndLogIn()
     // Handles of the scan are good only while its session is: a token pulled
     // out or swapped while the user is asked, or a refresh by the monitor,
     // ends the session they belong to.
-    const unsigned long sessionSerial = m_token.SessionSerial();
-    const unsigned long tokenEvents = m_host.TokenEventsHandled();
-    auto sessionChanged = [&] { return m_token.SessionSerial() != sessionSerial || m_host.TokenEventsHandled() != tokenEvents; };
+    m_ulSessionSerial = m_token.SessionSerial();
+    m_ulTokenEvents = m_host.TokenEventsHandled();
 
     if (MessageBox(Messages::kConfirmDelete, Messages::kConfirmCaption, MB_OKCANCEL) == IDCANCEL) {
         Log("the deletion was declined");
-        m_token.Close();
-        m_host.RefreshList();
+        EndUnconfirmed();
         return false;
     }
-    if (sessionChanged()) {
+    // The PIN goes only to the token whose certificates the user was shown,
+    // and what that token says of its PIN decides how it is asked for.
+    STokenIdentity now;
+    if (SessionChanged() || m_token.ReadTokenIdentity(0, now) != CKR_OK || !now.IsSameToken(m_scannedToken)) {
         AbandonStaleRemoval();
         return false;
     }
+    if (!PinMayBeAskedFor(now.ulFlags))
+        return false;
+    if (now.ulFlags & CKF_PROTECTED_AUTHENTICATION_PATH)
+        return LogInOnKeypad();
+    return LogInWithTypedPin();
+}
+
+// A locked PIN is told at once, and a last try only spent when the user
+// says so; false when the run ends.
+bool CExpiredRemoval::PinMayBeAskedFor(CK_FLAGS flags)
+{
+    if (flags & CKF_USER_PIN_LOCKED) {
+        Log("the token says its user PIN is locked: no PIN asked, nothing deleted");
+        MessageBox(Messages::kPinLocked, Messages::kNoticeCaption, MB_ICONHAND);
+        m_host.RefreshList();
+        return false;
+    }
+    if (flags & CKF_USER_PIN_COUNT_LOW)
+        m_token.Log().Warning(ETopic::Removal, "the token has counted a wrong user PIN since the last right one");
+    if ((flags & CKF_USER_PIN_FINAL_TRY) &&
+        MessageBox(Messages::kPinFinalTry, Messages::kNoticeCaption, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDCANCEL) {
+        Log("one PIN try left, and the user stopped");
+        EndUnconfirmed();
+        return false;
+    }
+    return true;
+}
+
+bool CExpiredRemoval::LogInWithTypedPin()
+{
     CPinDlg dlgPin(m_host.PromptOwner(), &m_prompts);
     int answer = m_prompts.RunPinDialog(dlgPin);
-    if (answer != IDOK || sessionChanged() || !StillTheScannedToken()) {
+    if (answer != IDOK || SessionChanged()) {
         dlgPin.WipePin();
         if (answer != IDOK) {
             Log("the PIN was not given");
-            m_token.Close();
-            m_host.RefreshList();
+            EndUnconfirmed();
         } else {
             AbandonStaleRemoval();
         }
@@ -132,11 +162,39 @@ bool CExpiredRemoval::ConfirmAndLogIn()
     return LoginSucceeded(rv);
 }
 
-// The PIN goes only to the token whose certificates the user was shown.
-bool CExpiredRemoval::StillTheScannedToken()
+// The token's own keypad takes the PIN: the login waits for it, holding the
+// module, so token events meanwhile are only counted; any of them makes
+// the scan's handles suspect, and the run is abandoned.
+bool CExpiredRemoval::LogInOnKeypad()
 {
-    STokenIdentity now;
-    return m_token.ReadTokenIdentity(0, now) == CKR_OK && now.IsSameToken(m_scannedToken);
+    if (SessionChanged()) {
+        AbandonStaleRemoval();
+        return false;
+    }
+    Log("the PIN is entered on the token's keypad");
+    m_host.HoldTokenEvents(true);
+    CK_RV rv = m_prompts.LoginOnKeypad(m_host.PromptOwner(), [this] { return m_token.Login(0, nullptr, 0); });
+    m_host.HoldTokenEvents(false);
+    if (SessionChanged()) {
+        if (rv == CKR_OK)
+            m_token.Logout(0);
+        AbandonStaleRemoval();
+        return false;
+    }
+    return LoginSucceeded(rv);
+}
+
+bool CExpiredRemoval::SessionChanged() const
+{
+    return m_token.SessionSerial() != m_ulSessionSerial || m_host.TokenEventsHandled() != m_ulTokenEvents;
+}
+
+// Nothing was confirmed, or no PIN given: the module is closed and the list
+// shows the token anew.
+void CExpiredRemoval::EndUnconfirmed()
+{
+    m_token.Close();
+    m_host.RefreshList();
 }
 
 bool CExpiredRemoval::LoginSucceeded(CK_RV rv)

@@ -23,7 +23,11 @@ public:
 private:
     bool ScanForRemoval(CertTable& table);
     bool ConfirmAndLogIn();
-    bool StillTheScannedToken();
+    bool PinMayBeAskedFor(CK_FLAGS flags);
+    bool LogInWithTypedPin();
+    bool LogInOnKeypad();
+    bool SessionChanged() const;
+    void EndUnconfirmed();
     bool LoginSucceeded(CK_RV rv);
     void DeleteMarked(const CertTable& table);
     void AbandonStaleRemoval();
@@ -41,4 +45,7 @@ private:
     IRemovalHost& m_host;
     // The token whose certificates were scanned, and are asked about.
     STokenIdentity m_scannedToken;
+    // Session 0 and the token events handled when the user was first asked.
+    unsigned long m_ulSessionSerial = 0;
+    unsigned long m_ulTokenEvents = 0;
 };

@@ -34,6 +34,7 @@ public:
     void RefreshList() override { ++m_nRefreshes; }
     unsigned long TokenEventsHandled() const override { return m_ulTokenEvents; }
     QWidget* PromptOwner() override { return nullptr; }
+    void HoldTokenEvents(bool) override {}
 
     std::vector<std::vector<int>> m_shownMarks;
     int m_nRefreshes = 0;

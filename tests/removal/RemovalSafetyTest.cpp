@@ -111,8 +111,8 @@ TEST_F(RemovalSafetyTest, TokenPulledOutUnnoticedFailsTheLogin)
 {
     AddStandardCerts();
     Start();  // no monitor: the removal goes unnoticed
-    m_prompts.OnPrompt([&](const SPrompt& p, CPinDlg*) -> std::optional<int> {
-        if (p.text == Messages::kConfirmDelete)
+    m_prompts.OnPrompt([&](const SPrompt&, CPinDlg* dlg) -> std::optional<int> {
+        if (dlg != nullptr)
             Sim().Remove(Slot());
         return std::nullopt;
     });
@@ -123,14 +123,14 @@ TEST_F(RemovalSafetyTest, TokenPulledOutUnnoticedFailsTheLogin)
 }
 
 // The PIN goes only to the token whose certificates were shown: one that
-// no longer tells who it is gets none.
+// no longer tells who it is, and what state its PIN is in, is not asked for one.
 TEST_F(RemovalSafetyTest, PinGoesOnlyToTheTokenScanned)
 {
     AddStandardCerts();
     Start();
-    Sim().AddFault("C_GetTokenInfo:2:CKR_DEVICE_ERROR");  // the second read: before the login
+    Sim().AddFault("C_GetTokenInfo:2:CKR_DEVICE_ERROR");  // the second read: after the confirmation
     Click();
-    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kCommunicationFailed}));
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, Messages::kCommunicationFailed}));
     EXPECT_EQ(Trace().Count("C_Login"), 0u);
     EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
 }
