@@ -7,6 +7,12 @@
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
 // What the token says of its user PIN decides how it is asked for: a
 // locked one not at all, a last try only after a warning, a keypad's on
 // the keypad, while a notice stays up and the windows stay painted.
@@ -32,7 +38,23 @@ protected:
             Sim().EnterOnKeypad(testsupport::CSoftHsmToken::kUserPin);
         });
         poll.start();
+        // Should the login hold this thread instead, the poll never runs:
+        // a keypad entry from here lets the test fail instead of hanging.
+        std::mutex mutex;
+        std::condition_variable clicked;
+        bool bClicked = false;
+        std::thread rescue([&] {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!clicked.wait_for(lock, std::chrono::seconds(60), [&] { return bClicked; }))
+                Sim().EnterOnKeypad(testsupport::CSoftHsmToken::kUserPin);
+        });
         Click();
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            bClicked = true;
+        }
+        clicked.notify_all();
+        rescue.join();
         return bWaited;
     }
 };
