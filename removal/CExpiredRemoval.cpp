@@ -203,13 +203,15 @@ bool CExpiredRemoval::LoginSucceeded(CK_RV rv)
         Log("logged in");
         return true;
     }
-    if (rv == CKR_PIN_INCORRECT)
+    // A wrong PIN is the user's mistake; any other refusal is the journal's.
+    if (rv == CKR_PIN_INCORRECT) {
         Log("not logged in, wrong PIN: nothing deleted");
-    else
-        Refused("the login (nothing deleted)", rv);
-    if (rv == CKR_PIN_INCORRECT)
         MessageBox(Messages::kPinIncorrect, Messages::kNoticeCaption, MB_ICONINFORMATION);
-    else if (rv == CKR_PIN_LOCKED)
+        m_host.RefreshList();
+        return false;
+    }
+    Refused("the login (nothing deleted)", rv);
+    if (rv == CKR_PIN_LOCKED)
         MessageBox(Messages::kPinLocked, Messages::kNoticeCaption, MB_ICONHAND);
     else if (TokenWentAway(rv))
         MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
