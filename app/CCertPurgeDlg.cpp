@@ -268,6 +268,11 @@ SlotEvent CCertPurgeDlg::PollSlotEvent(CK_SLOT_ID* pSlot)
 
 LRESULT CCertPurgeDlg::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // The removal that holds them refreshes the list when it ends.
+    if (m_bTokenEventsHeld && (message == WM_TOKEN_INSERTED || message == WM_TOKEN_REMOVED)) {
+        ++m_ulTokenEvents;
+        return 0;
+    }
     switch (message) {
     case WM_TOKEN_INSERTED: return OnTokenInserted(wParam, lParam);
     case WM_TOKEN_REMOVED: return OnTokenRemoved(wParam, lParam);

@@ -69,6 +69,7 @@ private:
     void ShowTokenInTitle(bool bShown);
     unsigned long TokenEventsHandled() const override { return m_ulTokenEvents; }
     QWidget* PromptOwner() override { return this; }
+    void HoldTokenEvents(bool bHold) override { m_bTokenEventsHeld = bHold; }
 
     // Shared with the monitor's thread, which may outlive the dialog.
     std::shared_ptr<CTokenModule> m_pToken = std::make_shared<CTokenModule>();
@@ -84,4 +85,6 @@ private:
     std::shared_ptr<CPresenceMonitor> m_pMonitor = CPresenceMonitor::Create(m_pToken, m_handOver);
     bool m_bMonitorLeftBehind = false;
     unsigned long m_ulTokenEvents = 0;  // monitor messages handled
+    // A keypad login holds the module: token events are only counted.
+    bool m_bTokenEventsHeld = false;
 };

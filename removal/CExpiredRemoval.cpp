@@ -6,6 +6,7 @@
 #include "platform/StandardIds.h"
 #include "removal/CPinDlg.h"
 #include "removal/RemovalMessages.h"
+#include "token/CCkrNames.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -79,7 +80,8 @@ bool CExpiredRemoval::ScanForRemoval(CertTable& table)
         MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
         return false;
     }
-    if (m_token.FindCertificates(m_token.m_hSessions[0], &m_token.m_ulCertCount) != CKR_OK) {
+    if (CK_RV rv = m_token.FindCertificates(m_token.m_hSessions[0], &m_token.m_ulCertCount); rv != CKR_OK) {
+        Refused("the certificate search", rv);
         MessageBox(Messages::kFindCertificatesFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
         return false;
     }
@@ -97,28 +99,58 @@ bool CExpiredRemoval::ConfirmAndLogIn()
     // Handles of the scan are good only while its session is: a token pulled
     // out or swapped while the user is asked, or a refresh by the monitor,
     // ends the session they belong to.
-    const unsigned long sessionSerial = m_token.SessionSerial();
-    const unsigned long tokenEvents = m_host.TokenEventsHandled();
-    auto sessionChanged = [&] { return m_token.SessionSerial() != sessionSerial || m_host.TokenEventsHandled() != tokenEvents; };
+    m_ulSessionSerial = m_token.SessionSerial();
+    m_ulTokenEvents = m_host.TokenEventsHandled();
 
     if (MessageBox(Messages::kConfirmDelete, Messages::kConfirmCaption, MB_OKCANCEL) == IDCANCEL) {
         Log("the deletion was declined");
-        m_token.Close();
-        m_host.RefreshList();
+        EndUnconfirmed();
         return false;
     }
-    if (sessionChanged()) {
+    // The PIN goes only to the token whose certificates the user was shown,
+    // and what that token says of its PIN decides how it is asked for.
+    STokenIdentity now;
+    if (SessionChanged() || m_token.ReadTokenIdentity(0, now) != CKR_OK || !now.IsSameToken(m_scannedToken)) {
         AbandonStaleRemoval();
         return false;
     }
+    if (!PinMayBeAskedFor(now.ulFlags))
+        return false;
+    if (now.ulFlags & CKF_PROTECTED_AUTHENTICATION_PATH)
+        return LogInOnKeypad();
+    return LogInWithTypedPin();
+}
+
+// A locked PIN is told at once, and a last try only spent when the user
+// says so; false when the run ends.
+bool CExpiredRemoval::PinMayBeAskedFor(CK_FLAGS flags)
+{
+    if (flags & CKF_USER_PIN_LOCKED) {
+        Log("the token says its user PIN is locked: no PIN asked, nothing deleted");
+        MessageBox(Messages::kPinLocked, Messages::kNoticeCaption, MB_ICONHAND);
+        m_host.RefreshList();
+        return false;
+    }
+    if (flags & CKF_USER_PIN_COUNT_LOW)
+        m_token.Log().Warning(ETopic::Removal, "the token has counted a wrong user PIN since the last right one");
+    if ((flags & CKF_USER_PIN_FINAL_TRY) &&
+        MessageBox(Messages::kPinFinalTry, Messages::kNoticeCaption, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDCANCEL) {
+        Log("one PIN try left, and the user stopped");
+        EndUnconfirmed();
+        return false;
+    }
+    return true;
+}
+
+bool CExpiredRemoval::LogInWithTypedPin()
+{
     CPinDlg dlgPin(m_host.PromptOwner(), &m_prompts);
     int answer = m_prompts.RunPinDialog(dlgPin);
-    if (answer != IDOK || sessionChanged() || !StillTheScannedToken()) {
+    if (answer != IDOK || SessionChanged()) {
         dlgPin.WipePin();
         if (answer != IDOK) {
             Log("the PIN was not given");
-            m_token.Close();
-            m_host.RefreshList();
+            EndUnconfirmed();
         } else {
             AbandonStaleRemoval();
         }
@@ -130,21 +162,56 @@ bool CExpiredRemoval::ConfirmAndLogIn()
     return LoginSucceeded(rv);
 }
 
-// The PIN goes only to the token whose certificates the user was shown.
-bool CExpiredRemoval::StillTheScannedToken()
+// The token's own keypad takes the PIN: the login waits for it, holding the
+// module, so token events meanwhile are only counted; any of them makes
+// the scan's handles suspect, and the run is abandoned.
+bool CExpiredRemoval::LogInOnKeypad()
 {
-    STokenIdentity now;
-    return m_token.ReadTokenIdentity(0, now) == CKR_OK && now.IsSameToken(m_scannedToken);
+    if (SessionChanged()) {
+        AbandonStaleRemoval();
+        return false;
+    }
+    Log("the PIN is entered on the token's keypad");
+    m_host.HoldTokenEvents(true);
+    CK_RV rv = m_prompts.LoginOnKeypad(m_host.PromptOwner(), [this] { return m_token.Login(0, nullptr, 0); });
+    m_host.HoldTokenEvents(false);
+    if (SessionChanged()) {
+        if (rv == CKR_OK)
+            m_token.Logout(0);
+        AbandonStaleRemoval();
+        return false;
+    }
+    return LoginSucceeded(rv);
+}
+
+bool CExpiredRemoval::SessionChanged() const
+{
+    return m_token.SessionSerial() != m_ulSessionSerial || m_host.TokenEventsHandled() != m_ulTokenEvents;
+}
+
+// Nothing was confirmed, or no PIN given: the module is closed and the list
+// shows the token anew.
+void CExpiredRemoval::EndUnconfirmed()
+{
+    m_token.Close();
+    m_host.RefreshList();
 }
 
 bool CExpiredRemoval::LoginSucceeded(CK_RV rv)
 {
-    Log(rv == CKR_OK ? "logged in" : "not logged in: nothing deleted");
-    if (rv == CKR_OK)
+    if (rv == CKR_OK) {
+        Log("logged in");
         return true;
-    if (rv == CKR_PIN_INCORRECT)
+    }
+    // A wrong PIN is the user's mistake; any other refusal is the journal's.
+    if (rv == CKR_PIN_INCORRECT) {
+        Log("not logged in, wrong PIN: nothing deleted");
         MessageBox(Messages::kPinIncorrect, Messages::kNoticeCaption, MB_ICONINFORMATION);
-    else if (rv == CKR_PIN_LOCKED)
+        m_host.RefreshList();
+        return false;
+    }
+    Refused("the login (nothing deleted)", rv);
+    if (rv == CKR_PIN_LOCKED)
         MessageBox(Messages::kPinLocked, Messages::kNoticeCaption, MB_ICONHAND);
     else if (TokenWentAway(rv))
         MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
@@ -188,22 +255,28 @@ void CExpiredRemoval::AbandonStaleRemoval()
 
 // One marked record: its own keys are found before anything is destroyed,
 // so a search that fails or cannot tell its keys apart leaves the record
-// whole. Then the certificate, its public key, its private key. The text
-// of the failure that ends the run, or null.
+// whole. Then its public key, its private key, and the certificate last:
+// the certificate is what leads a removal to the keys, so a run stopped
+// anywhere leaves it red for the next run to finish. The text of the
+// failure that ends the run, or null.
 const char* CExpiredRemoval::RemoveRecord(const CertTable& table, const CertRecord& record)
 {
     Log(Named(record) + ": its keys are looked for first");
     bool bKeys = false;
     if (const char* failure = FindOwnKeys(table, record, bKeys))
         return failure;
-    if (m_token.DestroyCertificate(record.hCertObject) != CKR_OK)
-        return Messages::kDeleteCertFailed;
-    if (!bKeys)
-        return nullptr;
-    if (m_token.DestroyPubKey() != CKR_OK)
+    if (CK_RV rv = bKeys ? m_token.DestroyPubKey() : CKR_OK; rv != CKR_OK) {
+        Refused(Named(record) + ": destroying its public key", rv);
         return Messages::kDeletePubKeyFailed;
-    if (m_token.DestroyPrivKey() != CKR_OK)
+    }
+    if (CK_RV rv = bKeys ? m_token.DestroyPrivKey() : CKR_OK; rv != CKR_OK) {
+        Refused(Named(record) + ": destroying its private key", rv);
         return Messages::kDeletePrivKeyFailed;
+    }
+    if (CK_RV rv = m_token.DestroyCertificate(record.hCertObject); rv != CKR_OK) {
+        Refused(Named(record) + ": destroying it", rv);
+        return Messages::kDeleteCertFailed;
+    }
     return nullptr;
 }
 
@@ -219,17 +292,21 @@ const char* CExpiredRemoval::FindOwnKeys(const CertTable& table, const CertRecor
     }
     const unsigned char* pId = record.pId.get();
     bool bInUse = false;
-    if (!KeysStillInUse(table, pId, record.ulIdLen, bInUse))
+    if (!KeysStillInUse(table, record, bInUse))
         return Messages::kFindPubKeyFailed;
     if (bInUse) {
         Log(Named(record) + ": another certificate on the token carries the ID; keys kept");
         return nullptr;
     }
     CK_SESSION_HANDLE session = m_token.m_hSessions[0];
-    if (m_token.FindPubKey(session, pId, record.ulIdLen, record.key) != CKR_OK)
+    if (CK_RV rv = m_token.FindPubKey(session, pId, record.ulIdLen, record.key); rv != CKR_OK) {
+        Refused(Named(record) + ": the search for its public key", rv);
         return Messages::kFindPubKeyFailed;
-    if (m_token.FindPrivKey(session, pId, record.ulIdLen, record.key) != CKR_OK)
+    }
+    if (CK_RV rv = m_token.FindPrivKey(session, pId, record.ulIdLen, record.key); rv != CKR_OK) {
+        Refused(Named(record) + ": the search for its private key", rv);
         return Messages::kFindPrivKeyFailed;
+    }
     bKeys = true;
     return nullptr;
 }
@@ -238,11 +315,14 @@ const char* CExpiredRemoval::FindOwnKeys(const CertTable& table, const CertRecor
 // lie beyond what the scan saw: the keys stay while any certificate on the
 // token that this run does not delete carries the same CKA_ID. False when
 // the token could not be asked.
-bool CExpiredRemoval::KeysStillInUse(const CertTable& table, const unsigned char* id, CK_ULONG idLen, bool& bInUse)
+bool CExpiredRemoval::KeysStillInUse(const CertTable& table, const CertRecord& record, bool& bInUse)
 {
     std::vector<CK_OBJECT_HANDLE> holders;
-    if (m_token.FindCertificatesWithId(m_token.m_hSessions[0], id, idLen, holders) != CKR_OK)
+    if (CK_RV rv = m_token.FindCertificatesWithId(m_token.m_hSessions[0], record.pId.get(), record.ulIdLen, holders);
+        rv != CKR_OK) {
+        Refused(Named(record) + ": the search for certificates with its ID", rv);
         return false;
+    }
     bInUse = std::any_of(holders.begin(), holders.end(),
                          [&table](CK_OBJECT_HANDLE h) { return !IsMarkedObject(table, h); });
     return true;
@@ -251,6 +331,13 @@ bool CExpiredRemoval::KeysStillInUse(const CertTable& table, const unsigned char
 void CExpiredRemoval::Log(const std::string& text) const
 {
     m_token.Log().Debug(ETopic::Removal, text);
+}
+
+// A module's refusal stops a removal halfway: it reaches the journal
+// without asking for debug lines.
+void CExpiredRemoval::Refused(const std::string& what, CK_RV rv) const
+{
+    m_token.Log().Warning(ETopic::Removal, what + " refused: " + CCkrNames::Of(rv));
 }
 
 int CExpiredRemoval::MessageBox(const char* text, const char* caption, UINT type)

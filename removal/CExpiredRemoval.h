@@ -23,14 +23,19 @@ public:
 private:
     bool ScanForRemoval(CertTable& table);
     bool ConfirmAndLogIn();
-    bool StillTheScannedToken();
+    bool PinMayBeAskedFor(CK_FLAGS flags);
+    bool LogInWithTypedPin();
+    bool LogInOnKeypad();
+    bool SessionChanged() const;
+    void EndUnconfirmed();
     bool LoginSucceeded(CK_RV rv);
     void DeleteMarked(const CertTable& table);
     void AbandonStaleRemoval();
     const char* RemoveRecord(const CertTable& table, const CertRecord& record);
     const char* FindOwnKeys(const CertTable& table, const CertRecord& record, bool& bKeys);
-    bool KeysStillInUse(const CertTable& table, const unsigned char* id, CK_ULONG idLen, bool& bInUse);
+    bool KeysStillInUse(const CertTable& table, const CertRecord& record, bool& bInUse);
     void Log(const std::string& text) const;
+    void Refused(const std::string& what, CK_RV rv) const;
     // A message box owned by the host; no caption shows the program's name.
     int MessageBox(const char* text, const char* caption = nullptr, UINT type = 0);
 
@@ -40,4 +45,7 @@ private:
     IRemovalHost& m_host;
     // The token whose certificates were scanned, and are asked about.
     STokenIdentity m_scannedToken;
+    // Session 0 and the token events handled when the user was first asked.
+    unsigned long m_ulSessionSerial = 0;
+    unsigned long m_ulTokenEvents = 0;
 };

@@ -1,6 +1,7 @@
 #include "removal/CUserPrompts.h"
 
 #include "platform/CMessageBox.h"
+#include "removal/CKeypadNotice.h"
 #include "removal/CPinDlg.h"
 
 int CUserPrompts::MessageBox(QWidget* owner, const char* text, const char* caption, UINT type)
@@ -17,4 +18,9 @@ int CUserPrompts::MessageBoxWithDetails(QWidget* owner, const char* text, const 
 int CUserPrompts::RunPinDialog(CPinDlg& dlg)
 {
     return dlg.DoModal();
+}
+
+CK_RV CUserPrompts::LoginOnKeypad(QWidget* owner, const std::function<CK_RV()>& login)
+{
+    return CKeypadNotice::Run(owner, login);
 }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "platform/WinTypes.h"
+#include "token/Pkcs11.h"
+
+#include <functional>
 
 #include <string>
 
@@ -21,4 +24,8 @@ public:
                                       const std::string& details);
     // Runs the PIN dialog modally; IDOK (with the PIN in its m_strPin) or IDCANCEL.
     virtual int RunPinDialog(CPinDlg& dlg);
+    // Runs `login`, which waits for the PIN typed on the token's keypad, off
+    // this thread, with a notice up that tells the user so and cannot be
+    // dismissed; the login's answer.
+    virtual CK_RV LoginOnKeypad(QWidget* owner, const std::function<CK_RV()>& login);
 };

@@ -14,6 +14,9 @@ public:
     // Token insertions and removals handled so far; a change while the user
     // is asked means the scan's handles may be stale.
     virtual unsigned long TokenEventsHandled() const = 0;
+    // While held, token insertions and removals are counted but not acted
+    // on: the module is busy with a login waiting for the token's keypad.
+    virtual void HoldTokenEvents(bool bHold) = 0;
     // The owner of the removal's message boxes and PIN dialog.
     virtual QWidget* PromptOwner() = 0;
 

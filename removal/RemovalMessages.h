@@ -17,5 +17,11 @@ constexpr const char* kFindPrivKeyFailed = "查找Ulda过期证书私钥失败!"
 constexpr const char* kDeletePrivKeyFailed = "删除Ulda过期证书私钥失败!";
 constexpr const char* kDeleted = "证书已删除完毕，请您重新拔插Ulda查看Ulda中的证书!";
 constexpr const char* kEnterPin = "请输入USBKey密码!";
+// One PIN try left: asked before the PIN is, in the window's language.
+constexpr const char* kPinFinalTry =
+    "USBKey密码只剩最后一次尝试机会，再次输入错误将锁定USBKey！如果继续请点击‘确定’，否则点击‘取消’";
+// A token or reader with its own keypad: shown while the login waits for it.
+constexpr const char* kEnterPinOnKeypad = "请在Ulda或读卡器的键盘上输入USBKey密码，输入完成前请勿拔出Ulda。";
+constexpr const char* kKeypadCaption = "输入USBKey密码";
 
 }  // namespace Messages

@@ -38,5 +38,6 @@ STokenIdentity STokenIdentity::Of(const CK_TOKEN_INFO& info)
     identity.strSerial = PaddedText(info.serialNumber);
     identity.strUri = UriOf(info);
     identity.bInitialized = (info.flags & CKF_TOKEN_INITIALIZED) != 0;
+    identity.ulFlags = info.flags;
     return identity;
 }

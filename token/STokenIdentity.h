@@ -13,6 +13,8 @@ struct STokenIdentity {
     std::string strSerial;
     std::string strUri;
     bool bInitialized = false;
+    // The token's flags as read: the user PIN's state and a keypad among them.
+    CK_FLAGS ulFlags = 0;
 
     static STokenIdentity Of(const CK_TOKEN_INFO& info);
 

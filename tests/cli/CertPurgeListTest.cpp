@@ -100,3 +100,20 @@ TEST_F(CertPurgeListTest, ModuleThatIsNoPkcs11LibraryIsReported)
     EXPECT_NE(Run(), 0);
     EXPECT_EQ(m_run.Err().rfind("加载Ulda动态库失败\n", 0), 0u) << m_run.Err();
 }
+
+// A script sees a locked PIN, a last try and a keypad before anyone spends
+// a PIN on the token.
+TEST_F(CertPurgeListTest, TokensShowTheirPinState)
+{
+    testsupport::CSimulatedToken sim;
+    LinkDefault(testsupport::CSimulatedToken::ModulePath());
+    ASSERT_EQ(Run({"--list-tokens"}), 0) << m_run.Err();
+    EXPECT_NE(m_run.Out().find("\tinitialised\t-\n"), std::string::npos) << m_run.Out();
+
+    sim.Control().SetTokenFlags(sim.Slot(), CKF_USER_PIN_LOCKED | CKF_PROTECTED_AUTHENTICATION_PATH);
+    ASSERT_EQ(Run({"--list-tokens"}), 0) << m_run.Err();
+    EXPECT_NE(m_run.Out().find("\tinitialised\tpin-locked,keypad\n"), std::string::npos) << m_run.Out();
+    sim.Control().SetTokenFlags(sim.Slot(), CKF_USER_PIN_FINAL_TRY);
+    ASSERT_EQ(Run({"--list-tokens", "--format", "json"}), 0) << m_run.Err();
+    EXPECT_NE(m_run.Out().find("\"pin_state\": [\n      \"pin-final-try\"\n    ]"), std::string::npos) << m_run.Out();
+}

@@ -12,7 +12,7 @@ using testsupport::CTestCertificate;
 
 namespace {
 
-// A line of --list-tokens: URI, label, manufacturer, model, serial, state.
+// A line of --list-tokens: URI, label, manufacturer, model, serial, state, PIN state.
 std::vector<std::vector<std::string>> Fields(const std::string& out)
 {
     std::vector<std::vector<std::string>> lines;
@@ -67,7 +67,7 @@ TEST_F(TokenChoiceTest, EachTokenIsReachedByItsUri)
     ASSERT_EQ(tokens.size(), 3u) << m_run.Out();
     std::vector<std::string> initialised;
     for (const auto& t : tokens) {
-        ASSERT_EQ(t.size(), 6u);
+        ASSERT_EQ(t.size(), 7u);
         EXPECT_EQ(t[0].rfind("pkcs11:", 0), 0u) << t[0];
         if (t[5] == "initialised")
             initialised.push_back(t[1]);

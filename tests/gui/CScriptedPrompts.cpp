@@ -1,6 +1,7 @@
 #include "CScriptedPrompts.h"
 
 #include "removal/CPinDlg.h"
+#include "removal/RemovalMessages.h"
 #include "res/resource.h"
 
 int CScriptedPrompts::MessageBox(QWidget* owner, const char* text, const char* caption, UINT type)
@@ -33,6 +34,12 @@ int CScriptedPrompts::RunPinDialog(CPinDlg& dlg)
         return IDCANCEL;
     dlg.m_strPin = m_strPin;
     return IDOK;
+}
+
+CK_RV CScriptedPrompts::LoginOnKeypad(QWidget* owner, const std::function<CK_RV()>& login)
+{
+    m_prompts.push_back({SPrompt::EKind::KeypadNotice, Messages::kEnterPinOnKeypad, Messages::kKeypadCaption, 0, ""});
+    return CUserPrompts::LoginOnKeypad(owner, login);
 }
 
 std::vector<std::string> CScriptedPrompts::Texts() const

@@ -10,7 +10,7 @@
 
 // One question the dialog asked.
 struct SPrompt {
-    enum class EKind { MessageBox, PinDialog };
+    enum class EKind { MessageBox, PinDialog, KeypadNotice };
     EKind kind = EKind::MessageBox;
     std::string text;
     std::string caption;
@@ -31,6 +31,8 @@ public:
     int MessageBoxWithDetails(QWidget* owner, const char* text, const char* caption, UINT type,
                               const std::string& details) override;
     int RunPinDialog(CPinDlg& dlg) override;
+    // Records the notice, then shows the real one while the login waits.
+    CK_RV LoginOnKeypad(QWidget* owner, const std::function<CK_RV()>& login) override;
 
     void SetPin(std::string pin) { m_strPin = std::move(pin); }
     void CancelPin() { m_bCancelPin = true; }
@@ -39,7 +41,8 @@ public:
     void OnPrompt(Handler handler) { m_handler = std::move(handler); }
 
     const std::vector<SPrompt>& Prompts() const { return m_prompts; }
-    // The texts of the prompts in order; the PIN dialog shows as "<PIN>".
+    // The texts of the prompts in order; the PIN dialog shows as "<PIN>",
+    // the keypad's notice by its text.
     std::vector<std::string> Texts() const;
     void Forget() { m_prompts.clear(); }
 

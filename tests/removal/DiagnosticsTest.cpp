@@ -2,6 +2,7 @@
 
 #include "app/CQtTokenLog.h"
 
+#include <QLoggingCategory>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -17,15 +18,28 @@ std::vector<std::string>& Captured()
     return lines;
 }
 
-void Capture(QtMsgType, const QMessageLogContext& context, const QString& message)
+// The warnings among them.
+std::vector<std::string>& CapturedWarnings()
+{
+    static std::vector<std::string> lines;
+    return lines;
+}
+
+void Capture(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     Captured().push_back(std::string(context.category != nullptr ? context.category : "") + ": " +
                          message.toStdString());
+    if (type == QtWarningMsg)
+        CapturedWarnings().push_back(Captured().back());
 }
 
 class DiagnosticsTest : public CRemovalTest {
 protected:
-    DiagnosticsTest() : m_previous(qInstallMessageHandler(Capture)) { Captured().clear(); }
+    DiagnosticsTest() : m_previous(qInstallMessageHandler(Capture))
+    {
+        Captured().clear();
+        CapturedWarnings().clear();
+    }
     ~DiagnosticsTest() override { qInstallMessageHandler(m_previous); }
 
     static bool Logged(const std::string& line)
@@ -93,4 +107,40 @@ TEST_F(DiagnosticsTest, VerboseTellsWhatEachPartDidButNeverThePin)
     EXPECT_TRUE(Logged("certpurge.removal: private key '' id 01 destroyed")) << All();
     for (const char* pin : {"975310", testsupport::CSoftHsmToken::kUserPin})
         EXPECT_EQ(All().find(pin), std::string::npos) << pin;
+}
+
+// Without --verbose, a removal stopped by the module leaves its trace in the
+// journal: a refused destroy or search, a login refused other than for a
+// wrong PIN. A wrong PIN is the user's, no warning.
+TEST_F(DiagnosticsTest, RefusalsThatStopARemovalAreWarnings)
+{
+    struct SRefusal {
+        const char* pszFault;
+        const char* pszWarning;
+    };
+    const SRefusal refusals[] = {
+        {"C_Login:*:CKR_DEVICE_ERROR", "certpurge.removal: the login (nothing deleted) refused: CKR_DEVICE_ERROR"},
+        {"C_FindObjectsInit:3:CKR_DEVICE_ERROR",
+         "certpurge.removal: certificate id 01 'Exp's Acme ID': the search for its public key refused: CKR_DEVICE_ERROR"},
+        {"C_DestroyObject:1:CKR_ACTION_PROHIBITED",
+         "certpurge.removal: certificate id 01 'Exp's Acme ID': destroying its public key refused: "
+         "CKR_ACTION_PROHIBITED"},
+        {nullptr, nullptr},  // a wrong PIN
+    };
+    QLoggingCategory::setFilterRules(QString());  // as without --verbose
+    AddStandardCerts();
+    Start();
+    for (const SRefusal& r : refusals) {
+        CapturedWarnings().clear();
+        Sim().ClearFaults();
+        if (r.pszFault != nullptr)
+            Sim().AddFault(r.pszFault);
+        m_prompts.SetPin(r.pszFault != nullptr ? testsupport::CSoftHsmToken::kUserPin : "975310");
+        Click();
+        if (r.pszWarning != nullptr)
+            EXPECT_EQ(CapturedWarnings(), std::vector<std::string>{r.pszWarning}) << r.pszFault;
+        else
+            EXPECT_TRUE(CapturedWarnings().empty()) << All();
+        EXPECT_TRUE(AllThere(1));
+    }
 }

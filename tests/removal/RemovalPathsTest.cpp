@@ -1,10 +1,63 @@
 #include "CRemovalTest.h"
 
+#include <cctype>
+#include <ostream>
+
 using RemovalPathsTest = CRemovalTest;
 
 namespace {
 
 const std::vector<std::string> kAllNames = {"Exp's Acme ID", "Dup's Acme ID", "Dup's Acme ID", "Val's Acme ID"};
+
+constexpr const char* kNotice = "提示...";
+constexpr const char* kAppName = "certpurge";
+
+// A module refusing one step of a removal, and how the run ends. What is
+// left of record 1 is told as its certificate, public and private key; the
+// later records are never tried, so they stay whole.
+struct SRefusedStep {
+    const char* pszFault;
+    std::vector<std::string> texts;
+    std::size_t nTold;  // the box telling the failure
+    const char* pszCaption;
+    UINT type;
+    bool bClosed;
+    bool bCert1, bPub1, bPriv1;
+};
+
+const SRefusedStep kRefusedSteps[] = {
+    {"C_OpenSession:*:CKR_DEVICE_ERROR", {Messages::kCommunicationFailed}, 0, kNotice, MB_ICONINFORMATION, false,
+     true, true, true},
+    {"C_FindObjectsInit:*:CKR_DEVICE_ERROR", {Messages::kFindCertificatesFailed}, 0, kNotice, MB_ICONINFORMATION,
+     false, true, true, true},
+    {"C_Login:*:CKR_PIN_LOCKED", {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "USBKey密码已被锁定！"}, 2, kNotice,
+     MB_ICONHAND, false, true, true, true},
+    // Any other login failure is told by nothing but the journal.
+    {"C_Login:*:CKR_DEVICE_ERROR", {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText}, 1, "", 0, false, true, true, true},
+    // The searches of a record come before anything of it is destroyed: the
+    // third search of the run (certificates, holders of the ID, public
+    // keys) or the fourth (private keys) refused leaves the record whole.
+    {"C_FindObjectsInit:3:CKR_DEVICE_ERROR",
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "查找Ulda过期证书公钥失败!", Messages::kDeleted}, 2, kAppName,
+     MB_OK, false, true, true, true},
+    {"C_FindObjectsInit:4:CKR_DEVICE_ERROR",
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "查找Ulda过期证书私钥失败!", Messages::kDeleted}, 2, kAppName,
+     MB_OK, false, true, true, true},
+    // Then the public key, the private key and the certificate, in turn.
+    {"C_DestroyObject:1:CKR_ACTION_PROHIBITED",
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "删除Ulda过期证书公钥失败!", Messages::kDeleted}, 2, kAppName,
+     MB_OK, false, true, true, true},
+    {"C_DestroyObject:2:CKR_ACTION_PROHIBITED",
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "删除Ulda过期证书私钥失败!", Messages::kDeleted}, 2, kAppName,
+     MB_OK, false, true, false, true},
+    {"C_DestroyObject:3:CKR_ACTION_PROHIBITED", {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "删除Ulda过期证书失败!"},
+     2, kAppName, MB_OK, true, true, false, false},
+};
+
+void PrintTo(const SRefusedStep& step, std::ostream* out)
+{
+    *out << step.pszFault;
+}
 
 }  // namespace
 
@@ -16,31 +69,6 @@ TEST_F(RemovalPathsTest, NoSlotDoesNothingAtAll)
     Click();
     EXPECT_TRUE(Texts().empty());
     EXPECT_TRUE(Trace().Lines().empty());
-}
-
-TEST_F(RemovalPathsTest, SessionNotOpened)
-{
-    AddStandardCerts();
-    Start();
-    Sim().AddFault("C_OpenSession:*:CKR_DEVICE_ERROR");
-    Click();
-    ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kCommunicationFailed}));
-    EXPECT_EQ(m_prompts.Prompts()[0].caption, "提示...");
-    EXPECT_EQ(m_prompts.Prompts()[0].type, MB_ICONINFORMATION);
-    EXPECT_FALSE(ModuleClosed());
-    EXPECT_EQ(Names(), kAllNames);
-}
-
-TEST_F(RemovalPathsTest, CertificateSearchFailed)
-{
-    AddStandardCerts();
-    Start();
-    Sim().AddFault("C_FindObjectsInit:*:CKR_DEVICE_ERROR");
-    Click();
-    ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kFindCertificatesFailed}));
-    EXPECT_EQ(m_prompts.Prompts()[0].type, MB_ICONINFORMATION);
-    EXPECT_FALSE(ModuleClosed());
-    EXPECT_EQ(Names(), kAllNames);
 }
 
 TEST_F(RemovalPathsTest, NoCertificateOnTheToken)
@@ -115,110 +143,6 @@ TEST_F(RemovalPathsTest, WrongPin)
     EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete}));
 }
 
-TEST_F(RemovalPathsTest, LockedPin)
-{
-    AddStandardCerts();
-    Start();
-    Sim().AddFault("C_Login:*:CKR_PIN_LOCKED");
-    Click();
-    ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, "USBKey密码已被锁定！"}));
-    EXPECT_EQ(m_prompts.Prompts()[2].caption, "提示...");
-    EXPECT_EQ(m_prompts.Prompts()[2].type, MB_ICONHAND);
-    EXPECT_FALSE(ModuleClosed());
-    EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
-}
-
-TEST_F(RemovalPathsTest, OtherLoginFailureIsSilent)
-{
-    AddStandardCerts();
-    Start();
-    Sim().AddFault("C_Login:*:CKR_DEVICE_ERROR");
-    Click();
-    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin}));
-    EXPECT_FALSE(ModuleClosed());
-    EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
-    EXPECT_EQ(Names(), kAllNames);
-}
-
-TEST_F(RemovalPathsTest, CertificateNotDestroyed)
-{
-    AddStandardCerts();
-    Start();
-    Sim().AddFault("C_DestroyObject:1:CKR_ACTION_PROHIBITED");
-    Click();
-    ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, "删除Ulda过期证书失败!"}));
-    EXPECT_EQ(m_prompts.Prompts()[2].caption, "certpurge");
-    EXPECT_EQ(m_prompts.Prompts()[2].type, MB_OK);
-    EXPECT_TRUE(ModuleClosed());
-    for (unsigned char id : {1, 2, 3, 4})
-        EXPECT_TRUE(AllThere(id));
-    // Rebuilt from the token, so the button works again.
-    EXPECT_EQ(Names(), kAllNames);
-    EXPECT_GE(Dlg().Token().m_ulSlotCount, 1u);
-    Click();
-    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
-}
-
-// The searches of a record come before anything of it is destroyed: the
-// third search of the run (certificates, holders of the ID, public keys)
-// refused leaves the record whole.
-TEST_F(RemovalPathsTest, PublicKeySearchRefused)
-{
-    AddStandardCerts();
-    Start();
-    Sim().AddFault("C_FindObjectsInit:3:CKR_DEVICE_ERROR");
-    Click();
-    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, "查找Ulda过期证书公钥失败!",
-                                                 Messages::kDeleted}));
-    EXPECT_EQ(m_prompts.Prompts()[2].caption, "certpurge");
-    EXPECT_TRUE(AllThere(1));
-    EXPECT_TRUE(AllThere(2));  // the later marked record is not tried
-    EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
-    EXPECT_EQ(Names(), kAllNames);
-}
-
-TEST_F(RemovalPathsTest, PublicKeyNotDestroyed)
-{
-    AddStandardCerts();
-    Start();
-    Sim().AddFault("C_DestroyObject:2:CKR_ACTION_PROHIBITED");
-    Click();
-    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, "删除Ulda过期证书公钥失败!",
-                                                 Messages::kDeleted}));
-    EXPECT_FALSE(CertThere(1));
-    EXPECT_TRUE(PubThere(1));
-    EXPECT_TRUE(PrivThere(1));
-    EXPECT_TRUE(AllThere(2));
-    EXPECT_FALSE(ModuleClosed());
-}
-
-TEST_F(RemovalPathsTest, PrivateKeySearchRefused)
-{
-    AddStandardCerts();
-    Start();
-    Sim().AddFault("C_FindObjectsInit:4:CKR_DEVICE_ERROR");
-    Click();
-    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, "查找Ulda过期证书私钥失败!",
-                                                 Messages::kDeleted}));
-    EXPECT_TRUE(AllThere(1));
-    EXPECT_TRUE(AllThere(2));
-    EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
-}
-
-TEST_F(RemovalPathsTest, PrivateKeyNotDestroyed)
-{
-    AddStandardCerts();
-    Start();
-    Sim().AddFault("C_DestroyObject:3:CKR_ACTION_PROHIBITED");
-    Click();
-    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, "删除Ulda过期证书私钥失败!",
-                                                 Messages::kDeleted}));
-    EXPECT_FALSE(CertThere(1));
-    EXPECT_FALSE(PubThere(1));
-    EXPECT_TRUE(PrivThere(1));
-    EXPECT_TRUE(AllThere(2));
-}
-
 TEST_F(RemovalPathsTest, ThreeMarkedRecordsDeleted)
 {
     AddStandardCerts();
@@ -236,3 +160,44 @@ TEST_F(RemovalPathsTest, ThreeMarkedRecordsDeleted)
     EXPECT_EQ(Rows(), (std::vector<SRow>{{"20300201", "20400101", "Dup's Acme ID", false},
                                          {"20300301", "20400101", "Val's Acme ID", false}}));
 }
+
+class RemovalRefusedStepTest : public CRemovalTest, public ::testing::WithParamInterface<SRefusedStep> {};
+
+// Each refused step shows its one message and ends the run there; the
+// list shows what is left, and the button, pressed again, finishes the
+// removal.
+TEST_P(RemovalRefusedStepTest, EndsWithItsMessageAndTheNextPressFinishes)
+{
+    const SRefusedStep& c = GetParam();
+    AddStandardCerts();
+    Start();
+    Sim().AddFault(c.pszFault);
+    Click();
+    ASSERT_EQ(Texts(), c.texts);
+    if (c.pszCaption[0] != '\0') {
+        EXPECT_EQ(m_prompts.Prompts()[c.nTold].caption, c.pszCaption);
+        EXPECT_EQ(m_prompts.Prompts()[c.nTold].type, c.type);
+    }
+    EXPECT_EQ(ModuleClosed(), c.bClosed);
+    EXPECT_EQ(CertThere(1), c.bCert1);
+    EXPECT_EQ(PubThere(1), c.bPub1);
+    EXPECT_EQ(PrivThere(1), c.bPriv1);
+    for (unsigned char id : {2, 3, 4})
+        EXPECT_TRUE(AllThere(id)) << int(id);
+    EXPECT_EQ(Names(), kAllNames);
+
+    Sim().ClearFaults();
+    ASSERT_GE(Dlg().Token().m_ulSlotCount, 1u);
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_TRUE(NoneThere(1));
+    EXPECT_TRUE(NoneThere(2));
+}
+
+INSTANTIATE_TEST_SUITE_P(RemovalPaths, RemovalRefusedStepTest, ::testing::ValuesIn(kRefusedSteps),
+                         [](const ::testing::TestParamInfo<SRefusedStep>& param) {
+                             std::string name;
+                             for (const char* p = param.param.pszFault; *p != '\0'; ++p)
+                                 name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                             return name;
+                         });

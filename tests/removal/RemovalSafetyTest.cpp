@@ -111,8 +111,8 @@ TEST_F(RemovalSafetyTest, TokenPulledOutUnnoticedFailsTheLogin)
 {
     AddStandardCerts();
     Start();  // no monitor: the removal goes unnoticed
-    m_prompts.OnPrompt([&](const SPrompt& p, CPinDlg*) -> std::optional<int> {
-        if (p.text == Messages::kConfirmDelete)
+    m_prompts.OnPrompt([&](const SPrompt&, CPinDlg* dlg) -> std::optional<int> {
+        if (dlg != nullptr)
             Sim().Remove(Slot());
         return std::nullopt;
     });
@@ -123,14 +123,14 @@ TEST_F(RemovalSafetyTest, TokenPulledOutUnnoticedFailsTheLogin)
 }
 
 // The PIN goes only to the token whose certificates were shown: one that
-// no longer tells who it is gets none.
+// no longer tells who it is, and what state its PIN is in, is not asked for one.
 TEST_F(RemovalSafetyTest, PinGoesOnlyToTheTokenScanned)
 {
     AddStandardCerts();
     Start();
-    Sim().AddFault("C_GetTokenInfo:2:CKR_DEVICE_ERROR");  // the second read: before the login
+    Sim().AddFault("C_GetTokenInfo:2:CKR_DEVICE_ERROR");  // the second read: after the confirmation
     Click();
-    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kCommunicationFailed}));
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, Messages::kCommunicationFailed}));
     EXPECT_EQ(Trace().Count("C_Login"), 0u);
     EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
 }
@@ -221,12 +221,14 @@ TEST_F(RemovalSafetyTest, CertificateRefusedAfterAnEarlierDeletionTheListShowsWh
 {
     AddStandardCerts();
     Start();
-    // Record 1 goes with its keys; the certificate of record 2 is refused.
-    Sim().AddFault("C_DestroyObject:4:CKR_ACTION_PROHIBITED");
+    // Record 1 goes with its keys; record 2's keys go, its certificate is refused.
+    Sim().AddFault("C_DestroyObject:6:CKR_ACTION_PROHIBITED");
     Click();
     ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, "删除Ulda过期证书失败!"}));
     EXPECT_TRUE(NoneThere(1));
-    EXPECT_TRUE(AllThere(2));
+    EXPECT_TRUE(CertThere(2));
+    EXPECT_FALSE(PubThere(2));
+    EXPECT_FALSE(PrivThere(2));
     EXPECT_EQ(Rows(), (std::vector<SRow>{{"20300101", "20400101", "Dup's Acme ID", true},
                                          {"20300201", "20400101", "Dup's Acme ID", false},
                                          {"20300301", "20400101", "Val's Acme ID", false}}));
@@ -281,7 +283,7 @@ TEST_F(RemovalSafetyTest, EveryRunLogsOutSoTheNextPinIsChecked)
 
     // A refused certificate ends the run too: logged out before the module is closed.
     m_prompts.SetPin(testsupport::CSoftHsmToken::kUserPin);
-    Sim().AddFault("C_DestroyObject:1:CKR_ACTION_PROHIBITED");
+    Sim().AddFault("C_DestroyObject:3:CKR_ACTION_PROHIBITED");
     Click();
     ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleteCertFailed}));
     EXPECT_TRUE(Trace().InOrder({"C_Login", "C_DestroyObject", "C_Logout", "C_Finalize"}));

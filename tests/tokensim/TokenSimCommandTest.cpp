@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <chrono>
+#include <thread>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -172,4 +175,35 @@ TEST_F(TokenSimPkcs11Tool, ListsTheSimulatorsSlot)
     ASSERT_EQ(listed.status, 0) << listed.output;
     EXPECT_EQ(CountOf(listed.output, "Slot "), 1u) << listed.output;
     EXPECT_EQ(listed.output.find(testsupport::CSoftHsmToken::kLabel), std::string::npos) << listed.output;
+}
+
+// Token flags reach C_GetTokenInfo, and a login without a PIN on a keypad
+// token waits, noted in the trace, until a PIN is typed on the keypad.
+TEST_F(TokenSimCommand, TokenFlagsAndTheKeypad)
+{
+    for (const char* bad : {"flags '#0' locked", "flags '#0'", "flags slot none", "keypad"})
+        EXPECT_EQ(Tokensim(bad).status, 2) << bad;
+    ASSERT_EQ(Tokensim("flags '#0' user-pin-final-try,protected-authentication-path").status, 0);
+    EXPECT_NE(Tokensim("status").output.find("token flags: #0 user-pin-final-try,protected-authentication-path"),
+              std::string::npos);
+    CK_TOKEN_INFO info{};
+    ASSERT_EQ(module->C_GetTokenInfo(token.Slot(), &info), CKR_OK);
+    EXPECT_EQ(info.flags & (CKF_USER_PIN_FINAL_TRY | CKF_PROTECTED_AUTHENTICATION_PATH | CKF_USER_PIN_LOCKED),
+              CKF_USER_PIN_FINAL_TRY | CKF_PROTECTED_AUTHENTICATION_PATH);
+
+    CK_SESSION_HANDLE session = module.OpenSession(token.Slot());
+    CK_RV rv = CKR_GENERAL_ERROR;
+    std::thread login([&] { rv = module->C_Login(session, CKU_USER, nullptr, 0); });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (token.Trace().CountBlocking("C_Login") == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_EQ(token.Trace().CountBlocking("C_Login"), 1u);
+    ASSERT_EQ(Tokensim("keypad " + std::string(testsupport::CSoftHsmToken::kUserPin)).status, 0);
+    login.join();
+    EXPECT_EQ(rv, CKR_OK);
+    EXPECT_EQ(token.Trace().Records("C_Login").back().Field("pin"), "null");
+
+    ASSERT_EQ(Tokensim("flags all none").status, 0);
+    ASSERT_EQ(module->C_GetTokenInfo(token.Slot(), &info), CKR_OK);
+    EXPECT_EQ(info.flags & CKF_PROTECTED_AUTHENTICATION_PATH, 0u);
 }

@@ -29,6 +29,16 @@ Json Record(const CertRecord& r, const std::string& now)
     };
 }
 
+Json PinState(CK_FLAGS flags)
+{
+    Json words = Json::array();
+    for (const auto& [flag, word] : CJsonListing::kPinStateFlags) {
+        if (flags & flag)
+            words.push_back(word);
+    }
+    return words;
+}
+
 Json Token(const STokenIdentity& t)
 {
     return Json{
@@ -38,6 +48,7 @@ Json Token(const STokenIdentity& t)
         {"model", t.strModel},
         {"serial", t.strSerial},
         {"initialised", t.bInitialized},
+        {"pin_state", PinState(t.ulFlags)},
     };
 }
 

@@ -4,6 +4,7 @@
 #include "token/STokenIdentity.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 // The certificate table as one JSON array of objects, a line a field.
@@ -25,4 +26,13 @@ public:
     static std::string KeyName(CCertificate::EKeyType key);
     // What the certificate's key is for: "signing", "encryption" or "general".
     static std::string UseName(CCertificate::EUse use);
+
+    // The token flags a listing shows, so a script sees a locked token
+    // before anyone spends a PIN on it: the user PIN's state and a keypad.
+    static constexpr std::pair<CK_FLAGS, const char*> kPinStateFlags[] = {
+        {CKF_USER_PIN_LOCKED, "pin-locked"},
+        {CKF_USER_PIN_FINAL_TRY, "pin-final-try"},
+        {CKF_USER_PIN_COUNT_LOW, "pin-count-low"},
+        {CKF_PROTECTED_AUTHENTICATION_PATH, "keypad"},
+    };
 };

@@ -59,13 +59,26 @@ void Print(const CertTable& table)
     }
 }
 
+// What a token says of its user PIN, and a keypad: "pin-locked,keypad",
+// or "-" when nothing is to be said.
+std::string PinState(CK_FLAGS flags)
+{
+    std::string words;
+    for (const auto& [flag, word] : CJsonListing::kPinStateFlags) {
+        if (flags & flag)
+            words += (words.empty() ? "" : ",") + std::string(word);
+    }
+    return words.empty() ? "-" : words;
+}
+
 void PrintTokens(const std::vector<STokenIdentity>& tokens)
 {
     for (const STokenIdentity& t : tokens) {
         std::string line;
         for (const std::string* field : {&t.strUri, &t.strLabel, &t.strManufacturer, &t.strModel, &t.strSerial})
             line += CEscapedText::Of(*field) + "\t";
-        std::printf("%s%s\n", line.c_str(), t.bInitialized ? "initialised" : "uninitialised");
+        std::printf("%s%s\t%s\n", line.c_str(), t.bInitialized ? "initialised" : "uninitialised",
+                    PinState(t.ulFlags).c_str());
     }
 }
 

@@ -17,10 +17,14 @@ constexpr const char* kUsageText =
     "  mode MODE         normal | no-wait | events-at-init | slow-poll | blocking-wait\n"
     "  order ORDER       module | label: searches as the backend finds, or sorted by CKA_LABEL\n"
     "  status            print the state\n"
+    "  flags SLOT FLAGS  token flags C_GetTokenInfo adds: none, or a comma-separated list of\n"
+    "                    user-pin-count-low, user-pin-final-try, user-pin-locked,\n"
+    "                    protected-authentication-path\n"
+    "  keypad PIN        type PIN on the reader's keypad, for the keypad logins waiting\n"
     "SLOT: all, a slot ID as the simulator reports it, or #N for the N-th slot it shows (from 0).\n"
     "RULE: C_DestroyObject:2:CKR_ACTION_PROHIBITED, C_Login:*:CKR_PIN_LOCKED,\n"
     "      C_GetAttributeValue:1:len=unavailable, C_GetAttributeValue:*:len=0x80000000,\n"
-    "      C_FindObjects:1:count=50\n"
+    "      C_FindObjects:1:count=50, C_DestroyObject:3:pull\n"
     "The state file is --state FILE, else $TOKENSIM_STATE.\n";
 
 // Takes "--state FILE" out of the arguments; empty when not given.
@@ -70,6 +74,12 @@ int CTokenSimCommand::Execute(CTokenSimControl& control, const std::string& verb
         return SetMode(control, operands);
     if (verb == "order")
         return SetFindOrder(control, operands);
+    if (verb == "flags")
+        return SetTokenFlags(control, operands);
+    if (verb == "keypad" && operands.size() == 1 && !operands[0].empty()) {
+        control.EnterOnKeypad(operands[0]);
+        return kOk;
+    }
     if (verb == "status" && operands.empty()) {
         m_out << control.State().Describe();
         return kOk;
@@ -141,6 +151,16 @@ int CTokenSimCommand::SetFindOrder(CTokenSimControl& control, const std::vector<
     if (!order)
         return Usage("order takes module or label");
     control.SetFindOrder(*order);
+    return kOk;
+}
+
+int CTokenSimCommand::SetTokenFlags(CTokenSimControl& control, const std::vector<std::string>& operands)
+{
+    std::optional<CSlotSelector> slot = operands.size() == 2 ? CSlotSelector::Parse(operands[0]) : std::nullopt;
+    std::optional<CK_FLAGS> flags = slot ? CTokenSimState::ParseTokenFlagNames(operands[1]) : std::nullopt;
+    if (!flags)
+        return Usage("flags takes a slot and none or a list of flag names");
+    control.SetTokenFlags(*slot, *flags);
     return kOk;
 }
 

@@ -20,6 +20,7 @@ constexpr const char* kLies[] = {
     "C_Initialize lie=lingering-thread",     // starts a thread that runs until the process exits
     nullptr,
 };
+constexpr std::string_view kPull = "pull";
 
 }  // namespace
 
@@ -58,6 +59,11 @@ bool CFaultRule::ParseResult(std::string_view text)
         }
         return IsLie();
     }
+    if (text == kPull) {
+        m_bPull = true;
+        m_rv = CKR_DEVICE_REMOVED;
+        return true;
+    }
     if (text.starts_with(kCountPrefix)) {
         if (m_strFunction != "C_FindObjects")
             return false;
@@ -91,6 +97,8 @@ std::string CFaultRule::ResultText() const
 {
     if (IsLie())
         return std::string(kLiePrefix) + m_strLie;
+    if (m_bPull)
+        return std::string(kPull);
     if (m_bCount)
         return std::string(kCountPrefix) + std::to_string(m_ulCount);
     if (!m_bLength)

@@ -16,6 +16,8 @@
 //           reports that many objects found, however many it had room for;
 //           lie=NAME: the call is carried out, but in a way a misbehaving
 //           module has been seen to (see README.md, "Lies").
+//           pull: every token is pulled out right then, and the call answers
+//           CKR_DEVICE_REMOVED without doing anything.
 // Calls are counted from the moment the module first sees the rule; the id
 // tells one rule from another, even when two read the same.
 class CFaultRule {
@@ -38,6 +40,7 @@ public:
     bool IsLie() const { return !m_strLie.empty(); }
     const std::string& Lie() const { return m_strLie; }
 
+    bool IsPull() const { return m_bPull; }
     // What the faulted call answers (CKR_OK for a length fault).
     CK_RV Rv() const { return m_rv; }
 
@@ -56,5 +59,6 @@ private:
     bool m_bCount = false;
     CK_ULONG m_ulCount = 0;
     std::string m_strLie;
+    bool m_bPull = false;
     std::uint64_t m_id = 0;
 };

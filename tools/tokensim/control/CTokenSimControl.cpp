@@ -54,6 +54,16 @@ void CTokenSimControl::SetFindOrder(ETokenSimFindOrder order)
     Modify([&](CTokenSimState& s) { s.SetFindOrder(order); });
 }
 
+void CTokenSimControl::SetTokenFlags(const CSlotSelector& slots, CK_FLAGS flags)
+{
+    Modify([&](CTokenSimState& s) { s.SetTokenFlags(slots, flags); });
+}
+
+void CTokenSimControl::EnterOnKeypad(const std::string& pin)
+{
+    Modify([&](CTokenSimState& s) { s.EnterOnKeypad(pin); });
+}
+
 CTokenSimState CTokenSimControl::State() const
 {
     std::optional<std::string> text = CTextFile::Read(m_strPath);

@@ -28,6 +28,11 @@ public:
     void Clear();
     void SetMode(ETokenSimMode mode);
     void SetFindOrder(ETokenSimFindOrder order);
+    void SetTokenFlags(const CSlotSelector& slots, CK_FLAGS flags);
+    void SetTokenFlags(CK_SLOT_ID slot, CK_FLAGS flags) { SetTokenFlags(CSlotSelector::Id(slot), flags); }
+    // The user types this PIN on the reader's keypad: the keypad logins
+    // waiting now take it.
+    void EnterOnKeypad(const std::string& pin);
 
     // The state as the file holds it now (the default one when there is no file).
     CTokenSimState State() const;

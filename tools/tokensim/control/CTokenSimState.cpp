@@ -49,6 +49,18 @@ std::optional<Enum> ValueOf(const SEnumName<Enum> (&names)[N], std::string_view 
     return std::nullopt;
 }
 
+struct STokenFlagName {
+    CK_FLAGS flag;
+    const char* name;
+};
+
+constexpr STokenFlagName kTokenFlagNames[] = {
+    {CKF_USER_PIN_COUNT_LOW, "user-pin-count-low"},
+    {CKF_USER_PIN_FINAL_TRY, "user-pin-final-try"},
+    {CKF_USER_PIN_LOCKED, "user-pin-locked"},
+    {CKF_PROTECTED_AUTHENTICATION_PATH, "protected-authentication-path"},
+};
+
 const char* PresenceWord(bool present)
 {
     return present ? "present" : "absent";
@@ -131,9 +143,61 @@ std::optional<ETokenSimFindOrder> CTokenSimState::ParseFindOrder(std::string_vie
     return ValueOf(kFindOrders, name);
 }
 
+void CTokenSimState::SetTokenFlags(const CSlotSelector& slot, CK_FLAGS flags)
+{
+    if (slot.Kind() == CSlotSelector::EKind::All)
+        m_tokenFlags.clear();
+    else
+        std::erase_if(m_tokenFlags, [&](const STokenFlags& f) { return f.slot == slot; });
+    m_tokenFlags.push_back({slot, flags});
+}
+
+CK_FLAGS CTokenSimState::TokenFlags(CK_SLOT_ID id, std::size_t index) const
+{
+    for (auto it = m_tokenFlags.rbegin(); it != m_tokenFlags.rend(); ++it) {
+        if (it->slot.Matches(id, index))
+            return it->flags;
+    }
+    return 0;
+}
+
+std::string CTokenSimState::TokenFlagNames(CK_FLAGS flags)
+{
+    std::string names;
+    for (const STokenFlagName& n : kTokenFlagNames) {
+        if (flags & n.flag)
+            names += (names.empty() ? "" : ",") + std::string(n.name);
+    }
+    return names.empty() ? "none" : names;
+}
+
+std::optional<CK_FLAGS> CTokenSimState::ParseTokenFlagNames(std::string_view names)
+{
+    if (names == "none")
+        return CK_FLAGS{0};
+    CK_FLAGS flags = 0;
+    while (!names.empty()) {
+        std::string_view name = names.substr(0, names.find(','));
+        names.remove_prefix(std::min(names.size(), name.size() + 1));
+        auto it = std::find_if(std::begin(kTokenFlagNames), std::end(kTokenFlagNames),
+                               [&](const STokenFlagName& n) { return name == n.name; });
+        if (it == std::end(kTokenFlagNames))
+            return std::nullopt;
+        flags |= it->flag;
+    }
+    return flags;
+}
+
+void CTokenSimState::EnterOnKeypad(std::string pin)
+{
+    ++m_keypadEntries;
+    m_strKeypadPin = std::move(pin);
+}
+
 void CTokenSimState::Reset()
 {
     SetPresence(CSlotSelector::All(), true);
+    m_tokenFlags.clear();
     m_rules.clear();
     m_mode = ETokenSimMode::Normal;
     m_findOrder = ETokenSimFindOrder::Module;
@@ -153,6 +217,10 @@ std::string CTokenSimState::Serialize() const
         out << "change " << c.seq << " " << c.presence.slot.Text() << " " << PresenceWord(c.presence.present) << "\n";
     for (const CFaultRule& r : m_rules)
         out << "rule " << std::hex << r.Id() << std::dec << " " << r.Text() << "\n";
+    for (const STokenFlags& f : m_tokenFlags)
+        out << "flags " << f.slot.Text() << " " << TokenFlagNames(f.flags) << "\n";
+    if (m_keypadEntries != 0)
+        out << "keypad " << m_keypadEntries << " " << m_strKeypadPin << "\n";
     out << kEnd << "\n";
     return out.str();
 }
@@ -222,6 +290,17 @@ bool CTokenSimState::ParseLine(const std::string& line)
         }
         return rule.has_value() && id != 0;
     }
+    if (key == "flags") {
+        std::string slot;
+        std::string names;
+        std::optional<CSlotSelector> selector = in >> slot >> names ? CSlotSelector::Parse(slot) : std::nullopt;
+        std::optional<CK_FLAGS> flags = ParseTokenFlagNames(names);
+        if (selector && flags)
+            m_tokenFlags.push_back({*selector, *flags});
+        return selector && flags;
+    }
+    if (key == "keypad")
+        return static_cast<bool>(in >> m_keypadEntries >> m_strKeypadPin);
     return false;
 }
 
@@ -235,6 +314,10 @@ std::string CTokenSimState::Describe() const
         << "faults:" << (m_rules.empty() ? " none" : "") << "\n";
     for (const CFaultRule& r : m_rules)
         out << "  " << r.Text() << "\n";
+    for (const STokenFlags& f : m_tokenFlags)
+        out << "token flags: " << f.slot.Text() << " " << TokenFlagNames(f.flags) << "\n";
+    if (m_keypadEntries != 0)
+        out << "keypad entries: " << m_keypadEntries << "\n";
     return out.str();
 }
 

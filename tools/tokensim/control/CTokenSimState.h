@@ -31,6 +31,12 @@ struct SPresence {
     bool present;
 };
 
+// Token flags a token reports beside its own, as set for some slots.
+struct STokenFlags {
+    CSlotSelector slot;
+    CK_FLAGS flags;
+};
+
 // One change of presence, numbered in the order the changes were made, so
 // the module reports every change even when several came between two calls.
 struct SPresenceChange {
@@ -70,7 +76,22 @@ public:
     static std::string FindOrderName(ETokenSimFindOrder order);
     static std::optional<ETokenSimFindOrder> ParseFindOrder(std::string_view name);
 
-    // Every token in (as a recorded change), no rules, normal mode, module order.
+    // Flags that C_GetTokenInfo adds for these slots (the PIN's state, a
+    // keypad): a later setting wins, and "all" replaces every earlier one.
+    void SetTokenFlags(const CSlotSelector& slot, CK_FLAGS flags);
+    CK_FLAGS TokenFlags(CK_SLOT_ID id, std::size_t index) const;
+    // "user-pin-locked,protected-authentication-path", or "none".
+    static std::string TokenFlagNames(CK_FLAGS flags);
+    static std::optional<CK_FLAGS> ParseTokenFlagNames(std::string_view names);
+
+    // A PIN entered on the reader's keypad: a keypad login waiting for an
+    // entry takes it. Entries are counted; the count never goes back.
+    void EnterOnKeypad(std::string pin);
+    std::uint64_t KeypadEntries() const { return m_keypadEntries; }
+    const std::string& KeypadPin() const { return m_strKeypadPin; }
+
+    // Every token in (as a recorded change), no rules, normal mode, module
+    // order, no token flags.
     void Reset();
 
     std::string Serialize() const;
@@ -91,4 +112,7 @@ private:
     std::vector<CFaultRule> m_rules;
     ETokenSimMode m_mode = ETokenSimMode::Normal;
     ETokenSimFindOrder m_findOrder = ETokenSimFindOrder::Module;
+    std::vector<STokenFlags> m_tokenFlags;
+    std::uint64_t m_keypadEntries = 0;
+    std::string m_strKeypadPin;
 };

@@ -49,6 +49,14 @@ void CPresenceTracker::Set(std::size_t index, bool present, std::vector<CK_SLOT_
         removed.push_back(slot.id);
 }
 
+std::vector<CK_SLOT_ID> CPresenceTracker::PullAll()
+{
+    std::vector<CK_SLOT_ID> removed;
+    for (std::size_t i = 0; i < m_slots.size(); ++i)
+        Set(i, false, removed);
+    return removed;
+}
+
 const CPresenceTracker::SSlot* CPresenceTracker::Find(CK_SLOT_ID slot) const
 {
     for (const SSlot& s : m_slots) {
@@ -56,6 +64,12 @@ const CPresenceTracker::SSlot* CPresenceTracker::Find(CK_SLOT_ID slot) const
             return &s;
     }
     return nullptr;
+}
+
+std::size_t CPresenceTracker::IndexOf(CK_SLOT_ID slot) const
+{
+    const SSlot* s = Find(slot);
+    return s != nullptr ? static_cast<std::size_t>(s - m_slots.data()) : m_slots.size();
 }
 
 bool CPresenceTracker::Exposes(CK_SLOT_ID slot) const

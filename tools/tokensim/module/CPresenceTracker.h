@@ -20,7 +20,13 @@ public:
     // changes a slot queues one event. Returns the slots whose token went.
     std::vector<CK_SLOT_ID> Update(const CTokenSimState& state);
 
+    // Takes every token out, as a hand pulling it would, until the state
+    // changes next. Returns the slots whose token went.
+    std::vector<CK_SLOT_ID> PullAll();
+
     bool Exposes(CK_SLOT_ID slot) const;
+    // The slot's place among those exposed, as "#N" counts it.
+    std::size_t IndexOf(CK_SLOT_ID slot) const;
     bool IsPresent(CK_SLOT_ID slot) const;
     std::vector<CK_SLOT_ID> Slots(bool presentOnly) const;
     std::optional<CK_SLOT_ID> NextEvent();

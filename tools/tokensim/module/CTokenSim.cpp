@@ -293,6 +293,61 @@ CK_RV CTokenSim::FindObjectsFinal(CCall& call, CK_SESSION_HANDLE session)
     return call.Result(CKR_OK);
 }
 
+CK_RV CTokenSim::GetTokenInfo(CCall& call, CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info)
+{
+    std::lock_guard lock(m_mutex);
+    if (std::optional<CK_RV> rv = Enter(call))
+        return call.Result(*rv);
+    if (CK_RV rv = CheckSlot(slot, true); rv != CKR_OK)
+        return call.Result(rv);
+    CK_RV rv = m_backend.Call(&CK_FUNCTION_LIST::C_GetTokenInfo, slot, info);
+    if (rv == CKR_OK && TokenFlags(slot) != 0) {
+        info->flags |= TokenFlags(slot);
+        call.Hex("flags", info->flags);
+    }
+    return call.Result(rv);
+}
+
+CK_RV CTokenSim::Login(CCall& call, CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin,
+                       CK_ULONG pinLen)
+{
+    Lock lock(m_mutex);
+    if (std::optional<CK_RV> rv = Enter(call))
+        return call.Result(*rv);
+    CSessionTable::SEntry* entry = nullptr;
+    if (CK_RV rv = ResolveSession(session, entry); rv != CKR_OK)
+        return call.Result(rv);
+    if (pin != nullptr || (TokenFlags(entry->slot) & CKF_PROTECTED_AUTHENTICATION_PATH) == 0)
+        return call.Result(m_backend.Call(&CK_FUNCTION_LIST::C_Login, entry->backend, user, pin, pinLen));
+    return call.Result(KeypadLogin(call, lock, session, user));
+}
+
+CK_FLAGS CTokenSim::TokenFlags(CK_SLOT_ID slot) const
+{
+    return m_state.TokenFlags(slot, m_presence.IndexOf(slot));
+}
+
+// Tests wait for the note, then enter the PIN; the wait ends early when the
+// token goes, its session with it, or the module is finalised.
+CK_RV CTokenSim::KeypadLogin(CCall& call, Lock& lock, CK_SESSION_HANDLE session, CK_USER_TYPE user)
+{
+    const std::uint64_t entries = m_state.KeypadEntries();
+    call.Note("blocking");
+    for (;;) {
+        if (!Pause(lock, kBlockingPoll))
+            return CKR_CRYPTOKI_NOT_INITIALIZED;
+        Refresh();
+        CSessionTable::SEntry* entry = nullptr;
+        if (CK_RV rv = ResolveSession(session, entry); rv != CKR_OK)
+            return rv;
+        if (m_state.KeypadEntries() != entries) {
+            std::string pin = m_state.KeypadPin();
+            return m_backend.Call(&CK_FUNCTION_LIST::C_Login, entry->backend, user,
+                                  reinterpret_cast<CK_UTF8CHAR_PTR>(pin.data()), static_cast<CK_ULONG>(pin.size()));
+        }
+    }
+}
+
 std::optional<CK_RV> CTokenSim::Enter(CCall& call)
 {
     if (!m_bInitialized)
@@ -307,6 +362,10 @@ std::optional<CK_RV> CTokenSim::ApplyFault(CCall& call)
     if (rule == nullptr)
         return std::nullopt;
     call.SetFault(*rule);
+    if (rule->IsPull()) {
+        for (CK_SLOT_ID slot : m_presence.PullAll())
+            PullToken(slot);
+    }
     return rule->Rv();
 }
 

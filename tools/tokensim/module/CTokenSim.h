@@ -37,6 +37,12 @@ public:
     CK_RV CloseAllSessions(CCall& call, CK_SLOT_ID slot);
     CK_RV GetAttributeValue(CCall& call, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                             CK_ATTRIBUTE_PTR templ, CK_ULONG count);
+    // The backend's answer with the token flags set for the slot added.
+    CK_RV GetTokenInfo(CCall& call, CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info);
+    // Forwarded; but a login without a PIN on a token with a keypad
+    // (CKF_PROTECTED_AUTHENTICATION_PATH set for it) waits, the mutex
+    // released, for a PIN entered on the keypad, and logs in with it.
+    CK_RV Login(CCall& call, CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, CK_ULONG pinLen);
 
     // A call on a slot's token, forwarded when the slot is exposed and its
     // token is in.
@@ -91,6 +97,9 @@ private:
     CK_RV ResolveSession(CK_SESSION_HANDLE session, CSessionTable::SEntry*& entry);
     CK_RV NextObjects(CSessionTable::SEntry& entry, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max, CK_ULONG_PTR found);
     CK_RV DeadSessionRv(const CSessionTable::SEntry& entry) const;
+
+    CK_FLAGS TokenFlags(CK_SLOT_ID slot) const;
+    CK_RV KeypadLogin(CCall& call, Lock& lock, CK_SESSION_HANDLE session, CK_USER_TYPE user);
 
     CK_RV TakeEvent(CK_SLOT_ID_PTR slot);
     CK_RV Poll(Lock& lock, CK_SLOT_ID_PTR slot);

@@ -56,7 +56,7 @@ TOKENSIM_EXPORT CK_RV C_GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo)
 {
     return Guarded(__func__, [&](CCall& call) {
         call.Field("slot", slotID);
-        return Sim().OnToken(call, slotID, &CK_FUNCTION_LIST::C_GetTokenInfo, pInfo);
+        return Sim().GetTokenInfo(call, slotID, pInfo);
     });
 }
 
@@ -161,7 +161,9 @@ TOKENSIM_EXPORT CK_RV C_Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType,
     return Guarded(__func__, [&](CCall& call) {
         // The PIN's length only, never its bytes.
         call.Field("session", hSession).Text("user", CPkcs11Names::UserType(userType)).Field("pinlen", ulPinLen);
-        return Sim().OnSession(call, hSession, &CK_FUNCTION_LIST::C_Login, userType, pPin, ulPinLen);
+        if (pPin == nullptr)
+            call.Text("pin", "null");  // as a login on the token's keypad passes it
+        return Sim().Login(call, hSession, userType, pPin, ulPinLen);
     });
 }
 
