@@ -8,6 +8,7 @@
 #include "removal/IRemovalHost.h"
 #include "token/CModuleChoice.h"
 #include "token/CPresenceMonitor.h"
+#include "token/CTokenModule.h"
 
 #include <QIcon>
 

@@ -3,11 +3,12 @@
 #include "token/CCkrNames.h"
 
 #include <algorithm>
+#include <string>
 
 namespace {
 
 using ETopic = CTokenLog::ETopic;
-using EOrigin = CTokenModule::EOrigin;
+using EOrigin = IPresencePort::EOrigin;
 
 const char* EventName(SlotEvent event)
 {
@@ -16,14 +17,14 @@ const char* EventName(SlotEvent event)
 
 }  // namespace
 
-std::shared_ptr<CPresenceMonitor> CPresenceMonitor::Create(std::shared_ptr<CTokenModule> module,
+std::shared_ptr<CPresenceMonitor> CPresenceMonitor::Create(std::shared_ptr<IPresencePort> port,
                                                            IPresenceSink& sink)
 {
-    return std::shared_ptr<CPresenceMonitor>(new CPresenceMonitor(std::move(module), sink));
+    return std::shared_ptr<CPresenceMonitor>(new CPresenceMonitor(std::move(port), sink));
 }
 
-CPresenceMonitor::CPresenceMonitor(std::shared_ptr<CTokenModule> module, IPresenceSink& sink)
-    : m_pModule(std::move(module)), m_sink(sink)
+CPresenceMonitor::CPresenceMonitor(std::shared_ptr<IPresencePort> port, IPresenceSink& sink)
+    : m_pPort(std::move(port)), m_sink(sink)
 {
 }
 
@@ -39,7 +40,7 @@ bool CPresenceMonitor::Start(std::vector<CK_SLOT_ID> knownSlots)
         m_bRunning = true;
     }
     m_thread.Join();  // one that ended by itself
-    m_pModule->Log().Debug(ETopic::Monitor, "started, " + std::to_string(knownSlots.size()) + " slots with a token");
+    m_pPort->Log().Debug(ETopic::Monitor, "started, " + std::to_string(knownSlots.size()) + " slots with a token");
     m_knownSlots = std::move(knownSlots);
     m_pendingEvents.clear();
     auto self = shared_from_this();
@@ -70,7 +71,7 @@ bool CPresenceMonitor::Stop(std::chrono::milliseconds timeout)
     if (ended) {
         m_thread.Join();
     } else {
-        m_pModule->Log().Warning(ETopic::Monitor, "the module holds the monitor's thread: left behind");
+        m_pPort->Log().Warning(ETopic::Monitor, "the module holds the monitor's thread: left behind");
         m_thread.Detach();
     }
     return ended;
@@ -94,7 +95,7 @@ unsigned CPresenceMonitor::Run()
     for (;;) {
         SlotEvent event = PollSlotEvent(&slot);
         if (event == SLOT_EVENT_FAILED) {
-            m_pModule->Log().Warning(ETopic::Monitor, "ends: the list no longer follows the token");
+            m_pPort->Log().Warning(ETopic::Monitor, "ends: the list no longer follows the token");
             return 1;
         }
         if (event == SLOT_EVENT_NONE)
@@ -120,7 +121,7 @@ void CPresenceMonitor::Deliver(SlotEvent event, CK_SLOT_ID slot)
             return;
         ++m_nSinkCalls;
     }
-    m_pModule->Log().Debug(ETopic::Monitor, "slot " + std::to_string(slot) + ": " + EventName(event) +
+    m_pPort->Log().Debug(ETopic::Monitor, "slot " + std::to_string(slot) + ": " + EventName(event) +
                                                 ", handed to the window");
     m_sink.OnSlotEvent(event, slot);
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -132,12 +133,12 @@ SlotEvent CPresenceMonitor::PollSlotEvent(CK_SLOT_ID* slot)
 {
     if (!m_pendingEvents.empty())
         return NextPendingEvent(slot);
-    if (!m_pModule->HasFunctionList())
+    if (!m_pPort->HasFunctionList())
         return SLOT_EVENT_NONE;
 
     CK_SLOT_ID slotId = 0;
     EOrigin origin = EOrigin::Module;
-    CK_RV rv = m_pModule->WaitForSlotEvent(CKF_DONT_BLOCK, &slotId, &origin);
+    CK_RV rv = m_pPort->WaitForSlotEvent(CKF_DONT_BLOCK, &slotId, &origin);
     // No module there, or another call holds it: nothing to see yet.
     if (origin == EOrigin::Wrapper || rv == CKR_NO_EVENT)
         return SLOT_EVENT_NONE;
@@ -147,7 +148,7 @@ SlotEvent CPresenceMonitor::PollSlotEvent(CK_SLOT_ID* slot)
         return Failed("C_WaitForSlotEvent", rv);
 
     CK_SLOT_INFO info{};
-    rv = m_pModule->GetSlotInfo(slotId, &info, &origin);
+    rv = m_pPort->GetSlotInfo(slotId, &info, &origin);
     if (origin == EOrigin::Wrapper)
         return SLOT_EVENT_NONE;  // the event is found again by comparing, once the module is back
     if (rv == CKR_CRYPTOKI_NOT_INITIALIZED)
@@ -168,7 +169,7 @@ SlotEvent CPresenceMonitor::ReviveModule(CK_SLOT_ID* slot)
 {
     std::vector<CK_SLOT_ID> present;
     EOrigin origin = EOrigin::Module;
-    CK_RV rv = m_pModule->ReinitializeForMonitor(present, &origin);
+    CK_RV rv = m_pPort->ReinitializeForMonitor(present, &origin);
     if (origin == EOrigin::Wrapper)
         return SLOT_EVENT_NONE;
     if (rv != CKR_OK)
@@ -181,14 +182,14 @@ SlotEvent CPresenceMonitor::ReviveModule(CK_SLOT_ID* slot)
         if (std::find(m_knownSlots.begin(), m_knownSlots.end(), s) == m_knownSlots.end())
             m_pendingEvents.emplace_back(SLOT_EVENT_PRESENT, s);
     }
-    m_pModule->Log().Debug(ETopic::Monitor, "the module was finalised and is back: " +
+    m_pPort->Log().Debug(ETopic::Monitor, "the module was finalised and is back: " +
                                                 std::to_string(m_pendingEvents.size()) + " changes meanwhile");
     return m_pendingEvents.empty() ? SLOT_EVENT_NONE : NextPendingEvent(slot);
 }
 
 SlotEvent CPresenceMonitor::Failed(const char* function, CK_RV rv) const
 {
-    m_pModule->Log().Warning(ETopic::Monitor, std::string(function) + " answered " + CCkrNames::Of(rv));
+    m_pPort->Log().Warning(ETopic::Monitor, std::string(function) + " answered " + CCkrNames::Of(rv));
     return SLOT_EVENT_FAILED;
 }
 

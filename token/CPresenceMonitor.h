@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/CThread.h"
-#include "token/CTokenModule.h"
+#include "token/IPresencePort.h"
 #include "token/IPresenceSink.h"
 
 #include <chrono>
@@ -14,13 +14,13 @@
 
 // Follows the token: a thread polls the module for slot events without
 // blocking, pausing while nothing happens, and hands each event to a sink.
-// The thread shares ownership of the monitor and of the module, so one held
-// up in a module that never answers can be left behind safely.
+// The thread shares ownership of the monitor and of its port to the module,
+// so one held up in a module that never answers can be left behind safely.
 class CPresenceMonitor : public std::enable_shared_from_this<CPresenceMonitor> {
 public:
     static constexpr std::chrono::milliseconds kIdlePause{500};
 
-    static std::shared_ptr<CPresenceMonitor> Create(std::shared_ptr<CTokenModule> module, IPresenceSink& sink);
+    static std::shared_ptr<CPresenceMonitor> Create(std::shared_ptr<IPresencePort> port, IPresenceSink& sink);
     CPresenceMonitor(const CPresenceMonitor&) = delete;
     CPresenceMonitor& operator=(const CPresenceMonitor&) = delete;
 
@@ -42,7 +42,7 @@ public:
     SlotEvent PollSlotEvent(CK_SLOT_ID* slot);
 
 private:
-    CPresenceMonitor(std::shared_ptr<CTokenModule> module, IPresenceSink& sink);
+    CPresenceMonitor(std::shared_ptr<IPresencePort> port, IPresenceSink& sink);
 
     bool StopRequested() const;
     void SleepUnlessStopped();
@@ -52,7 +52,7 @@ private:
     SlotEvent Failed(const char* function, CK_RV rv) const;
     void NoteSlot(CK_SLOT_ID slot, bool present);
 
-    const std::shared_ptr<CTokenModule> m_pModule;
+    const std::shared_ptr<IPresencePort> m_pPort;
     IPresenceSink& m_sink;
     CThread m_thread;
 

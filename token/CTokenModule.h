@@ -5,6 +5,7 @@
 #include "token/CCertKey.h"
 #include "token/CTokenChoice.h"
 #include "token/CTokenLog.h"
+#include "token/IPresencePort.h"
 #include "token/Pkcs11.h"
 #include "token/STokenIdentity.h"
 #include "token/TokenLimits.h"
@@ -24,7 +25,7 @@ constexpr CK_ULONG MAX_SESSIONS = 4;
 // module goes through here, serialised by one lock, so that the presence
 // monitor's thread never meets a module being initialised, finalised or
 // unloaded by the window's thread. A call waits for the lock a bounded time.
-class CTokenModule {
+class CTokenModule : public IPresencePort {
 public:
     // Results of this class's own, beside the module's CK_RV values.
     static constexpr CK_RV RV_NO_FUNCTION_LIST = 1;  // no C_GetFunctionList, or no module loaded
@@ -47,7 +48,7 @@ public:
 
     CTokenModule();
     // Finalises a module still initialised and unloads it.
-    ~CTokenModule();
+    ~CTokenModule() override;
     CTokenModule(const CTokenModule&) = delete;
     CTokenModule& operator=(const CTokenModule&) = delete;
 
@@ -60,7 +61,7 @@ public:
     // The log this class, and whoever works through it, writes to; set
     // before any other thread uses the module.
     void SetLog(CTokenLog log) { m_log = std::move(log); }
-    const CTokenLog& Log() const { return m_log; }
+    const CTokenLog& Log() const override { return m_log; }
     // Which tokens the slot listing takes; any initialised one by default.
     void SetTokenChoice(CTokenChoice choice);
     // Lists the slots whose token the choice accepts, in the module's order,
@@ -96,17 +97,12 @@ public:
                                  std::vector<CK_OBJECT_HANDLE>& found);
     static constexpr CK_ULONG MAX_ID_MATCHES = 64;
 
-    // For the presence monitor's thread. `origin` tells an answer of the
-    // module from one of this class's own (no module there, or busy), as
-    // their values may be alike.
-    enum class EOrigin { Module, Wrapper };
-    // Whether a module's function list is there (the monitor polls only then).
-    bool HasFunctionList() const;
-    CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID* slot, EOrigin* origin = nullptr);
-    CK_RV GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info, EOrigin* origin = nullptr);
-    // Brings a loaded but finalised module back and lists the slots holding
-    // a token now, leaving the window's slot list alone.
-    CK_RV ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present, EOrigin* origin = nullptr);
+    // The presence monitor's port, for its thread. Reinitialising leaves
+    // the window's slot list alone.
+    bool HasFunctionList() const override;
+    CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID* slot, EOrigin* origin = nullptr) override;
+    CK_RV GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info, EOrigin* origin = nullptr) override;
+    CK_RV ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present, EOrigin* origin = nullptr) override;
 
     // Every slot that held a token at the last slot listing, accepted or not.
     std::vector<CK_SLOT_ID> SlotList() const;
