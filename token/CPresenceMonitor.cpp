@@ -62,16 +62,16 @@ bool CPresenceMonitor::Stop(std::chrono::milliseconds timeout)
     std::unique_lock<std::mutex> lock(m_mutex);
     m_bStop = true;
     m_wake.notify_all();
-    // A report under way ends promptly once the host knows of the stop.
-    m_wake.wait(lock, [this] { return m_nSinkCalls == 0; });
-    bool ended = m_wake.wait_for(lock, timeout, [this] { return !m_bRunning; });
+    // A report under way ends promptly once the host knows of the stop; one
+    // that does not counts against the same timeout as the module.
+    bool ended = m_wake.wait_for(lock, timeout, [this] { return m_nSinkCalls == 0 && !m_bRunning; });
     lock.unlock();
     // Joined, the thread can no longer drop the last hold on the module
     // (and unload it) while whoever stopped it goes on, or exits.
     if (ended) {
         m_thread.Join();
     } else {
-        m_pPort->Log().Warning(ETopic::Monitor, "the module holds the monitor's thread: left behind");
+        m_pPort->Log().Warning(ETopic::Monitor, "the module or the window holds the monitor's thread: left behind");
         m_thread.Detach();
     }
     return ended;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -103,6 +104,23 @@ TEST_F(PresenceMonitorPortTest, StopRightAfterStartIsNotLost)
     EXPECT_TRUE(m_pMonitor->Stop(CRecordingSink::kPatience));
     EXPECT_EQ(m_sink.Events(), (Reports{{SLOT_EVENT_PRESENT, 3}}));
     EXPECT_GT(m_pPort->Polls(), polls);
+}
+
+// The window may be held in a refresh when it closes: the stop waits for
+// the report under way no longer than it was told to.
+TEST_F(PresenceMonitorPortTest, StopWaitsForAReportUnderWayNoLongerThanItsTimeout)
+{
+    m_pPort->SetPresent(3, true);
+    m_pPort->Script({Port::Event(3)});
+    m_sink.Hold();
+    ASSERT_TRUE(m_pMonitor->Start({}));
+    ASSERT_TRUE(m_sink.WaitInReport());
+
+    auto stopped = std::async(std::launch::async, [this] { return m_pMonitor->Stop(50ms); });
+    const bool bReturned = stopped.wait_for(CRecordingSink::kPatience) == std::future_status::ready;
+    m_sink.Release();
+    ASSERT_TRUE(bReturned);
+    EXPECT_FALSE(stopped.get());
 }
 
 }  // namespace
