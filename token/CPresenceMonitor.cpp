@@ -95,7 +95,8 @@ unsigned CPresenceMonitor::Run()
     for (;;) {
         SlotEvent event = PollSlotEvent(&slot);
         if (event == SLOT_EVENT_FAILED) {
-            m_pPort->Log().Warning(ETopic::Monitor, "ends: the list no longer follows the token");
+            // Said without --verbose: from now on the user must refresh by hand.
+            m_pPort->Log().Warning(ETopic::Monitor, "ends, " + m_strEndReason + ": the list no longer follows the token");
             return 1;
         }
         if (event == SLOT_EVENT_NONE)
@@ -154,7 +155,7 @@ SlotEvent CPresenceMonitor::PollSlotEvent(CK_SLOT_ID* slot)
     if (rv == CKR_CRYPTOKI_NOT_INITIALIZED)
         return ReviveModule(slot);  // finalised between the two calls
     if (rv != CKR_OK)
-        return Failed("C_GetSlotInfo", rv);
+        return Failed("C_GetSlotInfo for slot " + std::to_string(slotId), rv);
     *slot = slotId;
     bool present = (info.flags & CKF_TOKEN_PRESENT) != 0;
     NoteSlot(slotId, present);
@@ -187,9 +188,9 @@ SlotEvent CPresenceMonitor::ReviveModule(CK_SLOT_ID* slot)
     return m_pendingEvents.empty() ? SLOT_EVENT_NONE : NextPendingEvent(slot);
 }
 
-SlotEvent CPresenceMonitor::Failed(const char* function, CK_RV rv) const
+SlotEvent CPresenceMonitor::Failed(const std::string& call, CK_RV rv)
 {
-    m_pPort->Log().Warning(ETopic::Monitor, std::string(function) + " answered " + CCkrNames::Of(rv));
+    m_strEndReason = call + " answered " + CCkrNames::Of(rv);
     return SLOT_EVENT_FAILED;
 }
 

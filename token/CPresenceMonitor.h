@@ -9,6 +9,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -49,7 +50,7 @@ private:
     void Deliver(SlotEvent event, CK_SLOT_ID slot);
     SlotEvent ReviveModule(CK_SLOT_ID* slot);
     SlotEvent NextPendingEvent(CK_SLOT_ID* slot);
-    SlotEvent Failed(const char* function, CK_RV rv) const;
+    SlotEvent Failed(const std::string& call, CK_RV rv);
     void NoteSlot(CK_SLOT_ID slot, bool present);
 
     const std::shared_ptr<IPresencePort> m_pPort;
@@ -67,4 +68,5 @@ private:
     // changes found by comparing, still to be reported.
     std::vector<CK_SLOT_ID> m_knownSlots;
     std::deque<std::pair<SlotEvent, CK_SLOT_ID>> m_pendingEvents;
+    std::string m_strEndReason;  // the failed call that ends the thread
 };

@@ -123,4 +123,37 @@ TEST_F(PresenceMonitorPortTest, StopWaitsForAReportUnderWayNoLongerThanItsTimeou
     EXPECT_FALSE(stopped.get());
 }
 
+struct SEndCase {
+    const char* name;
+    std::vector<Port::SAnswer> script;
+    // What the one warning names.
+    std::vector<std::string> named;
+};
+
+// A monitor that ends says why at warning level, once: the window no
+// longer follows the token, and the user should know.
+TEST_F(PresenceMonitorPortTest, AnEndingMonitorSaysWhyAtWarningLevel)
+{
+    const SEndCase cases[] = {
+        {"no slot events", {Port::Module(CKR_FUNCTION_NOT_SUPPORTED)},
+         {"C_WaitForSlotEvent", "CKR_FUNCTION_NOT_SUPPORTED"}},
+        {"an error whose value is also one of the port's", {Port::Module(CKR_CANCEL)}, {"C_WaitForSlotEvent", "CKR_CANCEL"}},
+        {"an event for a slot that is none", {Port::Event(999)}, {"C_GetSlotInfo", "slot 999", "CKR_SLOT_ID_INVALID"}},
+    };
+    for (const SEndCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_pPort = std::make_shared<Port>();
+        m_pMonitor = CPresenceMonitor::Create(m_pPort, m_sink);
+        m_pPort->Script(c.script);
+        m_pMonitor->SetIdlePause(0ms);
+        EXPECT_EQ(m_pMonitor->Run(), 1u);
+        EXPECT_EQ(m_pPort->Polls(), c.script.size());
+        std::vector<std::string> warnings = m_pPort->Recorded().Warnings();
+        ASSERT_EQ(warnings.size(), 1u);
+        for (const std::string& part : c.named)
+            EXPECT_NE(warnings[0].find(part), std::string::npos) << warnings[0];
+    }
+    EXPECT_TRUE(m_sink.Events().empty());
+}
+
 }  // namespace
