@@ -68,6 +68,7 @@ void Scan(CTokenModule& module, CertTable& table)
     CK_ULONG found = std::min(module.m_ulCertCount, MAX_CERTS);
     module.Log().Debug(ETopic::List, std::to_string(found) + " certificates found");
     for (CK_ULONG i = 0; i < found; ++i) {
+        table.records[i].nMark = 0;  // the table may have been judged before
         if (const char* stop = ScanRecord(module, i, table.records[i])) {
             module.Log().Debug(ETopic::List, "certificate " + std::to_string(i + 1) + " of " + std::to_string(found) +
                                                  ": " + stop + "; the scan stops before it");

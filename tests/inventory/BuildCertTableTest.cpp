@@ -273,3 +273,16 @@ TEST_F(BuildCertTableTest, TokenWithoutCertificates)
     EXPECT_EQ(Scan(), ScanResult::NoCertificates);
     EXPECT_EQ(m_table.nCount, 0u);
 }
+
+// A table built before (by an earlier refresh, say) keeps none of its marks:
+// a record marked then is read anew and judged anew.
+TEST_F(BuildCertTableTest, ATableUsedTwiceKeepsNoMarkOfItsFirstUse)
+{
+    AddCert("valid", "20300101000000Z", "20400101000000Z", {1});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    ASSERT_EQ(m_table.nCount, 1u);
+    m_table.records[0].nMark = 1;
+    BuildCertTable(m_module, m_table, m_clock);
+    ASSERT_EQ(m_table.nCount, 1u);
+    EXPECT_EQ(m_table.records[0].nMark, 0);
+}
