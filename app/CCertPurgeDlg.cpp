@@ -23,6 +23,7 @@
 #include <QShortcut>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -224,6 +225,7 @@ bool CCertPurgeDlg::StartMonitor()
     if (!m_handOver.Prepare(this))
         return false;
     m_handOver.Resume();
+    std::erase_if(m_leftBehind, [](const auto& pMonitor) { return !pMonitor->IsRunning(); });
     // A thread left behind in the module keeps its monitor: start a new one.
     if (m_pMonitor->IsRunning())
         m_pMonitor = CPresenceMonitor::Create(m_pToken, m_handOver);
@@ -232,13 +234,18 @@ bool CCertPurgeDlg::StartMonitor()
 
 bool CCertPurgeDlg::StopMonitor()
 {
-    if (m_bMonitorLeftBehind)
-        return false;  // waited for once already
-    m_handOver.GiveUp();
-    if (m_pMonitor->Stop(kMonitorStopTimeout))
-        return true;
-    m_bMonitorLeftBehind = true;
-    return false;
+    if (std::find(m_leftBehind.begin(), m_leftBehind.end(), m_pMonitor) == m_leftBehind.end()) {
+        m_handOver.GiveUp();
+        if (!m_pMonitor->Stop(kMonitorStopTimeout))
+            m_leftBehind.push_back(m_pMonitor);
+    }
+    return !MonitorLeftBehind();
+}
+
+bool CCertPurgeDlg::MonitorLeftBehind() const
+{
+    return std::any_of(m_leftBehind.begin(), m_leftBehind.end(),
+                       [](const auto& pMonitor) { return pMonitor->IsRunning(); });
 }
 
 unsigned CCertPurgeDlg::MonitorThreadProc(CCertPurgeDlg* pDialog)

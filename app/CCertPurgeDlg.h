@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 class QMenu;
 
@@ -38,13 +39,13 @@ public:
     void OnDeleteExpired();
 
     // The presence monitor and its hand-over to this thread. StopMonitor is
-    // false when the monitor's thread is held in the module and left behind.
+    // false while a monitor's thread is held in the module, left behind.
     bool StartMonitor();
     bool StopMonitor();
     static unsigned MonitorThreadProc(CCertPurgeDlg* pDialog);
     SlotEvent PollSlotEvent(CK_SLOT_ID* pSlot);
     bool MonitorRunning() const { return m_pMonitor->IsRunning(); }
-    bool MonitorLeftBehind() const { return m_bMonitorLeftBehind; }
+    bool MonitorLeftBehind() const;
     LRESULT SendMessage(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnTokenInserted(WPARAM wParam, LPARAM lParam);
     LRESULT OnTokenRemoved(WPARAM wParam, LPARAM lParam);
@@ -81,6 +82,8 @@ private:
     std::string m_strModuleFile = CModuleChoice::kDefaultFileName;
     CTokenEventHandOver m_handOver{[this](UINT message, WPARAM wParam) { SendMessage(message, wParam, 0); }};
     std::shared_ptr<CPresenceMonitor> m_pMonitor = CPresenceMonitor::Create(m_pToken, m_handOver);
-    bool m_bMonitorLeftBehind = false;
+    // Monitors whose thread did not come back when stopped: waited for once,
+    // and never again.
+    std::vector<std::shared_ptr<CPresenceMonitor>> m_leftBehind;
     unsigned long m_ulTokenEvents = 0;  // monitor messages handled
 };

@@ -116,6 +116,23 @@ TEST_F(BlockingModuleTest, ClosingLeavesTheThreadBehindAndEndsPromptly)
     ReleaseTheThread();
 }
 
+// Once the thread left behind has come back, a monitor started again is
+// stopped as any other.
+TEST_F(BlockingModuleTest, AMonitorStartedAgainAfterOneLeftBehindIsStopped)
+{
+    StartHeldInTheModule();
+    EXPECT_FALSE(Dlg().StopMonitor());
+    Sim().SetMode(ETokenSimMode::Normal);
+    Sim().Remove(Slot());
+    ASSERT_TRUE(WaitUntil([&] { return !Dlg().MonitorRunning(); }));
+    EXPECT_FALSE(Dlg().MonitorLeftBehind());
+
+    ASSERT_TRUE(Dlg().StartMonitor());
+    EXPECT_TRUE(Dlg().StopMonitor());
+    EXPECT_FALSE(Dlg().MonitorRunning());
+    EXPECT_FALSE(Dlg().MonitorLeftBehind());
+}
+
 TEST_F(BlockingModuleTest, ButtonFailsWithItsMessageInsteadOfFreezing)
 {
     StartHeldInTheModule();
