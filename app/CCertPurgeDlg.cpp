@@ -267,21 +267,37 @@ LRESULT CCertPurgeDlg::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
     }
 }
 
+// A token the choice would not take (not initialised, not the URI's) is no
+// reason to read the token again; one it takes is listed after the token
+// shown, which keeps its place.
 LRESULT CCertPurgeDlg::OnTokenInserted(WPARAM wParam, LPARAM)
 {
     ++m_ulTokenEvents;
     CK_TOKEN_INFO info{};
-    if (m_pToken->GetTokenInfo(static_cast<CK_SLOT_ID>(wParam), &info) == CKR_OK)
+    if (m_pToken->GetTokenInfo(static_cast<CK_SLOT_ID>(wParam), &info) == CKR_OK && m_tokenChoice.Accepts(info))
         RefreshList();
     return 0;
 }
 
-LRESULT CCertPurgeDlg::OnTokenRemoved(WPARAM, LPARAM)
+// Another token pulled out leaves the list and title of the one shown.
+LRESULT CCertPurgeDlg::OnTokenRemoved(WPARAM wParam, LPARAM)
 {
     ++m_ulTokenEvents;
+    if (ShownTokenStillThere()) {
+        m_pToken->Log().Debug(CTokenLog::ETopic::Monitor, "slot " + std::to_string(wParam) +
+                                                              ": not the token shown, the list stays");
+        return 0;
+    }
     m_list.DeleteAllItems();
     ShowTokenInTitle(false);
     return 0;
+}
+
+bool CCertPurgeDlg::ShownTokenStillThere()
+{
+    std::optional<STokenIdentity> shown = m_pToken->ListedToken();
+    STokenIdentity now;
+    return shown && m_pToken->ReadTokenIdentity(0, now) == CKR_OK && now.IsSameToken(*shown);
 }
 
 void CCertPurgeDlg::ShowTokenInTitle(bool bShown)

@@ -31,7 +31,11 @@ public:
     void SetClock(const CClock* pClock) { m_pClock = pClock != nullptr ? pClock : &CClock::System(); }
     void SetStartsMonitor(bool bStarts) { m_bStartsMonitor = bStarts; }
     void SetModuleFile(const std::string& strFile) { m_strModuleFile = strFile; }
-    void SetTokenChoice(CTokenChoice choice) { m_pToken->SetTokenChoice(std::move(choice)); }
+    void SetTokenChoice(CTokenChoice choice)
+    {
+        m_tokenChoice = choice;
+        m_pToken->SetTokenChoice(std::move(choice));
+    }
     void SetMonitorIdlePause(std::chrono::milliseconds pause) { m_pMonitor->SetIdlePause(pause); }
     CTokenModule& Token() { return *m_pToken; }
     const CListCtrlCl& List() const { return m_list; }
@@ -49,6 +53,7 @@ public:
     LRESULT SendMessage(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnTokenInserted(WPARAM wParam, LPARAM lParam);
     LRESULT OnTokenRemoved(WPARAM wParam, LPARAM lParam);
+    unsigned long TokenEventsHandled() const override { return m_ulTokenEvents; }
     void OnSysCommand(UINT nID, LPARAM lParam);
     const QIcon& OnQueryDragIcon() const { return m_hIcon; }
     QMenu* SystemMenu() const { return m_pSysMenu; }
@@ -67,7 +72,8 @@ private:
     // The title names the token the list shows; without one, the window
     // system shows the program's name alone.
     void ShowTokenInTitle(bool bShown);
-    unsigned long TokenEventsHandled() const override { return m_ulTokenEvents; }
+    // Whether the token the list shows still answers, as the same token.
+    bool ShownTokenStillThere();
     QWidget* PromptOwner() override { return this; }
 
     // Shared with the monitor's thread, which may outlive the dialog.
@@ -80,6 +86,7 @@ private:
     const CClock* m_pClock = &CClock::System();
     bool m_bStartsMonitor = true;
     std::string m_strModuleFile = CModuleChoice::kDefaultFileName;
+    CTokenChoice m_tokenChoice;  // the module's, for the insertions worth a refresh
     CTokenEventHandOver m_handOver{[this](UINT message, WPARAM wParam) { SendMessage(message, wParam, 0); }};
     std::shared_ptr<CPresenceMonitor> m_pMonitor = CPresenceMonitor::Create(m_pToken, m_handOver);
     // Monitors whose thread did not come back when stopped: waited for once,
