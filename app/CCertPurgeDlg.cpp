@@ -103,6 +103,8 @@ CCertPurgeDlg::CCertPurgeDlg(QWidget* parent)
     : CTemplateDialog(MainDialogTemplate(), parent), m_hIcon(AppIcon::Load())
 {
     m_pToken->SetLog(CTokenLog(std::make_shared<CQtTokenLog>()));
+    m_pacedRefresh.setSingleShot(true);
+    connect(&m_pacedRefresh, &QTimer::timeout, this, [this] { RefreshList(); });
 }
 
 CCertPurgeDlg::~CCertPurgeDlg()
@@ -188,6 +190,9 @@ int CCertPurgeDlg::MessageBox(const char* text, const char* caption, UINT type)
 
 void CCertPurgeDlg::RefreshList()
 {
+    // Whatever asked for it, this refresh answers every token event so far.
+    m_pacedRefresh.stop();
+    m_pacing.Ran(m_pacingClock());
     m_list.DeleteAllItems();
     m_list.SetTextColor(kNormalText);
 
@@ -275,8 +280,21 @@ LRESULT CCertPurgeDlg::OnTokenInserted(WPARAM wParam, LPARAM)
     ++m_ulTokenEvents;
     CK_TOKEN_INFO info{};
     if (m_pToken->GetTokenInfo(static_cast<CK_SLOT_ID>(wParam), &info) == CKR_OK && m_tokenChoice.Accepts(info))
-        RefreshList();
+        RefreshPaced();
     return 0;
+}
+
+// A module may report an event on every poll: the token is read at most
+// once a poll interval, not on every report.
+void CCertPurgeDlg::RefreshPaced()
+{
+    std::optional<CRefreshPacing::Duration> wait = m_pacing.Ask(m_pacingClock());
+    if (!wait)
+        return;
+    if (*wait == CRefreshPacing::Duration::zero())
+        RefreshList();
+    else
+        m_pacedRefresh.start(*wait);
 }
 
 // Another token pulled out leaves the list and title of the one shown.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/CRefreshPacing.h"
 #include "app/CTokenEventHandOver.h"
 #include "controls/CListCtrlCl.h"
 #include "platform/CClock.h"
@@ -11,7 +12,9 @@
 #include "token/CTokenModule.h"
 
 #include <QIcon>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -36,7 +39,13 @@ public:
         m_tokenChoice = choice;
         m_pToken->SetTokenChoice(std::move(choice));
     }
-    void SetMonitorIdlePause(std::chrono::milliseconds pause) { m_pMonitor->SetIdlePause(pause); }
+    // The monitor's poll interval, which also paces the refreshes of token events.
+    void SetMonitorIdlePause(std::chrono::milliseconds pause)
+    {
+        m_pMonitor->SetIdlePause(pause);
+        m_pacing.SetInterval(pause);
+    }
+    void SetPacingClock(std::function<CRefreshPacing::Clock::time_point()> clock) { m_pacingClock = std::move(clock); }
     CTokenModule& Token() { return *m_pToken; }
     const CListCtrlCl& List() const { return m_list; }
     void RefreshList() override;
@@ -54,6 +63,8 @@ public:
     LRESULT OnTokenInserted(WPARAM wParam, LPARAM lParam);
     LRESULT OnTokenRemoved(WPARAM wParam, LPARAM lParam);
     unsigned long TokenEventsHandled() const override { return m_ulTokenEvents; }
+    // Whether a refresh asked for by a token event waits for its turn.
+    bool RefreshWaiting() const { return m_pacedRefresh.isActive(); }
     void OnSysCommand(UINT nID, LPARAM lParam);
     const QIcon& OnQueryDragIcon() const { return m_hIcon; }
     QMenu* SystemMenu() const { return m_pSysMenu; }
@@ -74,6 +85,9 @@ private:
     void ShowTokenInTitle(bool bShown);
     // Whether the token the list shows still answers, as the same token.
     bool ShownTokenStillThere();
+    // A refresh for a token event: now, or once the interval since the
+    // last one is over.
+    void RefreshPaced();
     QWidget* PromptOwner() override { return this; }
 
     // Shared with the monitor's thread, which may outlive the dialog.
@@ -85,6 +99,9 @@ private:
     CUserPrompts* m_pPrompts = &m_defaultPrompts;
     const CClock* m_pClock = &CClock::System();
     bool m_bStartsMonitor = true;
+    CRefreshPacing m_pacing{CPresenceMonitor::kIdlePause};
+    std::function<CRefreshPacing::Clock::time_point()> m_pacingClock = &CRefreshPacing::Clock::now;
+    QTimer m_pacedRefresh;
     std::string m_strModuleFile = CModuleChoice::kDefaultFileName;
     CTokenChoice m_tokenChoice;  // the module's, for the insertions worth a refresh
     CTokenEventHandOver m_handOver{[this](UINT message, WPARAM wParam) { SendMessage(message, wParam, 0); }};

@@ -92,6 +92,7 @@ bool CPresenceMonitor::StopRequested() const
 unsigned CPresenceMonitor::Run()
 {
     CK_SLOT_ID slot = 0;
+    unsigned nInARow = 0;  // events since the last empty poll or pause
     for (;;) {
         SlotEvent event = PollSlotEvent(&slot);
         if (event == SLOT_EVENT_FAILED) {
@@ -99,10 +100,19 @@ unsigned CPresenceMonitor::Run()
             m_pPort->Log().Warning(ETopic::Monitor, "ends, " + m_strEndReason + ": the list no longer follows the token");
             return 1;
         }
-        if (event == SLOT_EVENT_NONE)
+        if (event == SLOT_EVENT_NONE) {
+            nInARow = 0;
             SleepUnlessStopped();
-        else
+        } else {
             Deliver(event, slot);
+            // Events that come together go out one after another, but a
+            // module that reports one on every poll is polled once a pause.
+            if (++nInARow == kEventsInARow) {
+                m_pPort->Log().Debug(ETopic::Monitor, std::to_string(kEventsInARow) + " events in a row: pausing");
+                nInARow = 0;
+                SleepUnlessStopped();
+            }
+        }
         if (StopRequested())
             return 1;
     }

@@ -20,6 +20,9 @@
 class CPresenceMonitor : public std::enable_shared_from_this<CPresenceMonitor> {
 public:
     static constexpr std::chrono::milliseconds kIdlePause{500};
+    // Events handed over without a pause between them; then the monitor
+    // pauses as after an empty poll.
+    static constexpr unsigned kEventsInARow = 8;
 
     static std::shared_ptr<CPresenceMonitor> Create(std::shared_ptr<IPresencePort> port, IPresenceSink& sink);
     CPresenceMonitor(const CPresenceMonitor&) = delete;

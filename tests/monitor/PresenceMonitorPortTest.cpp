@@ -156,4 +156,21 @@ TEST_F(PresenceMonitorPortTest, AnEndingMonitorSaysWhyAtWarningLevel)
     EXPECT_TRUE(m_sink.Events().empty());
 }
 
+// A module that reports an event on every poll: the monitor hands over a
+// few in a row, as it would events that came together, then pauses.
+TEST_F(PresenceMonitorPortTest, AnEventOnEveryPollIsPolledWithPauses)
+{
+    constexpr unsigned kPolls = 3 * CPresenceMonitor::kEventsInARow + 1;
+    m_pPort->SetPresent(3, true);
+    m_pPort->EventEveryPoll(3);
+    m_pPort->OnPoll([this](unsigned poll) {
+        if (poll == kPolls)
+            m_pMonitor->Stop(0ms);
+    });
+    m_pMonitor->SetIdlePause(0ms);
+    EXPECT_EQ(m_pMonitor->Run(), 1u);
+    EXPECT_EQ(m_sink.Events().size(), kPolls - 1);
+    EXPECT_EQ(m_pPort->Recorded().DebugLinesWith("in a row: pausing"), 3u);
+}
+
 }  // namespace
