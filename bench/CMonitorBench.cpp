@@ -169,8 +169,10 @@ void CMonitorBench::MeasureEventStorm(CBenchDialog& dialog)
     long long cpuNs = CThreadCpu::ProcessNs() - processStart;
     sim.Control().SetMode(ETokenSimMode::Normal);
     double percent = 100.0 * static_cast<double>(cpuNs) / static_cast<double>(wallNs);
-    m_storm.AddRow({"whole process (getrusage RUSAGE_SELF)", CMarkdownTable::Fixed(static_cast<double>(cpuNs) / 1e6, 2),
-                    CMarkdownTable::Fixed(static_cast<double>(wallNs) / 1e9, 2), CMarkdownTable::Fixed(percent, 2),
+    m_storm.AddRow({"whole process (getrusage RUSAGE_SELF)",
+                    CMarkdownTable::Fixed(static_cast<double>(cpuNs) / 1e6, 2),
+                    CMarkdownTable::Fixed(static_cast<double>(wallNs) / 1e9, 2),
+                    CMarkdownTable::Fixed(percent, 2),
                     "< " + CMarkdownTable::Fixed(kTargetStormPercent, 0) + " %",
                     CMarkdownTable::PassMiss(percent < kTargetStormPercent)});
     m_storm.AddNote("The simulator in event-every-poll mode: every non-blocking C_WaitForSlotEvent reports the "

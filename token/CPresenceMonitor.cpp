@@ -97,7 +97,8 @@ unsigned CPresenceMonitor::Run()
         SlotEvent event = PollSlotEvent(&slot);
         if (event == SLOT_EVENT_FAILED) {
             // Said without --verbose: from now on the user must refresh by hand.
-            m_pPort->Log().Warning(ETopic::Monitor, "ends, " + m_strEndReason + ": the list no longer follows the token");
+            m_pPort->Log().Warning(ETopic::Monitor,
+                                   "ends, " + m_strEndReason + ": the list no longer follows the token");
             return 1;
         }
         if (event == SLOT_EVENT_NONE) {
@@ -132,8 +133,8 @@ void CPresenceMonitor::Deliver(SlotEvent event, CK_SLOT_ID slot)
             return;
         ++m_nSinkCalls;
     }
-    m_pPort->Log().Debug(ETopic::Monitor, "slot " + std::to_string(slot) + ": " + EventName(event) +
-                                                ", handed to the window");
+    m_pPort->Log().Debug(ETopic::Monitor,
+                         "slot " + std::to_string(slot) + ": " + EventName(event) + ", handed to the window");
     m_sink.OnSlotEvent(event, slot);
     std::lock_guard<std::mutex> lock(m_mutex);
     --m_nSinkCalls;
@@ -194,7 +195,7 @@ SlotEvent CPresenceMonitor::ReviveModule(CK_SLOT_ID* slot)
             m_pendingEvents.emplace_back(SLOT_EVENT_PRESENT, s);
     }
     m_pPort->Log().Debug(ETopic::Monitor, "the module was finalised and is back: " +
-                                                std::to_string(m_pendingEvents.size()) + " changes meanwhile");
+                                              std::to_string(m_pendingEvents.size()) + " changes meanwhile");
     return m_pendingEvents.empty() ? SLOT_EVENT_NONE : NextPendingEvent(slot);
 }
 

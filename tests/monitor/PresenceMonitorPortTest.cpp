@@ -137,7 +137,8 @@ TEST_F(PresenceMonitorPortTest, AnEndingMonitorSaysWhyAtWarningLevel)
     const SEndCase cases[] = {
         {"no slot events", {Port::Module(CKR_FUNCTION_NOT_SUPPORTED)},
          {"C_WaitForSlotEvent", "CKR_FUNCTION_NOT_SUPPORTED"}},
-        {"an error whose value is also one of the port's", {Port::Module(CKR_CANCEL)}, {"C_WaitForSlotEvent", "CKR_CANCEL"}},
+        {"an error whose value is also one of the port's", {Port::Module(CKR_CANCEL)},
+         {"C_WaitForSlotEvent", "CKR_CANCEL"}},
         {"an event for a slot that is none", {Port::Event(999)}, {"C_GetSlotInfo", "slot 999", "CKR_SLOT_ID_INVALID"}},
     };
     for (const SEndCase& c : cases) {
