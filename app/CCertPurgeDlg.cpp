@@ -230,27 +230,25 @@ bool CCertPurgeDlg::StartMonitor()
     if (!m_handOver.Prepare(this))
         return false;
     m_handOver.Resume();
-    std::erase_if(m_leftBehind, [](const auto& pMonitor) { return !pMonitor->IsRunning(); });
-    // A thread left behind in the module keeps its monitor: start a new one.
-    if (m_pMonitor->IsRunning())
+    // A thread left behind keeps its monitor: start a new one.
+    if (m_pMonitor->IsRunning() || IsLeftBehind(m_pMonitor))
         m_pMonitor = CPresenceMonitor::Create(m_pToken, m_handOver);
     return m_pMonitor->Start(m_pToken->SlotList());
 }
 
 bool CCertPurgeDlg::StopMonitor()
 {
-    if (std::find(m_leftBehind.begin(), m_leftBehind.end(), m_pMonitor) == m_leftBehind.end()) {
+    if (!IsLeftBehind(m_pMonitor)) {
         m_handOver.GiveUp();
         if (!m_pMonitor->Stop(kMonitorStopTimeout))
             m_leftBehind.push_back(m_pMonitor);
     }
-    return !MonitorLeftBehind();
+    return m_leftBehind.empty();
 }
 
-bool CCertPurgeDlg::MonitorLeftBehind() const
+bool CCertPurgeDlg::IsLeftBehind(const std::shared_ptr<CPresenceMonitor>& pMonitor) const
 {
-    return std::any_of(m_leftBehind.begin(), m_leftBehind.end(),
-                       [](const auto& pMonitor) { return pMonitor->IsRunning(); });
+    return std::find(m_leftBehind.begin(), m_leftBehind.end(), pMonitor) != m_leftBehind.end();
 }
 
 unsigned CCertPurgeDlg::MonitorThreadProc(CCertPurgeDlg* pDialog)

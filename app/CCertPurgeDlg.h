@@ -51,14 +51,16 @@ public:
     void RefreshList() override;
     void OnDeleteExpired();
 
-    // The presence monitor and its hand-over to this thread. StopMonitor is
-    // false while a monitor's thread is held in the module, left behind.
+    // The presence monitor and its hand-over to this thread. StopMonitor
+    // stops the monitor started last; it is false once a monitor's thread
+    // has been left behind, held in the module: a thread not joined may
+    // still be letting the module go.
     bool StartMonitor();
     bool StopMonitor();
     static unsigned MonitorThreadProc(CCertPurgeDlg* pDialog);
     SlotEvent PollSlotEvent(CK_SLOT_ID* pSlot);
     bool MonitorRunning() const { return m_pMonitor->IsRunning(); }
-    bool MonitorLeftBehind() const;
+    bool MonitorLeftBehind() const { return !m_leftBehind.empty(); }
     LRESULT SendMessage(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnTokenInserted(WPARAM wParam, LPARAM lParam);
     LRESULT OnTokenRemoved(WPARAM wParam, LPARAM lParam);
@@ -83,6 +85,7 @@ private:
     // The title names the token the list shows; without one, the window
     // system shows the program's name alone.
     void ShowTokenInTitle(bool bShown);
+    bool IsLeftBehind(const std::shared_ptr<CPresenceMonitor>& pMonitor) const;
     // Whether the token the list shows still answers, as the same token.
     bool ShownTokenStillThere();
     // A refresh for a token event: now, or once the interval since the
@@ -107,7 +110,7 @@ private:
     CTokenEventHandOver m_handOver{[this](UINT message, WPARAM wParam) { SendMessage(message, wParam, 0); }};
     std::shared_ptr<CPresenceMonitor> m_pMonitor = CPresenceMonitor::Create(m_pToken, m_handOver);
     // Monitors whose thread did not come back when stopped: waited for once,
-    // and never again.
+    // never again, and never started again.
     std::vector<std::shared_ptr<CPresenceMonitor>> m_leftBehind;
     unsigned long m_ulTokenEvents = 0;  // monitor messages handled
 };
