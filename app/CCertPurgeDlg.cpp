@@ -24,6 +24,7 @@
 #include <QShortcut>
 #include <QWindow>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -104,6 +105,8 @@ CCertPurgeDlg::CCertPurgeDlg(QWidget* parent)
     : CTemplateDialog(MainDialogTemplate(), parent), m_hIcon(AppIcon::Load())
 {
     m_pToken->SetLog(CTokenLog(std::make_shared<CQtTokenLog>()));
+    m_pacedRefresh.setSingleShot(true);
+    connect(&m_pacedRefresh, &QTimer::timeout, this, [this] { RefreshList(); });
 }
 
 CCertPurgeDlg::~CCertPurgeDlg()
@@ -202,6 +205,9 @@ int CCertPurgeDlg::MessageBox(const char* text, const char* caption, UINT type)
 
 void CCertPurgeDlg::RefreshList()
 {
+    // Whatever asked for it, this refresh answers every token event so far.
+    m_pacedRefresh.stop();
+    m_pacing.Ran(m_pacingClock());
     m_list.DeleteAllItems();
     m_list.SetTextColor(kNormalText);
 
@@ -239,21 +245,25 @@ bool CCertPurgeDlg::StartMonitor()
     if (!m_handOver.Prepare(this))
         return false;
     m_handOver.Resume();
-    // A thread left behind in the module keeps its monitor: start a new one.
-    if (m_pMonitor->IsRunning())
+    // A thread left behind keeps its monitor: start a new one.
+    if (m_pMonitor->IsRunning() || IsLeftBehind(m_pMonitor))
         m_pMonitor = CPresenceMonitor::Create(m_pToken, m_handOver);
     return m_pMonitor->Start(m_pToken->SlotList());
 }
 
 bool CCertPurgeDlg::StopMonitor()
 {
-    if (m_bMonitorLeftBehind)
-        return false;  // waited for once already
-    m_handOver.GiveUp();
-    if (m_pMonitor->Stop(kMonitorStopTimeout))
-        return true;
-    m_bMonitorLeftBehind = true;
-    return false;
+    if (!IsLeftBehind(m_pMonitor)) {
+        m_handOver.GiveUp();
+        if (!m_pMonitor->Stop(kMonitorStopTimeout))
+            m_leftBehind.push_back(m_pMonitor);
+    }
+    return m_leftBehind.empty();
+}
+
+bool CCertPurgeDlg::IsLeftBehind(const std::shared_ptr<CPresenceMonitor>& pMonitor) const
+{
+    return std::find(m_leftBehind.begin(), m_leftBehind.end(), pMonitor) != m_leftBehind.end();
 }
 
 unsigned CCertPurgeDlg::MonitorThreadProc(CCertPurgeDlg* pDialog)
@@ -280,21 +290,50 @@ LRESULT CCertPurgeDlg::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
     }
 }
 
+// A token the choice would not take (not initialised, not the URI's) is no
+// reason to read the token again; one it takes is listed after the token
+// shown, which keeps its place.
 LRESULT CCertPurgeDlg::OnTokenInserted(WPARAM wParam, LPARAM)
 {
     ++m_ulTokenEvents;
     CK_TOKEN_INFO info{};
-    if (m_pToken->GetTokenInfo(static_cast<CK_SLOT_ID>(wParam), &info) == CKR_OK)
-        RefreshList();
+    if (m_pToken->GetTokenInfo(static_cast<CK_SLOT_ID>(wParam), &info) == CKR_OK && m_tokenChoice.Accepts(info))
+        RefreshPaced();
     return 0;
 }
 
-LRESULT CCertPurgeDlg::OnTokenRemoved(WPARAM, LPARAM)
+// A module may report an event on every poll: the token is read at most
+// once a poll interval, not on every report.
+void CCertPurgeDlg::RefreshPaced()
+{
+    std::optional<CRefreshPacing::Duration> wait = m_pacing.Ask(m_pacingClock());
+    if (!wait)
+        return;
+    if (*wait == CRefreshPacing::Duration::zero())
+        RefreshList();
+    else
+        m_pacedRefresh.start(*wait);
+}
+
+// Another token pulled out leaves the list and title of the one shown.
+LRESULT CCertPurgeDlg::OnTokenRemoved(WPARAM wParam, LPARAM)
 {
     ++m_ulTokenEvents;
+    if (ShownTokenStillThere()) {
+        m_pToken->Log().Debug(CTokenLog::ETopic::Monitor, "slot " + std::to_string(wParam) +
+                                                              ": not the token shown, the list stays");
+        return 0;
+    }
     m_list.DeleteAllItems();
     ShowTokenInTitle(false);
     return 0;
+}
+
+bool CCertPurgeDlg::ShownTokenStillThere()
+{
+    std::optional<STokenIdentity> shown = m_pToken->ListedToken();
+    STokenIdentity now;
+    return shown && m_pToken->ReadTokenIdentity(0, now) == CKR_OK && now.IsSameToken(*shown);
 }
 
 void CCertPurgeDlg::ShowTokenInTitle(bool bShown)

@@ -42,7 +42,7 @@ void CTokenEventHandOver::OnSlotEvent(SlotEvent event, CK_SLOT_ID slot)
     if (event == SLOT_EVENT_PRESENT)
         HandOver(WM_TOKEN_INSERTED, static_cast<WPARAM>(slot));
     else if (event == SLOT_EVENT_ABSENT)
-        HandOver(WM_TOKEN_REMOVED, 0);
+        HandOver(WM_TOKEN_REMOVED, static_cast<WPARAM>(slot));
 }
 
 // Waits until the window has handled the message, or until it gives up.

@@ -31,7 +31,9 @@ CMonitorBench::CMonitorBench()
                     std::to_string(kCertificates) + " certificates)",
                 {"Statistic", "Time (ms)", "Target", "Result"}),
       m_idle("Presence monitor: idle CPU (" + std::to_string(kIdleSeconds) + " s, no token changes)",
-             {"Measured", "CPU time (ms)", "Wall time (s)", "% of one core", "Target", "Result"})
+             {"Measured", "CPU time (ms)", "Wall time (s)", "% of one core", "Target", "Result"}),
+      m_storm("Presence monitor: a module reporting an event on every poll (" + std::to_string(kStormSeconds) + " s)",
+              {"Measured", "CPU time (ms)", "Wall time (s)", "% of one core", "Target", "Result"})
 {
     m_latency.AddNote("Window running over the simulator; the measuring thread pumps Qt events. Each insertion "
                       "(CTokenSimControl::Insert) comes at a random moment 0–1000 ms after the list emptied on "
@@ -47,6 +49,8 @@ void CMonitorBench::Run()
     MeasureInsertions(dialog);
     std::cerr << "monitor_bench: idle for " << kIdleSeconds << " s\n";
     MeasureIdle(dialog);
+    std::cerr << "monitor_bench: an event on every poll for " << kStormSeconds << " s\n";
+    MeasureEventStorm(dialog);
     if (!dialog.Prompts().Texts().empty())
         m_latency.AddNote("**The window showed " + std::to_string(dialog.Prompts().Texts().size()) +
                           " message box(es)**, first: " + dialog.Prompts().Texts().front());
@@ -147,6 +151,36 @@ void CMonitorBench::MeasureIdle(CBenchDialog& dialog)
                    "; monitor still running: " + (dialog.Dlg().MonitorRunning() ? "yes" : "**no**") + ".");
 }
 
+void CMonitorBench::MeasureEventStorm(CBenchDialog& dialog)
+{
+    testsupport::CSimulatedToken& sim = m_token.Sim();
+    sim.Control().SetMode(ETokenSimMode::EventEveryPoll);
+    RestartMonitor(dialog);
+    const CTokenSimTrace& trace = sim.Trace();
+    trace.Truncate();
+    long long processStart = CThreadCpu::ProcessNs();
+    Clock::time_point start = Clock::now();
+
+    QEventLoop loop;
+    QTimer::singleShot(kStormSeconds * 1000, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+
+    long long wallNs = NsSince(start);
+    long long cpuNs = CThreadCpu::ProcessNs() - processStart;
+    sim.Control().SetMode(ETokenSimMode::Normal);
+    double percent = 100.0 * static_cast<double>(cpuNs) / static_cast<double>(wallNs);
+    m_storm.AddRow({"whole process (getrusage RUSAGE_SELF)",
+                    CMarkdownTable::Fixed(static_cast<double>(cpuNs) / 1e6, 2),
+                    CMarkdownTable::Fixed(static_cast<double>(wallNs) / 1e9, 2),
+                    CMarkdownTable::Fixed(percent, 2),
+                    "< " + CMarkdownTable::Fixed(kTargetStormPercent, 0) + " %",
+                    CMarkdownTable::PassMiss(percent < kTargetStormPercent)});
+    m_storm.AddNote("The simulator in event-every-poll mode: every non-blocking C_WaitForSlotEvent reports the "
+                    "token's slot. Polls: " + std::to_string(trace.Count("C_WaitForSlotEvent")) +
+                    "; refreshes (C_FindObjectsInit): " + std::to_string(trace.Count("C_FindObjectsInit")) +
+                    "; list still filled: " + (dialog.Rows() == kCertificates ? "yes" : "**no**") + ".");
+}
+
 void CMonitorBench::AddIdleRow(const std::string& what, long long cpuNs, long long wallNs)
 {
     double percent = 100.0 * static_cast<double>(cpuNs) / static_cast<double>(wallNs);
@@ -160,4 +194,5 @@ void CMonitorBench::Print(std::ostream& out) const
 {
     m_latency.Print(out);
     m_idle.Print(out);
+    m_storm.Print(out);
 }

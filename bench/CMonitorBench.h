@@ -22,6 +22,8 @@ public:
     static constexpr int kIdleSeconds = 10;
     static constexpr double kTargetIdlePercent = 0.1;
     static constexpr int kTimeoutMs = 5000;
+    static constexpr int kStormSeconds = 10;
+    static constexpr double kTargetStormPercent = 10;
 
     CMonitorBench();
 
@@ -33,6 +35,8 @@ private:
     // Milliseconds from the insertion to the filled list; negative on time-out.
     double OneInsertion(CBenchDialog& dialog, std::mt19937& random);
     void MeasureIdle(CBenchDialog& dialog);
+    // A module that reports an event on every poll, with the window running.
+    void MeasureEventStorm(CBenchDialog& dialog);
     // Restarts the monitor and tells which threads it brought.
     static std::set<pid_t> RestartMonitor(CBenchDialog& dialog);
     void AddIdleRow(const std::string& what, long long cpuNs, long long wallNs);
@@ -41,4 +45,5 @@ private:
     CModuleLink m_link;
     CMarkdownTable m_latency;
     CMarkdownTable m_idle;
+    CMarkdownTable m_storm;
 };

@@ -92,6 +92,7 @@ void Scan(CTokenModule& module, CertTable& table)
     table.nFound = found;
     module.Log().Debug(ETopic::List, std::to_string(found) + " certificates found");
     for (CK_ULONG i = 0; i < found; ++i) {
+        table.records[i].nMark = 0;  // the table may have been judged before
         std::string told;
         std::string stop = ScanRecord(module, i, table.records[i], told);
         if (!stop.empty()) {

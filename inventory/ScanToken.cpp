@@ -12,16 +12,7 @@ ScanResult Scan(CTokenModule& module, const char* moduleName, CertTable& table, 
         return ScanResult::LoadFailed;
     if (module.GetSlotList() != CKR_OK)
         return ScanResult::SlotListFailed;
-    if (module.m_ulSlotCount < 1)
-        return ScanResult::NoToken;
-    if (module.OpenSession(0) != CKR_OK)
-        return ScanResult::SessionFailed;
-    if (module.FindCertificates(module.m_hSessions[0], &module.m_ulCertCount) != CKR_OK)
-        return ScanResult::FindFailed;
-    if (module.m_ulCertCount == 0)
-        return ScanResult::NoCertificates;
-    BuildCertTable(module, table, clock);
-    return ScanResult::Scanned;
+    return ScanListedToken(module, table, clock);
 }
 
 const char* ResultText(ScanResult result)
@@ -45,6 +36,23 @@ ScanResult ScanToken(CTokenModule& module, const char* moduleName, CertTable& ta
     ScanResult result = Scan(module, moduleName, table, clock);
     module.Log().Debug(CTokenLog::ETopic::List, std::string("scan: ") + ResultText(result));
     return result;
+}
+
+ScanResult ScanListedToken(CTokenModule& module, CertTable& table, const CClock& clock, STokenIdentity* identity)
+{
+    table = CertTable();
+    if (module.m_ulSlotCount < 1)
+        return ScanResult::NoToken;
+    if (module.OpenSession(0) != CKR_OK)
+        return ScanResult::SessionFailed;
+    if (identity != nullptr && module.ReadTokenIdentity(0, *identity) != CKR_OK)
+        return ScanResult::SessionFailed;
+    if (module.FindCertificates(module.m_hSessions[0], &module.m_ulCertCount) != CKR_OK)
+        return ScanResult::FindFailed;
+    if (module.m_ulCertCount == 0)
+        return ScanResult::NoCertificates;
+    BuildCertTable(module, table, clock);
+    return ScanResult::Scanned;
 }
 
 const char* ScanFailureMessage(ScanResult result)

@@ -16,10 +16,17 @@ enum class ScanResult {
 };
 
 // The scan behind every listing of the token: (re)initialise the module,
-// find the first slot with a token, open session 0 on it, find the
-// certificates and build the table.
+// list the slots, and scan the first one's token (ScanListedToken).
 ScanResult ScanToken(CTokenModule& module, const char* moduleName, CertTable& table,
                      const CClock& clock = CClock::System());
+
+// The token of the first slot the last listing found, scanned into a fresh
+// table: session 0 opened on it (and, when `identity` is given, who the
+// token is read through it), its certificates found and the table built.
+// The removal scans so, on the slot list of the last refresh. An identity
+// that cannot be read fails as the session does.
+ScanResult ScanListedToken(CTokenModule& module, CertTable& table, const CClock& clock,
+                           STokenIdentity* identity = nullptr);
 
 // The text a failed scan is reported with, or null for the results that
 // are reported with none.

@@ -2,6 +2,7 @@
 
 #include "inventory/BuildCertTable.h"
 #include "inventory/InventoryMessages.h"
+#include "inventory/ScanToken.h"
 #include "platform/CMessageBox.h"
 #include "platform/StandardIds.h"
 #include "removal/CPinDlg.h"
@@ -74,23 +75,23 @@ void CExpiredRemoval::Run()
 // is nothing to go on with.
 bool CExpiredRemoval::ScanForRemoval(CertTable& table)
 {
-    if (m_token.m_ulSlotCount == 0)
-        return false;
-    if (m_token.OpenSession(0) != CKR_OK || m_token.ReadTokenIdentity(0, m_scannedToken) != CKR_OK) {
+    switch (ScanListedToken(m_token, table, m_clock, &m_scannedToken)) {
+    case ScanResult::Scanned:
+        return true;
+    case ScanResult::SessionFailed:
         MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
         return false;
-    }
-    if (CK_RV rv = m_token.FindCertificates(m_token.m_hSessions[0], &m_token.m_ulCertCount); rv != CKR_OK) {
-        Refused("the certificate search", rv);
+    case ScanResult::FindFailed:
+        // The module's answer is in the token's debug log.
+        m_token.Log().Warning(ETopic::Removal, "the certificate search refused: nothing deleted");
         MessageBox(Messages::kFindCertificatesFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
         return false;
-    }
-    if (m_token.m_ulCertCount == 0) {
+    case ScanResult::NoCertificates:
         MessageBox(Messages::kNoCertificates, nullptr, MB_OK);
         return false;
+    default:
+        return false;  // no token at the last listing
     }
-    BuildCertTable(m_token, table, m_clock);
-    return true;
 }
 
 // Asks for the confirmation and the PIN and logs in; false when the run ends.

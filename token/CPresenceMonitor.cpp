@@ -3,11 +3,12 @@
 #include "token/CCkrNames.h"
 
 #include <algorithm>
+#include <string>
 
 namespace {
 
 using ETopic = CTokenLog::ETopic;
-using EOrigin = CTokenModule::EOrigin;
+using EOrigin = IPresencePort::EOrigin;
 
 const char* EventName(SlotEvent event)
 {
@@ -16,14 +17,14 @@ const char* EventName(SlotEvent event)
 
 }  // namespace
 
-std::shared_ptr<CPresenceMonitor> CPresenceMonitor::Create(std::shared_ptr<CTokenModule> module,
+std::shared_ptr<CPresenceMonitor> CPresenceMonitor::Create(std::shared_ptr<IPresencePort> port,
                                                            IPresenceSink& sink)
 {
-    return std::shared_ptr<CPresenceMonitor>(new CPresenceMonitor(std::move(module), sink));
+    return std::shared_ptr<CPresenceMonitor>(new CPresenceMonitor(std::move(port), sink));
 }
 
-CPresenceMonitor::CPresenceMonitor(std::shared_ptr<CTokenModule> module, IPresenceSink& sink)
-    : m_pModule(std::move(module)), m_sink(sink)
+CPresenceMonitor::CPresenceMonitor(std::shared_ptr<IPresencePort> port, IPresenceSink& sink)
+    : m_pPort(std::move(port)), m_sink(sink)
 {
 }
 
@@ -39,7 +40,7 @@ bool CPresenceMonitor::Start(std::vector<CK_SLOT_ID> knownSlots)
         m_bRunning = true;
     }
     m_thread.Join();  // one that ended by itself
-    m_pModule->Log().Debug(ETopic::Monitor, "started, " + std::to_string(knownSlots.size()) + " slots with a token");
+    m_pPort->Log().Debug(ETopic::Monitor, "started, " + std::to_string(knownSlots.size()) + " slots with a token");
     m_knownSlots = std::move(knownSlots);
     m_pendingEvents.clear();
     auto self = shared_from_this();
@@ -61,16 +62,16 @@ bool CPresenceMonitor::Stop(std::chrono::milliseconds timeout)
     std::unique_lock<std::mutex> lock(m_mutex);
     m_bStop = true;
     m_wake.notify_all();
-    // A report under way ends promptly once the host knows of the stop.
-    m_wake.wait(lock, [this] { return m_nSinkCalls == 0; });
-    bool ended = m_wake.wait_for(lock, timeout, [this] { return !m_bRunning; });
+    // A report under way ends promptly once the host knows of the stop; one
+    // that does not counts against the same timeout as the module.
+    bool ended = m_wake.wait_for(lock, timeout, [this] { return m_nSinkCalls == 0 && !m_bRunning; });
     lock.unlock();
     // Joined, the thread can no longer drop the last hold on the module
     // (and unload it) while whoever stopped it goes on, or exits.
     if (ended) {
         m_thread.Join();
     } else {
-        m_pModule->Log().Warning(ETopic::Monitor, "the module holds the monitor's thread: left behind");
+        m_pPort->Log().Warning(ETopic::Monitor, "the module or the window holds the monitor's thread: left behind");
         m_thread.Detach();
     }
     return ended;
@@ -91,16 +92,28 @@ bool CPresenceMonitor::StopRequested() const
 unsigned CPresenceMonitor::Run()
 {
     CK_SLOT_ID slot = 0;
+    unsigned nInARow = 0;  // events since the last empty poll or pause
     for (;;) {
         SlotEvent event = PollSlotEvent(&slot);
         if (event == SLOT_EVENT_FAILED) {
-            m_pModule->Log().Warning(ETopic::Monitor, "ends: the list no longer follows the token");
+            // Said without --verbose: from now on the user must refresh by hand.
+            m_pPort->Log().Warning(ETopic::Monitor,
+                                   "ends, " + m_strEndReason + ": the list no longer follows the token");
             return 1;
         }
-        if (event == SLOT_EVENT_NONE)
+        if (event == SLOT_EVENT_NONE) {
+            nInARow = 0;
             SleepUnlessStopped();
-        else
+        } else {
             Deliver(event, slot);
+            // Events that come together go out one after another, but a
+            // module that reports one on every poll is polled once a pause.
+            if (++nInARow == kEventsInARow) {
+                m_pPort->Log().Debug(ETopic::Monitor, std::to_string(kEventsInARow) + " events in a row: pausing");
+                nInARow = 0;
+                SleepUnlessStopped();
+            }
+        }
         if (StopRequested())
             return 1;
     }
@@ -120,8 +133,8 @@ void CPresenceMonitor::Deliver(SlotEvent event, CK_SLOT_ID slot)
             return;
         ++m_nSinkCalls;
     }
-    m_pModule->Log().Debug(ETopic::Monitor, "slot " + std::to_string(slot) + ": " + EventName(event) +
-                                                ", handed to the window");
+    m_pPort->Log().Debug(ETopic::Monitor,
+                         "slot " + std::to_string(slot) + ": " + EventName(event) + ", handed to the window");
     m_sink.OnSlotEvent(event, slot);
     std::lock_guard<std::mutex> lock(m_mutex);
     --m_nSinkCalls;
@@ -132,12 +145,12 @@ SlotEvent CPresenceMonitor::PollSlotEvent(CK_SLOT_ID* slot)
 {
     if (!m_pendingEvents.empty())
         return NextPendingEvent(slot);
-    if (!m_pModule->HasFunctionList())
+    if (!m_pPort->HasFunctionList())
         return SLOT_EVENT_NONE;
 
     CK_SLOT_ID slotId = 0;
     EOrigin origin = EOrigin::Module;
-    CK_RV rv = m_pModule->WaitForSlotEvent(CKF_DONT_BLOCK, &slotId, &origin);
+    CK_RV rv = m_pPort->WaitForSlotEvent(CKF_DONT_BLOCK, &slotId, &origin);
     // No module there, or another call holds it: nothing to see yet.
     if (origin == EOrigin::Wrapper || rv == CKR_NO_EVENT)
         return SLOT_EVENT_NONE;
@@ -147,13 +160,13 @@ SlotEvent CPresenceMonitor::PollSlotEvent(CK_SLOT_ID* slot)
         return Failed("C_WaitForSlotEvent", rv);
 
     CK_SLOT_INFO info{};
-    rv = m_pModule->GetSlotInfo(slotId, &info, &origin);
+    rv = m_pPort->GetSlotInfo(slotId, &info, &origin);
     if (origin == EOrigin::Wrapper)
         return SLOT_EVENT_NONE;  // the event is found again by comparing, once the module is back
     if (rv == CKR_CRYPTOKI_NOT_INITIALIZED)
         return ReviveModule(slot);  // finalised between the two calls
     if (rv != CKR_OK)
-        return Failed("C_GetSlotInfo", rv);
+        return Failed("C_GetSlotInfo for slot " + std::to_string(slotId), rv);
     *slot = slotId;
     bool present = (info.flags & CKF_TOKEN_PRESENT) != 0;
     NoteSlot(slotId, present);
@@ -168,7 +181,7 @@ SlotEvent CPresenceMonitor::ReviveModule(CK_SLOT_ID* slot)
 {
     std::vector<CK_SLOT_ID> present;
     EOrigin origin = EOrigin::Module;
-    CK_RV rv = m_pModule->ReinitializeForMonitor(present, &origin);
+    CK_RV rv = m_pPort->ReinitializeForMonitor(present, &origin);
     if (origin == EOrigin::Wrapper)
         return SLOT_EVENT_NONE;
     if (rv != CKR_OK)
@@ -181,14 +194,14 @@ SlotEvent CPresenceMonitor::ReviveModule(CK_SLOT_ID* slot)
         if (std::find(m_knownSlots.begin(), m_knownSlots.end(), s) == m_knownSlots.end())
             m_pendingEvents.emplace_back(SLOT_EVENT_PRESENT, s);
     }
-    m_pModule->Log().Debug(ETopic::Monitor, "the module was finalised and is back: " +
-                                                std::to_string(m_pendingEvents.size()) + " changes meanwhile");
+    m_pPort->Log().Debug(ETopic::Monitor, "the module was finalised and is back: " +
+                                              std::to_string(m_pendingEvents.size()) + " changes meanwhile");
     return m_pendingEvents.empty() ? SLOT_EVENT_NONE : NextPendingEvent(slot);
 }
 
-SlotEvent CPresenceMonitor::Failed(const char* function, CK_RV rv) const
+SlotEvent CPresenceMonitor::Failed(const std::string& call, CK_RV rv)
 {
-    m_pModule->Log().Warning(ETopic::Monitor, std::string(function) + " answered " + CCkrNames::Of(rv));
+    m_strEndReason = call + " answered " + CCkrNames::Of(rv);
     return SLOT_EVENT_FAILED;
 }
 

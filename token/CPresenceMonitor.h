@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/CThread.h"
-#include "token/CTokenModule.h"
+#include "token/IPresencePort.h"
 #include "token/IPresenceSink.h"
 
 #include <chrono>
@@ -9,18 +9,22 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
 // Follows the token: a thread polls the module for slot events without
 // blocking, pausing while nothing happens, and hands each event to a sink.
-// The thread shares ownership of the monitor and of the module, so one held
-// up in a module that never answers can be left behind safely.
+// The thread shares ownership of the monitor and of its port to the module,
+// so one held up in a module that never answers can be left behind safely.
 class CPresenceMonitor : public std::enable_shared_from_this<CPresenceMonitor> {
 public:
     static constexpr std::chrono::milliseconds kIdlePause{500};
+    // Events handed over without a pause between them; then the monitor
+    // pauses as after an empty poll.
+    static constexpr unsigned kEventsInARow = 8;
 
-    static std::shared_ptr<CPresenceMonitor> Create(std::shared_ptr<CTokenModule> module, IPresenceSink& sink);
+    static std::shared_ptr<CPresenceMonitor> Create(std::shared_ptr<IPresencePort> port, IPresenceSink& sink);
     CPresenceMonitor(const CPresenceMonitor&) = delete;
     CPresenceMonitor& operator=(const CPresenceMonitor&) = delete;
 
@@ -42,17 +46,17 @@ public:
     SlotEvent PollSlotEvent(CK_SLOT_ID* slot);
 
 private:
-    CPresenceMonitor(std::shared_ptr<CTokenModule> module, IPresenceSink& sink);
+    CPresenceMonitor(std::shared_ptr<IPresencePort> port, IPresenceSink& sink);
 
     bool StopRequested() const;
     void SleepUnlessStopped();
     void Deliver(SlotEvent event, CK_SLOT_ID slot);
     SlotEvent ReviveModule(CK_SLOT_ID* slot);
     SlotEvent NextPendingEvent(CK_SLOT_ID* slot);
-    SlotEvent Failed(const char* function, CK_RV rv) const;
+    SlotEvent Failed(const std::string& call, CK_RV rv);
     void NoteSlot(CK_SLOT_ID slot, bool present);
 
-    const std::shared_ptr<CTokenModule> m_pModule;
+    const std::shared_ptr<IPresencePort> m_pPort;
     IPresenceSink& m_sink;
     CThread m_thread;
 
@@ -67,4 +71,5 @@ private:
     // changes found by comparing, still to be reported.
     std::vector<CK_SLOT_ID> m_knownSlots;
     std::deque<std::pair<SlotEvent, CK_SLOT_ID>> m_pendingEvents;
+    std::string m_strEndReason;  // the failed call that ends the thread
 };

@@ -7,6 +7,7 @@
 #include "token/CSlotSelection.h"
 #include "token/CTokenChoice.h"
 #include "token/CTokenLog.h"
+#include "token/IPresencePort.h"
 #include "token/Pkcs11.h"
 #include "token/STokenIdentity.h"
 #include "token/TokenLimits.h"
@@ -26,7 +27,7 @@ constexpr CK_ULONG MAX_SESSIONS = 4;
 // to the part whose job it is: the slot selection, the object and key-pair
 // searches, the destroyer. It keeps what callers read between operations:
 // the slots, the sessions, the certificates and keys last found.
-class CTokenModule {
+class CTokenModule : public IPresencePort {
 public:
     // Results of this class's own, beside the module's CK_RV values.
     static constexpr CK_RV RV_NO_FUNCTION_LIST = CModuleLibrary::RV_NO_FUNCTION_LIST;
@@ -42,7 +43,7 @@ public:
 
     CTokenModule();
     // Finalises a module still initialised and unloads it.
-    ~CTokenModule();
+    ~CTokenModule() override;
     CTokenModule(const CTokenModule&) = delete;
     CTokenModule& operator=(const CTokenModule&) = delete;
 
@@ -53,7 +54,7 @@ public:
     // The log this class, and whoever works through it, writes to; set
     // before any other thread uses the module.
     void SetLog(CTokenLog log) { m_library.SetLog(std::move(log)); }
-    const CTokenLog& Log() const { return m_library.Log(); }
+    const CTokenLog& Log() const override { return m_library.Log(); }
     // Which tokens the slot listing takes; any initialised one by default.
     void SetTokenChoice(CTokenChoice choice);
     // Lists the slots whose token the choice accepts, in the module's order,
@@ -89,17 +90,12 @@ public:
                                  std::vector<CK_OBJECT_HANDLE>& found);
     static constexpr CK_ULONG MAX_ID_MATCHES = CObjectSearch::MAX_ID_MATCHES;
 
-    // For the presence monitor's thread. `origin` tells an answer of the
-    // module from one of this class's own (no module there, or busy), as
-    // their values may be alike.
-    enum class EOrigin { Module, Wrapper };
-    // Whether a module's function list is there (the monitor polls only then).
-    bool HasFunctionList() const;
-    CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID* slot, EOrigin* origin = nullptr);
-    CK_RV GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info, EOrigin* origin = nullptr);
-    // Brings a loaded but finalised module back and lists the slots holding
-    // a token now, leaving the window's slot list alone.
-    CK_RV ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present, EOrigin* origin = nullptr);
+    // The presence monitor's port, for its thread. Reinitialising leaves
+    // the window's slot list alone.
+    bool HasFunctionList() const override;
+    CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID* slot, EOrigin* origin = nullptr) override;
+    CK_RV GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info, EOrigin* origin = nullptr) override;
+    CK_RV ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present, EOrigin* origin = nullptr) override;
 
     // Every slot that held a token at the last slot listing, accepted or not.
     std::vector<CK_SLOT_ID> SlotList() const;

@@ -5,7 +5,7 @@
 // The monitor's private messages to the main dialog.
 constexpr UINT WM_USER = 0x0400;
 constexpr UINT WM_TOKEN_INSERTED = WM_USER + 100;  // wParam: the slot
-constexpr UINT WM_TOKEN_REMOVED = WM_USER + 200;
+constexpr UINT WM_TOKEN_REMOVED = WM_USER + 200;   // wParam: the slot
 
 // What one poll of the module saw.
 enum SlotEvent {

@@ -1,5 +1,6 @@
 #include "CDialogTest.h"
 
+#include "CertPurgeVersion.h"
 #include "app/CAboutDlg.h"
 #include "platform/CMessageBox.h"
 #include "res/AppIcon.h"
@@ -141,7 +142,7 @@ TEST_F(MainDialogTest, AboutBoxTexts)
     bool version = false;
     bool icon = false;
     for (QLabel* label : about.findChildren<QLabel*>()) {
-        version = version || label->text() == "Tavrenor 1.0 版";
+        version = version || label->text() == "Tavrenor " CERTPURGE_VERSION_SHORT " 版";
         icon = icon || !label->pixmap().isNull();
     }
     EXPECT_TRUE(version);
@@ -179,12 +180,14 @@ TEST_F(MainDialogTest, IconAtThreeSizesAndCentredWhenMinimised)
     EXPECT_EQ(CCertPurgeDlg::IconOrigin(QSize(33, 32), QSize(32, 32)), QPoint(1, 0));
 }
 
-TEST_F(MainDialogTest, ProgramCarriesItsVersionAndDesktopEntry)
+// Which version it is, version_test checks against the project's; here,
+// that the block holds the product's too, and its language.
+TEST_F(MainDialogTest, ProgramCarriesItsVersionBlockAndDesktopEntry)
 {
     std::ifstream in(CERTPURGE_BINARY, std::ios::binary);
     std::string binary((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(binary.find(std::string("FileVersion=1.0.11.303\0", 23)), std::string::npos);
-    EXPECT_NE(binary.find(std::string("ProductVersion=1.0.11.303\0", 26)), std::string::npos);
+    const std::string product = std::string("ProductVersion=") + CERTPURGE_VERSION;
+    EXPECT_NE(binary.find(std::string(product.c_str(), product.size() + 1)), std::string::npos);
     EXPECT_NE(binary.find("Translation=080404B0"), std::string::npos);
 
     std::ifstream desktop(CERTPURGE_DESKTOP_FILE);

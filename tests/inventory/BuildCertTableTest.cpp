@@ -51,97 +51,35 @@ protected:
 
 }  // namespace
 
-TEST_F(BuildCertTableTest, OrdersByIssueDateAndMarksTheSuperseded)
+// What the order and the marks go by is read from each certificate (its
+// name, dates, issuer and use), then ordered and marked.
+TEST_F(BuildCertTableTest, RecordsHoldWhatTheirCertificatesSay)
 {
-    AddCert("Y", "20300103000000Z", "20400101000000Z", {3});
-    AddCert("X", "20300102000000Z", "20400101000000Z", {2});
-    AddCert("X", "20300101000000Z", "20400101000000Z", {1});
-    ASSERT_EQ(Scan(), ScanResult::Scanned);
-    ASSERT_EQ(m_table.nCount, 3u);
-
-    EXPECT_EQ(m_table.records[0].pId[0], 1);
-    EXPECT_EQ(m_table.records[1].pId[0], 2);
-    EXPECT_EQ(m_table.records[2].pId[0], 3);
-    EXPECT_EQ(m_table.records[0].strIssueDate, "20300101000000");
-    EXPECT_EQ(m_table.records[0].strExpiryDate, "20400101000000");
-    EXPECT_EQ(m_table.records[0].strDisplayName, "X's Acme ID");
-    EXPECT_EQ(m_table.records[0].nMark, 1);
-    EXPECT_EQ(m_table.records[1].nMark, 0);
-    EXPECT_EQ(m_table.records[2].nMark, 0);
-}
-
-// One holder's certificates, none expired: only a strictly newer one of the
-// same issuer and use renews another.
-TEST_F(BuildCertTableTest, SupersededOnlyByARenewalOfTheSameIssuerAndUse)
-{
-    auto add = [&](unsigned char id, const std::string& issued, const std::string& ca, const std::string& usage) {
+    auto add = [&](unsigned char id, const std::string& issued, const std::string& expires, const std::string& ca,
+                   const std::string& usage) {
         CTestCertificate cert;
-        cert.Add("C", "CN").Add("O", "Acme").Add("CN", "Holder").IssuedBy(ca).NotBefore(issued).NotAfter("20400101000000Z");
+        cert.Add("C", "CN").Add("O", "Acme").Add("CN", "Holder").IssuedBy(ca).NotBefore(issued).NotAfter(expires);
         if (!usage.empty())
             cert.KeyUsage(usage);
         m_token.ImportCertificate(cert.Der(), {id});
     };
-    add(1, "20300101000000Z", "CA1", "critical,digitalSignature,nonRepudiation");
-    add(2, "20300101000200Z", "CA1", "keyEncipherment");
-    add(3, "20300201000000Z", "CA1", "nonRepudiation");  // renews 1
-    add(4, "20300201000200Z", "CA1", "keyAgreement");     // renews 2
-    add(5, "20300115000000Z", "CA2", "");                 // another CA's
-    add(6, "20300301000000Z", "CA3", "");                 // twins
-    add(7, "20300301000000Z", "CA3", "");
-    add(8, "20300305000000Z", "CA2", "digitalSignature,keyEncipherment");  // general, as 5: renews it
-    ASSERT_EQ(Scan(), ScanResult::Scanned);
-    ASSERT_EQ(m_table.nCount, 8u);
-    std::map<int, int> marks;
-    for (CK_ULONG i = 0; i < m_table.nCount; ++i)
-        marks[m_table.records[i].pId[0]] = m_table.records[i].nMark;
-    EXPECT_EQ(marks, (std::map<int, int>{{1, 1}, {2, 1}, {3, 0}, {4, 0}, {5, 1}, {6, 0}, {7, 0}, {8, 0}}));
-    EXPECT_EQ(m_table.records[0].strIssuer, "C=CN, O=CA1, CN=CA1");
-}
-
-TEST_F(BuildCertTableTest, EmptyDisplayNamesNeverSupersede)
-{
-    // Neither has a name: nothing tells that they are one person's.
-    m_token.ImportCertificate(CTestCertificate().Add("CN", "first field only").NotBefore("20300101000000Z").NotAfter("20400101000000Z").Der(), {1});
-    m_token.ImportCertificate(CTestCertificate().Add("C", "CN").NotBefore("20300102000000Z").NotAfter("20400101000000Z").Der(), {2});
-    // An empty name does not supersede a named certificate either, and is still red when expired.
-    AddCert("Named", "20300103000000Z", "20400101000000Z", {3});
-    m_token.ImportCertificate(CTestCertificate().NotBefore("20300104000000Z").NotAfter("20300201000000Z").Der(), {4});
-    ASSERT_EQ(Scan(), ScanResult::Scanned);
-    ASSERT_EQ(m_table.nCount, 4u);
-    EXPECT_EQ(m_table.records[0].strDisplayName, "");
-    EXPECT_EQ(m_table.records[1].strDisplayName, "");
-    EXPECT_EQ(m_table.records[3].strDisplayName, "");
-    EXPECT_EQ(m_table.records[0].nMark, 0);
-    EXPECT_EQ(m_table.records[1].nMark, 0);
-    EXPECT_EQ(m_table.records[2].nMark, 0);
-    EXPECT_EQ(m_table.records[3].nMark, 1);
-}
-
-TEST_F(BuildCertTableTest, ExpiryIsJudgedByTheUtcClockToTheSecond)
-{
-    // East of UTC (UTC+8) the local wall clock is already past these expiries.
-    m_clock.SetLocalOffset(8 * 3600);
-    AddCert("in two hours", "20300101000000Z", "20300615140000Z", {1});
-    AddCert("exactly now", "20300102000000Z", "20300615120000Z", {2});
-    AddCert("a second ago", "20300103000000Z", "20300615115959Z", {3});
+    add(3, "20300103000000Z", "20400101000000Z", "CA2", "digitalSignature,keyEncipherment");
+    add(1, "20300101000000Z", "20400101000000Z", "CA1", "critical,digitalSignature,nonRepudiation");
+    add(2, "20300102000000Z", "20300601000000Z", "CA1", "keyEncipherment");  // expired
     ASSERT_EQ(Scan(), ScanResult::Scanned);
     ASSERT_EQ(m_table.nCount, 3u);
-    EXPECT_EQ(m_table.records[0].nMark, 0);
-    EXPECT_EQ(m_table.records[1].nMark, 0);
-    EXPECT_EQ(m_table.records[2].nMark, 1);
-
-    m_clock.Set(kNow + 1);
-    ASSERT_EQ(Scan(), ScanResult::Scanned);
-    EXPECT_EQ(m_table.records[1].nMark, 1);
-}
-
-TEST_F(BuildCertTableTest, ExpiredAndSupersededBothMark)
-{
-    AddCert("Old", "20200101000000Z", "20210101000000Z", {1});
-    AddCert("Old", "20200102000000Z", "20210101000000Z", {2});
-    ASSERT_EQ(Scan(), ScanResult::Scanned);
-    EXPECT_EQ(m_table.records[0].nMark, 1);
-    EXPECT_EQ(m_table.records[1].nMark, 1);
+    const CertRecord* r = m_table.records.data();
+    EXPECT_EQ(r[0].strDisplayName, "Holder's Acme ID");
+    EXPECT_EQ(r[0].strIssueDate, "20300101000000");
+    EXPECT_EQ(r[0].strExpiryDate, "20400101000000");
+    EXPECT_EQ(r[0].strIssuer, "C=CN, O=CA1, CN=CA1");
+    EXPECT_EQ(r[0].strIssuerDer, r[1].strIssuerDer);
+    EXPECT_NE(r[0].strIssuerDer, r[2].strIssuerDer);
+    EXPECT_EQ(r[0].eUse, CCertificate::EUse::Signing);
+    EXPECT_EQ(r[1].eUse, CCertificate::EUse::Encryption);
+    EXPECT_EQ(r[2].eUse, CCertificate::EUse::General);
+    EXPECT_EQ((std::vector<int>{r[0].pId[0], r[1].pId[0], r[2].pId[0]}), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ((std::vector<int>{r[0].nMark, r[1].nMark, r[2].nMark}), (std::vector<int>{0, 1, 0}));
 }
 
 TEST_F(BuildCertTableTest, KeepsTheIdWithATerminatingZero)
@@ -272,4 +210,17 @@ TEST_F(BuildCertTableTest, TokenWithoutCertificates)
 {
     EXPECT_EQ(Scan(), ScanResult::NoCertificates);
     EXPECT_EQ(m_table.nCount, 0u);
+}
+
+// A table built before (by an earlier refresh, say) keeps none of its marks:
+// a record marked then is read anew and judged anew.
+TEST_F(BuildCertTableTest, ATableUsedTwiceKeepsNoMarkOfItsFirstUse)
+{
+    AddCert("valid", "20300101000000Z", "20400101000000Z", {1});
+    ASSERT_EQ(Scan(), ScanResult::Scanned);
+    ASSERT_EQ(m_table.nCount, 1u);
+    m_table.records[0].nMark = 1;
+    BuildCertTable(m_module, m_table, m_clock);
+    ASSERT_EQ(m_table.nCount, 1u);
+    EXPECT_EQ(m_table.records[0].nMark, 0);
 }

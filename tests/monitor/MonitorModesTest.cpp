@@ -118,6 +118,23 @@ TEST_F(BlockingModuleTest, ClosingLeavesTheThreadBehindAndEndsPromptly)
     ReleaseTheThread();
 }
 
+// A monitor started again after one was left behind is stopped as any
+// other; the program still knows that a thread was left behind.
+TEST_F(BlockingModuleTest, AMonitorStartedAgainAfterOneLeftBehindIsStopped)
+{
+    StartHeldInTheModule();
+    EXPECT_FALSE(Dlg().StopMonitor());
+    Sim().SetMode(ETokenSimMode::Normal);
+    Sim().Remove(Slot());
+    ASSERT_TRUE(WaitUntil([&] { return !Dlg().MonitorRunning(); }));
+
+    ASSERT_TRUE(Dlg().StartMonitor());
+    ASSERT_TRUE(Dlg().MonitorRunning());
+    EXPECT_FALSE(Dlg().StopMonitor());
+    EXPECT_FALSE(Dlg().MonitorRunning());
+    EXPECT_TRUE(Dlg().MonitorLeftBehind());
+}
+
 TEST_F(BlockingModuleTest, ButtonFailsWithItsMessageInsteadOfFreezing)
 {
     StartHeldInTheModule();

@@ -83,9 +83,12 @@ TEST_F(MonitorTest, TokenThatDoesNotAnswerLeavesTheList)
     Sim().Remove(Slot());
     ASSERT_TRUE(WaitUntil([&] { return ListEmpty(); }));
     Sim().AddFault("C_GetTokenInfo:*:CKR_DEVICE_ERROR");
+    const unsigned long handled = Dlg().TokenEventsHandled();
+    const std::size_t listings = Trace().Count("C_GetSlotList");
     Sim().Insert(Slot());
-    ASSERT_TRUE(WaitUntil([&] { return Trace().Count("C_GetTokenInfo") >= 1; }));
-    Pump(100);
+    ASSERT_TRUE(WaitUntil([&] { return Dlg().TokenEventsHandled() > handled; }));
+    EXPECT_FALSE(Dlg().RefreshWaiting());
+    EXPECT_EQ(Trace().Count("C_GetSlotList"), listings);  // not read again
     EXPECT_TRUE(ListEmpty());
     EXPECT_TRUE(m_prompts.Prompts().empty());
     EXPECT_TRUE(Dlg().MonitorRunning());

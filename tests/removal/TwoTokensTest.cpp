@@ -77,6 +77,7 @@ TEST_F(TwoTokensTest, TheTokenShownStaysAndIsTheOnlyOneWorkedOn)
     EXPECT_TRUE(bOnShownSlot);
 
     // Pulled out, the token is no longer named.
-    Dlg().OnTokenRemoved(0, 0);
+    Sim().Remove(m_slots[shown]);
+    Dlg().OnTokenRemoved(m_slots[shown], 0);
     EXPECT_EQ(Dlg().windowTitle(), "");
 }

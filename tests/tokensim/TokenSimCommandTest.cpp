@@ -131,7 +131,7 @@ TEST_F(TokenSimCommand, HelpNamesEveryModeAndOrder)
 {
     SResult help = RunShell(Quoted(CSimulatedToken::CommandPath()) + " --help");
     ASSERT_EQ(help.status, 0);
-    for (const char* word : {"normal", "no-wait", "events-at-init", "slow-poll", "blocking-wait", "order ORDER",
+    for (const char* word : {"normal", "no-wait", "events-at-init", "slow-poll", "blocking-wait", "event-every-poll", "order ORDER",
                              "module | label"})
         EXPECT_NE(help.output.find(word), std::string::npos) << word << "\n" << help.output;
 }

@@ -155,6 +155,21 @@ TEST_F(TokenSimEvents, NoWaitModeSupportsNoWaitAtAll)
     EXPECT_TRUE(module.Slots(true).empty());
 }
 
+TEST_F(TokenSimEvents, EventEveryPollModeReportsAnEventOnEveryPoll)
+{
+    token.Control().SetMode(ETokenSimMode::EventEveryPoll);
+    token.Control().Remove(token.Slot());
+    for (int i = 0; i < 3; ++i) {
+        CK_SLOT_ID slot = 0;
+        EXPECT_EQ(Poll(module, &slot), CKR_OK) << i;
+        EXPECT_EQ(slot, token.Slot()) << i;
+    }
+    // The one real change was reported first; none is left.
+    token.Control().SetMode(ETokenSimMode::Normal);
+    CK_SLOT_ID slot = 0;
+    EXPECT_EQ(Poll(module, &slot), CKR_NO_EVENT);
+}
+
 TEST_F(TokenSimEvents, EventsAtInitModeReportsPresentTokensOnce)
 {
     token.Control().SetMode(ETokenSimMode::EventsAtInit);

@@ -14,7 +14,8 @@ constexpr const char* kUsageText =
     "  fault RULE...     add fault rules, FUNCTION:CALL:RESULT\n"
     "  clear             every token in, no fault rules, normal mode, module order\n"
     "  clear faults      remove the fault rules only\n"
-    "  mode MODE         normal | no-wait | events-at-init | slow-poll | blocking-wait\n"
+    "  mode MODE         normal | no-wait | events-at-init | slow-poll | blocking-wait |\n"
+    "                    event-every-poll\n"
     "  order ORDER       module | label: searches as the backend finds, or sorted by CKA_LABEL\n"
     "  status            print the state\n"
     "  flags SLOT FLAGS  token flags C_GetTokenInfo adds: none, or a comma-separated list of\n"
@@ -139,7 +140,7 @@ int CTokenSimCommand::SetMode(CTokenSimControl& control, const std::vector<std::
 {
     std::optional<ETokenSimMode> mode = operands.size() == 1 ? CTokenSimState::ParseMode(operands[0]) : std::nullopt;
     if (!mode)
-        return Usage("mode takes one of normal, no-wait, events-at-init, slow-poll, blocking-wait");
+        return Usage("mode takes one of normal, no-wait, events-at-init, slow-poll, blocking-wait, event-every-poll");
     control.SetMode(*mode);
     return kOk;
 }

@@ -21,6 +21,7 @@ constexpr SEnumName<ETokenSimMode> kModes[] = {
     {ETokenSimMode::EventsAtInit, "events-at-init"},
     {ETokenSimMode::SlowPoll, "slow-poll"},
     {ETokenSimMode::BlockingWait, "blocking-wait"},
+    {ETokenSimMode::EventEveryPoll, "event-every-poll"},
 };
 
 constexpr SEnumName<ETokenSimFindOrder> kFindOrders[] = {

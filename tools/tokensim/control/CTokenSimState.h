@@ -17,6 +17,7 @@ enum class ETokenSimMode {
     EventsAtInit,  // each token present at C_Initialize is reported once
     SlowPoll,      // a non-blocking wait takes about a second to answer
     BlockingWait,  // CKF_DONT_BLOCK is ignored: every wait blocks until an event
+    EventEveryPoll,  // every non-blocking wait reports an event, changes or not
 };
 
 // The order in which object searches hand out what they found.

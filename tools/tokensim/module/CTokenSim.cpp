@@ -451,7 +451,21 @@ CK_RV CTokenSim::Poll(Lock& lock, CK_SLOT_ID_PTR slot)
 {
     if (m_state.Mode() == ETokenSimMode::SlowPoll && !Pause(lock, kSlowPoll))
         return CKR_CRYPTOKI_NOT_INITIALIZED;
-    return TakeEvent(slot);
+    CK_RV rv = TakeEvent(slot);
+    if (rv == CKR_NO_EVENT && m_state.Mode() == ETokenSimMode::EventEveryPoll)
+        return MadeUpEvent(slot);
+    return rv;
+}
+
+// Some modules report an event on every poll, for the first slot or one
+// that changed long ago.
+CK_RV CTokenSim::MadeUpEvent(CK_SLOT_ID_PTR slot)
+{
+    std::vector<CK_SLOT_ID> slots = m_presence.Slots(false);
+    if (slots.empty())
+        return CKR_NO_EVENT;
+    *slot = slots.front();
+    return CKR_OK;
 }
 
 CK_RV CTokenSim::Block(CCall& call, Lock& lock, CK_SLOT_ID_PTR slot)

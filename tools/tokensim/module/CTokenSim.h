@@ -103,6 +103,7 @@ private:
 
     CK_RV TakeEvent(CK_SLOT_ID_PTR slot);
     CK_RV Poll(Lock& lock, CK_SLOT_ID_PTR slot);
+    CK_RV MadeUpEvent(CK_SLOT_ID_PTR slot);
     CK_RV Block(CCall& call, Lock& lock, CK_SLOT_ID_PTR slot);
     // Waits with the mutex released; false when C_Finalize came meanwhile.
     bool Pause(Lock& lock, std::chrono::milliseconds duration);

@@ -1,0 +1,138 @@
+// The table's order and marks on records made in memory: no token needed.
+#include "inventory/CertTableRules.h"
+#include "platform/CFixedClock.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <map>
+#include <string>
+
+namespace {
+
+// 2030-06-15 12:00:00 UTC
+constexpr std::time_t kRulesNow = 1907755200;
+
+using EUse = CCertificate::EUse;
+
+struct SRecord {
+    unsigned char id;
+    const char* name;
+    const char* issued;   // 14 digits
+    const char* expires;  // 14 digits
+    const char* issuer = "CA1";
+    EUse use = EUse::General;
+};
+
+// The records in the order a scan found them.
+CertTable TableOf(std::initializer_list<SRecord> records)
+{
+    CertTable table;
+    for (const SRecord& r : records) {
+        CertRecord& record = table.records[table.nCount++];
+        record.pId = std::make_unique<unsigned char[]>(2);
+        record.pId[0] = r.id;
+        record.ulIdLen = 1;
+        record.strDisplayName = r.name;
+        record.strIssueDate = r.issued;
+        record.strExpiryDate = r.expires;
+        record.strIssuerDer = r.issuer;
+        record.eUse = r.use;
+    }
+    return table;
+}
+
+// CKA_ID byte to mark, after ordering and marking.
+std::map<int, int> Marks(CertTable& table, const CClock& clock)
+{
+    OrderByIssueDate(table);
+    MarkOutOfDate(table, clock);
+    std::map<int, int> marks;
+    for (CK_ULONG i = 0; i < table.nCount; ++i)
+        marks[table.records[i].pId[0]] = table.records[i].nMark;
+    return marks;
+}
+
+std::string IdsInOrder(const CertTable& table)
+{
+    std::string ids;
+    for (CK_ULONG i = 0; i < table.nCount; ++i)
+        ids += std::to_string(table.records[i].pId[0]);
+    return ids;
+}
+
+class CertTableRulesTest : public ::testing::Test {
+protected:
+    CFixedClock m_clock{kRulesNow};
+};
+
+TEST_F(CertTableRulesTest, OrdersByIssueDateAndMarksTheSuperseded)
+{
+    CertTable table = TableOf({
+        {3, "Y", "20300103000000", "20400101000000"},
+        {2, "X", "20300102000000", "20400101000000"},
+        {1, "X", "20300101000000", "20400101000000"},
+    });
+    EXPECT_EQ(Marks(table, m_clock), (std::map<int, int>{{1, 1}, {2, 0}, {3, 0}}));
+    EXPECT_EQ(IdsInOrder(table), "123");
+}
+
+// One holder's certificates, none expired: only a strictly newer one of the
+// same issuer and use renews another.
+TEST_F(CertTableRulesTest, SupersededOnlyByARenewalOfTheSameIssuerAndUse)
+{
+    CertTable table = TableOf({
+        {1, "Holder", "20300101000000", "20400101000000", "CA1", EUse::Signing},
+        {2, "Holder", "20300101000200", "20400101000000", "CA1", EUse::Encryption},
+        {3, "Holder", "20300201000000", "20400101000000", "CA1", EUse::Signing},     // renews 1
+        {4, "Holder", "20300201000200", "20400101000000", "CA1", EUse::Encryption},  // renews 2
+        {5, "Holder", "20300115000000", "20400101000000", "CA2"},                    // another CA's
+        {6, "Holder", "20300301000000", "20400101000000", "CA3"},                    // twins
+        {7, "Holder", "20300301000000", "20400101000000", "CA3"},
+        {8, "Holder", "20300305000000", "20400101000000", "CA2"},                    // renews 5
+    });
+    EXPECT_EQ(Marks(table, m_clock),
+              (std::map<int, int>{{1, 1}, {2, 1}, {3, 0}, {4, 0}, {5, 1}, {6, 0}, {7, 0}, {8, 0}}));
+    // Twins keep the order they were found in.
+    EXPECT_EQ(IdsInOrder(table), "12534678");
+}
+
+TEST_F(CertTableRulesTest, EmptyDisplayNamesNeverSupersede)
+{
+    CertTable table = TableOf({
+        {1, "", "20300101000000", "20400101000000"},
+        {2, "", "20300102000000", "20400101000000"},
+        {3, "Named", "20300103000000", "20400101000000"},
+        {4, "", "20300104000000", "20300201000000"},  // expired: red all the same
+    });
+    EXPECT_EQ(Marks(table, m_clock), (std::map<int, int>{{1, 0}, {2, 0}, {3, 0}, {4, 1}}));
+}
+
+TEST_F(CertTableRulesTest, ExpiryIsJudgedByTheUtcClockToTheSecond)
+{
+    // East of UTC (UTC+8) the local wall clock is already past these expiries.
+    m_clock.SetLocalOffset(8 * 3600);
+    auto table = [] {
+        return TableOf({
+            {1, "in two hours", "20300101000000", "20300615140000"},
+            {2, "exactly now", "20300102000000", "20300615120000"},
+            {3, "a second ago", "20300103000000", "20300615115959"},
+        });
+    };
+    CertTable now = table();
+    EXPECT_EQ(Marks(now, m_clock), (std::map<int, int>{{1, 0}, {2, 0}, {3, 1}}));
+    m_clock.Set(kRulesNow + 1);
+    CertTable later = table();
+    EXPECT_EQ(Marks(later, m_clock), (std::map<int, int>{{1, 0}, {2, 1}, {3, 1}}));
+}
+
+TEST_F(CertTableRulesTest, ExpiredAndSupersededBothMark)
+{
+    CertTable table = TableOf({
+        {1, "Old", "20200101000000", "20210101000000"},
+        {2, "Old", "20200102000000", "20210101000000"},
+    });
+    EXPECT_EQ(Marks(table, m_clock), (std::map<int, int>{{1, 1}, {2, 1}}));
+}
+
+}  // namespace
