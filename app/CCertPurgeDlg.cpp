@@ -106,7 +106,7 @@ CCertPurgeDlg::CCertPurgeDlg(QWidget* parent)
 {
     m_pToken->SetLog(CTokenLog(std::make_shared<CQtTokenLog>()));
     m_pacedRefresh.setSingleShot(true);
-    connect(&m_pacedRefresh, &QTimer::timeout, this, [this] { RefreshList(); });
+    connect(&m_pacedRefresh, &QTimer::timeout, this, [this] { RunPacedRefresh(); });
 }
 
 CCertPurgeDlg::~CCertPurgeDlg()
@@ -206,8 +206,7 @@ int CCertPurgeDlg::MessageBox(const char* text, const char* caption, UINT type)
 void CCertPurgeDlg::RefreshList()
 {
     // Whatever asked for it, this refresh answers every token event so far.
-    m_pacedRefresh.stop();
-    m_pacing.Ran(m_pacingClock());
+    AnswerTokenEvents();
     m_list.DeleteAllItems();
     m_list.SetTextColor(kNormalText);
 
@@ -236,6 +235,8 @@ void CCertPurgeDlg::RefreshList()
 
 void CCertPurgeDlg::ShowTable(const CertTable& table)
 {
+    // The removal's scan is newer than any refresh still waiting.
+    AnswerTokenEvents();
     m_list.DeleteAllItems();
     FillCertList(m_list, table);
 }
@@ -313,6 +314,23 @@ void CCertPurgeDlg::RefreshPaced()
         RefreshList();
     else
         m_pacedRefresh.start(*wait);
+}
+
+// A refresh falling due while a removal holds token events would wait for
+// the module its login holds: it is one more event held, which ends that
+// removal as the others do.
+void CCertPurgeDlg::RunPacedRefresh()
+{
+    if (m_bTokenEventsHeld)
+        ++m_ulTokenEvents;
+    else
+        RefreshList();
+}
+
+void CCertPurgeDlg::AnswerTokenEvents()
+{
+    m_pacedRefresh.stop();
+    m_pacing.Ran(m_pacingClock());
 }
 
 // Another token pulled out leaves the list and title of the one shown.

@@ -92,6 +92,8 @@ private:
     // A refresh for a token event: now, or once the interval since the
     // last one is over.
     void RefreshPaced();
+    void RunPacedRefresh();
+    void AnswerTokenEvents();
     QWidget* PromptOwner() override { return this; }
     void HoldTokenEvents(bool bHold) override { m_bTokenEventsHeld = bHold; }
 

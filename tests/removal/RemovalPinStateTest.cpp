@@ -148,3 +148,25 @@ TEST_F(RemovalPinStateTest, TokenEventDuringTheKeypadLoginAbandonsTheRun)
         EXPECT_TRUE(AllThere(id));
     EXPECT_EQ(Rows().size(), 4u);
 }
+
+// A token event just before the press leaves a refresh waiting; the
+// removal's own scan is newer and answers it, so it never falls due in the
+// keypad wait, where it would find the module held by the login.
+TEST_F(RemovalPinStateTest, RefreshLeftWaitingIsAnsweredByTheRemovalsScan)
+{
+    AddStandardCerts();
+    Sim().SetTokenFlags(Slot(), CKF_PROTECTED_AUTHENTICATION_PATH);
+    Start();
+    const auto frozen = CRefreshPacing::Clock::now();
+    Dlg().SetPacingClock([frozen] { return frozen; });
+    Dlg().RefreshList();
+    Dlg().SendMessage(WM_TOKEN_INSERTED, Slot(), 0);
+    ASSERT_TRUE(Dlg().RefreshWaiting());
+    bool bWaiting = true;
+    ASSERT_TRUE(ClickAndUseTheKeypad([&](QWidget&) { bWaiting = Dlg().RefreshWaiting(); }));
+    EXPECT_FALSE(bWaiting);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, Messages::kEnterPinOnKeypad,
+                                                 Messages::kDeleted}));
+    EXPECT_TRUE(NoneThere(1));
+    EXPECT_TRUE(AllThere(3));
+}
