@@ -29,16 +29,6 @@ Json Record(const CertRecord& r, const std::string& now)
     };
 }
 
-Json PinState(CK_FLAGS flags)
-{
-    Json words = Json::array();
-    for (const auto& [flag, word] : CJsonListing::kPinStateFlags) {
-        if (flags & flag)
-            words.push_back(word);
-    }
-    return words;
-}
-
 Json Token(const STokenIdentity& t)
 {
     return Json{
@@ -48,7 +38,7 @@ Json Token(const STokenIdentity& t)
         {"model", t.strModel},
         {"serial", t.strSerial},
         {"initialised", t.bInitialized},
-        {"pin_state", PinState(t.ulFlags)},
+        {"pin_state", CJsonListing::PinState(t.ulFlags)},
     };
 }
 
@@ -127,4 +117,14 @@ std::string CJsonListing::UseName(CCertificate::EUse use)
     case CCertificate::EUse::General: break;
     }
     return "general";
+}
+
+std::vector<std::string> CJsonListing::PinState(CK_FLAGS flags)
+{
+    std::vector<std::string> words;
+    for (const auto& [flag, word] : kPinStateFlags) {
+        if (flags & flag)
+            words.emplace_back(word);
+    }
+    return words;
 }

@@ -28,7 +28,11 @@ public:
     static std::string UseName(CCertificate::EUse use);
 
     // The token flags a listing shows, so a script sees a locked token
-    // before anyone spends a PIN on it: the user PIN's state and a keypad.
+    // before anyone spends a PIN on it: the user PIN's state and a keypad,
+    // as words ("pin-locked", "pin-final-try", "pin-count-low", "keypad").
+    static std::vector<std::string> PinState(CK_FLAGS flags);
+
+private:
     static constexpr std::pair<CK_FLAGS, const char*> kPinStateFlags[] = {
         {CKF_USER_PIN_LOCKED, "pin-locked"},
         {CKF_USER_PIN_FINAL_TRY, "pin-final-try"},

@@ -61,14 +61,12 @@ void Print(const CertTable& table)
 
 // What a token says of its user PIN, and a keypad: "pin-locked,keypad",
 // or "-" when nothing is to be said.
-std::string PinState(CK_FLAGS flags)
+std::string PinStateField(CK_FLAGS flags)
 {
-    std::string words;
-    for (const auto& [flag, word] : CJsonListing::kPinStateFlags) {
-        if (flags & flag)
-            words += (words.empty() ? "" : ",") + std::string(word);
-    }
-    return words.empty() ? "-" : words;
+    std::string field;
+    for (const std::string& word : CJsonListing::PinState(flags))
+        field += (field.empty() ? "" : ",") + word;
+    return field.empty() ? "-" : field;
 }
 
 void PrintTokens(const std::vector<STokenIdentity>& tokens)
@@ -78,7 +76,7 @@ void PrintTokens(const std::vector<STokenIdentity>& tokens)
         for (const std::string* field : {&t.strUri, &t.strLabel, &t.strManufacturer, &t.strModel, &t.strSerial})
             line += CEscapedText::Of(*field) + "\t";
         std::printf("%s%s\t%s\n", line.c_str(), t.bInitialized ? "initialised" : "uninitialised",
-                    PinState(t.ulFlags).c_str());
+                    PinStateField(t.ulFlags).c_str());
     }
 }
 
