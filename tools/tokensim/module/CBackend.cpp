@@ -66,3 +66,19 @@ bool CBackend::HasInitialisedToken(CK_SLOT_ID slot) const
     CK_TOKEN_INFO info{};
     return Call(&CK_FUNCTION_LIST::C_GetTokenInfo, slot, &info) == CKR_OK && (info.flags & CKF_TOKEN_INITIALIZED);
 }
+
+std::optional<std::vector<CK_BYTE>> CBackend::ReadBytes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                                                        CK_ATTRIBUTE_TYPE type) const
+{
+    CK_ATTRIBUTE attr = {type, nullptr, 0};
+    if (Call(&CK_FUNCTION_LIST::C_GetAttributeValue, session, object, &attr, CK_ULONG{1}) != CKR_OK ||
+        attr.ulValueLen == CK_UNAVAILABLE_INFORMATION)
+        return std::nullopt;
+    std::vector<CK_BYTE> bytes(attr.ulValueLen);
+    attr.pValue = bytes.data();
+    if (Call(&CK_FUNCTION_LIST::C_GetAttributeValue, session, object, &attr, CK_ULONG{1}) != CKR_OK ||
+        attr.ulValueLen > bytes.size())
+        return std::nullopt;
+    bytes.resize(attr.ulValueLen);
+    return bytes;
+}

@@ -3,6 +3,7 @@
 #include "platform/CLibrary.h"
 #include "token/Pkcs11.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,10 @@ public:
         Fn f = m_pList->*fn;
         return f != nullptr ? f(args...) : CKR_FUNCTION_NOT_SUPPORTED;
     }
+
+    // One attribute of an object, as bytes; none when it cannot be read.
+    std::optional<std::vector<CK_BYTE>> ReadBytes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                                                  CK_ATTRIBUTE_TYPE type) const;
 
 private:
     CK_RV Load(const std::string& path);

@@ -22,7 +22,7 @@ std::optional<CK_RV> CIdLie::Start(const CBackend& backend, CK_SESSION_HANDLE se
     const auto n = static_cast<CK_ULONG>(all.size());
     if (m_bCString) {
         return CSortedSearch::RunMatching(backend, session, withoutId, n, [&](CK_OBJECT_HANDLE object) {
-            std::optional<Bytes> objectId = ReadId(backend, session, object);
+            std::optional<Bytes> objectId = backend.ReadBytes(session, object, CKA_ID);
             return objectId && CString(objectId->data(), objectId->size()) == wanted;
         }, search);
     }
@@ -47,18 +47,3 @@ CIdLie::Bytes CIdLie::CString(const CK_BYTE* bytes, CK_ULONG length)
     return Bytes(bytes, end);
 }
 
-std::optional<CIdLie::Bytes> CIdLie::ReadId(const CBackend& backend, CK_SESSION_HANDLE session,
-                                            CK_OBJECT_HANDLE object)
-{
-    CK_ATTRIBUTE attr = {CKA_ID, nullptr, 0};
-    if (backend.Call(&CK_FUNCTION_LIST::C_GetAttributeValue, session, object, &attr, 1) != CKR_OK ||
-        attr.ulValueLen == CK_UNAVAILABLE_INFORMATION)
-        return std::nullopt;
-    Bytes id(attr.ulValueLen);
-    attr.pValue = id.data();
-    if (backend.Call(&CK_FUNCTION_LIST::C_GetAttributeValue, session, object, &attr, 1) != CKR_OK ||
-        attr.ulValueLen > id.size())
-        return std::nullopt;
-    id.resize(attr.ulValueLen);
-    return id;
-}

@@ -26,7 +26,6 @@ private:
     static bool IsKeySearch(const std::vector<CK_ATTRIBUTE>& templ);
     // The identifier up to its first zero byte.
     static Bytes CString(const CK_BYTE* bytes, CK_ULONG length);
-    static std::optional<Bytes> ReadId(const CBackend& backend, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object);
 
     bool m_bKeysOnly = false;
     bool m_bCString = false;

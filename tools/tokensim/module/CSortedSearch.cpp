@@ -63,25 +63,10 @@ void CSortedSearch::SortByLabel(const CBackend& backend, CK_SESSION_HANDLE sessi
 {
     std::vector<std::pair<std::optional<Label>, CK_OBJECT_HANDLE>> labelled;
     for (CK_OBJECT_HANDLE object : objects)
-        labelled.emplace_back(ReadLabel(backend, session, object), object);
+        labelled.emplace_back(backend.ReadBytes(session, object, CKA_LABEL), object);
     // Stable, so equal labels keep the backend's order; no label sorts first.
     std::stable_sort(labelled.begin(), labelled.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::transform(labelled.begin(), labelled.end(), objects.begin(), [](const auto& l) { return l.second; });
 }
 
-std::optional<CSortedSearch::Label> CSortedSearch::ReadLabel(const CBackend& backend, CK_SESSION_HANDLE session,
-                                                             CK_OBJECT_HANDLE object)
-{
-    CK_ATTRIBUTE attr = {CKA_LABEL, nullptr, 0};
-    if (backend.Call(&CK_FUNCTION_LIST::C_GetAttributeValue, session, object, &attr, 1) != CKR_OK ||
-        attr.ulValueLen == CK_UNAVAILABLE_INFORMATION)
-        return std::nullopt;
-    Label label(attr.ulValueLen);
-    attr.pValue = label.data();
-    if (backend.Call(&CK_FUNCTION_LIST::C_GetAttributeValue, session, object, &attr, 1) != CKR_OK ||
-        attr.ulValueLen > label.size())
-        return std::nullopt;
-    label.resize(attr.ulValueLen);
-    return label;
-}

@@ -33,8 +33,6 @@ private:
 
     static CK_RV Drain(const CBackend& backend, CK_SESSION_HANDLE session, std::vector<CK_OBJECT_HANDLE>& objects);
     static void SortByLabel(const CBackend& backend, CK_SESSION_HANDLE session, std::vector<CK_OBJECT_HANDLE>& objects);
-    // Null when the backend will not give the label.
-    static std::optional<Label> ReadLabel(const CBackend& backend, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object);
 
     std::vector<CK_OBJECT_HANDLE> m_objects;
     std::size_t m_next = 0;
