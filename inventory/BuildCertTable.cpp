@@ -75,6 +75,8 @@ std::string ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record,
     record.strExpiryDate = MakeDateString(cert->NotAfter());
     record.eCertKey = cert->PublicKeyType();
     record.key = CCertKey::Of(*cert);
+    CCertificate::Bytes subject = cert->SubjectDer();
+    record.strSubjectDer.assign(subject.begin(), subject.end());
     CCertificate::Bytes issuer = cert->IssuerDer();
     record.strIssuerDer.assign(issuer.begin(), issuer.end());
     record.strIssuer = CX500NameRenderer::Render(cert->Issuer());

@@ -20,8 +20,11 @@ struct CertRecord {
     // searched and told apart by, and its algorithm.
     CCertKey key;
     CCertificate::EKeyType eCertKey = CCertificate::EKeyType::Other;
-    // Who issued it and what for: only a renewal of the same issuer and use
-    // supersedes a certificate. The issuer as DER, and as the subject is rendered.
+    // Whose it is, who issued it and what for: only a renewal of the same
+    // subject, issuer and use supersedes a certificate. The display name
+    // drops fields and collides across holders, so the names are compared
+    // as encoded. The issuer also as the subject is rendered, for the log.
+    std::string strSubjectDer;
     std::string strIssuerDer;
     std::string strIssuer;
     CCertificate::EUse eUse = CCertificate::EUse::General;

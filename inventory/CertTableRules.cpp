@@ -5,13 +5,15 @@
 
 namespace {
 
-// A renewal: strictly newer, of the same name, issuer and use. A holder's
-// signing and encryption certificates, certificates of two CAs, and twins
-// issued in one second are each other's company, not successors. An empty
-// name says nothing of whose certificate it is: it never supersedes.
+// A renewal: strictly newer, of the same subject, issuer and use. A
+// holder's signing and encryption certificates, certificates of two CAs,
+// and twins issued in one second are each other's company, not successors.
+// The display name is only what is shown: two people of one organisation
+// share it. An empty one says nothing of whose certificate it is: it never
+// supersedes.
 bool Supersedes(const CertRecord& newer, const CertRecord& older)
 {
-    return !newer.strDisplayName.empty() && newer.strDisplayName == older.strDisplayName &&
+    return !newer.strDisplayName.empty() && newer.strSubjectDer == older.strSubjectDer &&
            newer.strIssueDate.compare(older.strIssueDate) > 0 && newer.strIssuerDer == older.strIssuerDer &&
            newer.eUse == older.eUse;
 }

@@ -63,6 +63,11 @@ const X509_NAME* CCertificate::Issuer() const
     return X509_get_issuer_name(m_pCert);
 }
 
+CCertificate::Bytes CCertificate::SubjectDer() const
+{
+    return Der(X509_get_subject_name(m_pCert), i2d_X509_NAME);
+}
+
 CCertificate::Bytes CCertificate::IssuerDer() const
 {
     return Der(X509_get_issuer_name(m_pCert), i2d_X509_NAME);

@@ -32,6 +32,8 @@ public:
 
     const X509_NAME* Subject() const;
     const X509_NAME* Issuer() const;
+    // The names as encoded: what tells two holders, or two CAs, apart.
+    Bytes SubjectDer() const;
     Bytes IssuerDer() const;
     // Calendar fields in UTC, the time base certificates are stored in;
     // all fields 0 when the time cannot be read.

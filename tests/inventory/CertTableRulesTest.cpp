@@ -22,6 +22,7 @@ struct SRecord {
     const char* expires;  // 14 digits
     const char* issuer = "CA1";
     EUse use = EUse::General;
+    const char* subject = nullptr;  // the name's, unless another holder's
 };
 
 // The records in the order a scan found them.
@@ -36,6 +37,7 @@ CertTable TableOf(std::initializer_list<SRecord> records)
         record.strDisplayName = r.name;
         record.strIssueDate = r.issued;
         record.strExpiryDate = r.expires;
+        record.strSubjectDer = r.subject != nullptr ? r.subject : r.name;
         record.strIssuerDer = r.issuer;
         record.eUse = r.use;
     }
@@ -95,6 +97,20 @@ TEST_F(CertTableRulesTest, SupersededOnlyByARenewalOfTheSameIssuerAndUse)
               (std::map<int, int>{{1, 1}, {2, 1}, {3, 0}, {4, 0}, {5, 1}, {6, 0}, {7, 0}, {8, 0}}));
     // Twins keep the order they were found in.
     EXPECT_EQ(IdsInOrder(table), "12534678");
+}
+
+// Display names collide across people: the first field never counts, and
+// C, OU and the rest are not in it. Only the subject says whose it is.
+TEST_F(CertTableRulesTest, SameDisplayNameOfAnotherSubjectIsNoRenewal)
+{
+    CertTable table = TableOf({
+        {1, "QA Org ID", "20300101000000", "20400101000000", "CA1", EUse::General, "CN=Dave, O=QA Org"},
+        {2, "QA Org ID", "20300201000000", "20400101000000", "CA1", EUse::General, "CN=Frank, O=QA Org"},
+        {3, "Kim's Acme ID", "20300101000100", "20400101000000", "CA1", EUse::General, "C=US, O=Acme, CN=Kim"},
+        {4, "Kim's Acme ID", "20300201000100", "20400101000000", "CA1", EUse::General, "C=CN, O=Acme, CN=Kim"},
+        {5, "Kim's Acme ID", "20300301000100", "20400101000000", "CA1", EUse::General, "C=US, O=Acme, CN=Kim"},
+    });
+    EXPECT_EQ(Marks(table, m_clock), (std::map<int, int>{{1, 0}, {2, 0}, {3, 1}, {4, 0}, {5, 0}}));
 }
 
 TEST_F(CertTableRulesTest, EmptyDisplayNamesNeverSupersede)

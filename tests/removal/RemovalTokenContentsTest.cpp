@@ -1,6 +1,7 @@
 #include "CRemovalTest.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 using testsupport::Bytes;
@@ -150,4 +151,41 @@ TEST_F(RemovalTokenContentsTest, KeysThatCannotBeToldApartLeaveTheRecordWhole)
     EXPECT_EQ(Token().Count(CKO_PRIVATE_KEY, {6}), 2u);
     EXPECT_TRUE(AllThere(1));
     EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
+}
+
+// People of one organisation, or namesakes of two countries, share a
+// display name: only a renewal of the same subject makes a certificate red.
+TEST_F(RemovalTokenContentsTest, SharedDisplayNameOfAnotherSubjectIsKept)
+{
+    using SField = std::pair<const char*, const char*>;
+    struct SHolder {
+        unsigned char id;
+        std::vector<SField> subject;
+        const char* notBefore;
+    };
+    const SHolder holders[] = {
+        {1, {{"CN", "Dave"}, {"O", "QA Org"}}, "20300101000000Z"},
+        {2, {{"CN", "Frank"}, {"O", "QA Org"}}, "20300201000000Z"},  // "QA Org ID" both
+        {3, {{"C", "US"}, {"O", "Acme"}, {"CN", "Kim"}}, "20300101000100Z"},
+        {4, {{"C", "CN"}, {"O", "Acme"}, {"CN", "Kim"}}, "20300201000100Z"},
+        {5, {{"C", "CN"}, {"O", "Beta"}, {"CN", "Lee"}}, "20300101000200Z"},
+        {6, {{"C", "CN"}, {"O", "Beta"}, {"OU", "Sales"}, {"CN", "Lee"}}, "20300201000200Z"},
+        {7, {{"C", "CN"}, {"O", "Acme"}, {"CN", "Holder"}}, "20300101000300Z"},
+        {8, {{"C", "CN"}, {"O", "Acme"}, {"CN", "Holder"}}, "20300201000300Z"},  // renews 7
+    };
+    for (const SHolder& h : holders) {
+        CTestCertificate cert;
+        for (const SField& field : h.subject)
+            cert.Add(field.first, field.second);
+        cert.IssuedBy("CA1").NotBefore(h.notBefore).NotAfter("20400101000000Z");
+        Token().ImportCertificate(cert.PublicKey(Token().GenerateKeyPair({h.id})).Der(), {h.id}, "holder");
+    }
+    Start();
+    ASSERT_EQ(Rows().size(), 8u);
+    EXPECT_EQ(RedNames(), (std::vector<std::string>{"Holder's Acme ID"}));
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_TRUE(NoneThere(7));
+    for (unsigned char id : {1, 2, 3, 4, 5, 6, 8})
+        EXPECT_TRUE(AllThere(id)) << int(id);
 }
