@@ -52,8 +52,9 @@ constexpr unsigned kRefresh = 1u << 3;   // the list shows the token anew
 // How each end of a run is told, and what follows. A run that logged in
 // logs out first, so the next run's PIN is checked by the token whatever
 // the module keeps between sessions. The module is closed when nothing was
-// confirmed or a certificate was not destroyed; the list is refreshed once
-// the user has been asked anything.
+// confirmed or a step was refused midway; the list is refreshed once the
+// user has been asked anything. Only a run that handled every red record
+// says it is done.
 struct SEndRow {
     ERemovalEnd eEnd;
     const char* pszWhy;      // for the log
@@ -84,13 +85,13 @@ constexpr SEndRow kEnds[] = {
     {E::StaleAfterLogin, "the token or its session changed during the login", kGone, kNotice, kInfo,
      kLogOut | kRefresh},
     {E::FindPubKeyFailed, "a public key not found", Messages::kFindPubKeyFailed, nullptr, MB_OK,
-     kLogOut | kTellDone | kRefresh},
+     kLogOut | kClose | kRefresh},
     {E::DeletePubKeyFailed, "a public key not destroyed", Messages::kDeletePubKeyFailed, nullptr, MB_OK,
-     kLogOut | kTellDone | kRefresh},
+     kLogOut | kClose | kRefresh},
     {E::FindPrivKeyFailed, "a private key not found", Messages::kFindPrivKeyFailed, nullptr, MB_OK,
-     kLogOut | kTellDone | kRefresh},
+     kLogOut | kClose | kRefresh},
     {E::DeletePrivKeyFailed, "a private key not destroyed", Messages::kDeletePrivKeyFailed, nullptr, MB_OK,
-     kLogOut | kTellDone | kRefresh},
+     kLogOut | kClose | kRefresh},
     {E::DeleteCertFailed, "a certificate not destroyed", Messages::kDeleteCertFailed, nullptr, MB_OK,
      kLogOut | kClose | kRefresh},
     {E::Removed, "every red certificate handled", nullptr, nullptr, 0, kLogOut | kTellDone | kRefresh},

@@ -14,7 +14,8 @@ constexpr const char* kAppName = "certpurge";
 
 // A module refusing one step of a removal, and how the run ends. What is
 // left of record 1 is told as its certificate, public and private key; the
-// later records are never tried, so they stay whole.
+// later records are never tried, so they stay whole. A refusal midway ends
+// the run with its box alone: the removal did not complete.
 struct SRefusedStep {
     const char* pszFault;
     std::vector<std::string> texts;
@@ -38,18 +39,18 @@ const SRefusedStep kRefusedSteps[] = {
     // third search of the run (certificates, holders of the ID, public
     // keys) or the fourth (private keys) refused leaves the record whole.
     {"C_FindObjectsInit:3:CKR_DEVICE_ERROR",
-     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "查找Ulda过期证书公钥失败!", Messages::kDeleted}, 2, kAppName,
-     MB_OK, false, true, true, true},
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "查找Ulda过期证书公钥失败!"}, 2, kAppName,
+     MB_OK, true, true, true, true},
     {"C_FindObjectsInit:4:CKR_DEVICE_ERROR",
-     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "查找Ulda过期证书私钥失败!", Messages::kDeleted}, 2, kAppName,
-     MB_OK, false, true, true, true},
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "查找Ulda过期证书私钥失败!"}, 2, kAppName,
+     MB_OK, true, true, true, true},
     // Then the public key, the private key and the certificate, in turn.
     {"C_DestroyObject:1:CKR_ACTION_PROHIBITED",
-     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "删除Ulda过期证书公钥失败!", Messages::kDeleted}, 2, kAppName,
-     MB_OK, false, true, true, true},
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "删除Ulda过期证书公钥失败!"}, 2, kAppName,
+     MB_OK, true, true, true, true},
     {"C_DestroyObject:2:CKR_ACTION_PROHIBITED",
-     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "删除Ulda过期证书私钥失败!", Messages::kDeleted}, 2, kAppName,
-     MB_OK, false, true, false, true},
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "删除Ulda过期证书私钥失败!"}, 2, kAppName,
+     MB_OK, true, true, false, true},
     {"C_DestroyObject:3:CKR_ACTION_PROHIBITED", {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "删除Ulda过期证书失败!"},
      2, kAppName, MB_OK, true, true, false, false},
 };
