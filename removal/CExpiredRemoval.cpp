@@ -79,7 +79,7 @@ constexpr SEndRow kEnds[] = {
     {E::PinNotGiven, "the PIN was not given", nullptr, nullptr, 0, kClose | kRefresh},
     {E::PinLocked, "the user PIN is locked", Messages::kPinLocked, kNotice, MB_ICONHAND, kRefresh},
     {E::WrongPin, "wrong PIN", Messages::kPinIncorrect, kNotice, kInfo, kRefresh},
-    {E::LoginRefused, "the login refused", nullptr, nullptr, 0, kRefresh},
+    {E::LoginRefused, "the login refused", Messages::kLoginRefused, kNotice, kInfo, kRefresh},
     {E::TokenGone, "the token went away at the login", kGone, kNotice, kInfo, kRefresh},
     {E::StaleSession, "the token or its session changed while the user was asked", kGone, kNotice, kInfo, kRefresh},
     {E::StaleAfterLogin, "the token or its session changed during the login", kGone, kNotice, kInfo,
@@ -245,7 +245,8 @@ bool CExpiredRemoval::SessionChanged() const
     return m_token.SessionSerial() != m_ulSessionSerial || m_host.TokenEventsHandled() != m_ulTokenEvents;
 }
 
-// A wrong PIN is the user's mistake; any other refusal is the journal's.
+// Every refusal of the login is told. A wrong PIN is the user's mistake;
+// any other refusal is the journal's too.
 std::optional<SRemovalEnd> CExpiredRemoval::LoginEnd(CK_RV rv)
 {
     if (rv == CKR_OK) {
@@ -253,13 +254,27 @@ std::optional<SRemovalEnd> CExpiredRemoval::LoginEnd(CK_RV rv)
         return std::nullopt;
     }
     if (rv == CKR_PIN_INCORRECT)
+        return WrongPinEnd();
+    if (rv == CKR_PIN_LEN_RANGE)
         return ERemovalEnd::WrongPin;
     Refused("the login (nothing deleted)", rv);
     if (rv == CKR_PIN_LOCKED)
         return ERemovalEnd::PinLocked;
     if (TokenWentAway(rv))
         return ERemovalEnd::TokenGone;
-    return ERemovalEnd::LoginRefused;
+    return SRemovalEnd(ERemovalEnd::LoginRefused, "C_Login returned " + CCkrNames::Of(rv) + ". Nothing was deleted.");
+}
+
+// Some modules answer the try that locks the PIN as any wrong one: the
+// token's flags tell.
+ERemovalEnd CExpiredRemoval::WrongPinEnd()
+{
+    STokenIdentity now;
+    if (m_token.ReadTokenIdentity(0, now) == CKR_OK && (now.ulFlags & CKF_USER_PIN_LOCKED)) {
+        Log("the wrong PIN locked the user PIN");
+        return ERemovalEnd::PinLocked;
+    }
+    return ERemovalEnd::WrongPin;
 }
 
 // Destroys every marked certificate with its keys, in table order, up to

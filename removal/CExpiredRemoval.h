@@ -33,6 +33,7 @@ private:
     std::optional<SRemovalEnd> LogInWithTypedPin();
     std::optional<SRemovalEnd> LogInOnKeypad();
     std::optional<SRemovalEnd> LoginEnd(CK_RV rv);
+    ERemovalEnd WrongPinEnd();
     bool SessionChanged() const;
     SRemovalEnd DeleteMarked(const CertTable& table);
     std::optional<ERemovalEnd> RemoveRecord(const CertTable& table, const CertRecord& record);
