@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -42,6 +43,75 @@ bool TokenWentAway(CK_RV rv)
            rv == CKR_TOKEN_NOT_PRESENT;
 }
 
+// What follows the telling of an end.
+constexpr unsigned kLogOut = 1u << 0;    // before anything is told
+constexpr unsigned kTellDone = 1u << 1;  // the completion notice
+constexpr unsigned kClose = 1u << 2;     // the module closed
+constexpr unsigned kRefresh = 1u << 3;   // the list shows the token anew
+
+// How each end of a run is told, and what follows. A run that logged in
+// logs out first, so the next run's PIN is checked by the token whatever
+// the module keeps between sessions. The module is closed when nothing was
+// confirmed or a step was refused midway; the list is refreshed once the
+// user has been asked anything. Only a run that handled every red record
+// says it is done.
+struct SEndRow {
+    ERemovalEnd eEnd;
+    const char* pszWhy;      // for the log
+    const char* pszText;     // the box telling it, or null for none
+    const char* pszCaption;  // null: the program's name
+    UINT type;
+    unsigned follows;
+};
+
+using E = ERemovalEnd;
+constexpr const char* kNotice = Messages::kNoticeCaption;
+constexpr UINT kInfo = MB_ICONINFORMATION;
+constexpr const char* kGone = Messages::kCommunicationFailed;
+
+constexpr SEndRow kEnds[] = {
+    {E::NoToken, "no token at the last listing", nullptr, nullptr, 0, 0},
+    {E::SessionFailed, "no session", kGone, kNotice, kInfo, 0},
+    {E::FindCertificatesFailed, "the certificate search refused", Messages::kFindCertificatesFailed, kNotice, kInfo, 0},
+    {E::NoCertificates, "no certificate", Messages::kNoCertificates, nullptr, MB_OK, 0},
+    {E::NothingMarked, "nothing red", Messages::kNothingExpired, kNotice, MB_OK, kClose | kRefresh},
+    {E::Declined, "declined", nullptr, nullptr, 0, kClose | kRefresh},
+    {E::PinNotGiven, "the PIN was not given", nullptr, nullptr, 0, kClose | kRefresh},
+    {E::PinLocked, "the user PIN is locked", Messages::kPinLocked, kNotice, MB_ICONHAND, kRefresh},
+    {E::WrongPin, "wrong PIN", Messages::kPinIncorrect, kNotice, kInfo, kRefresh},
+    {E::LoginRefused, "the login refused", Messages::kLoginRefused, kNotice, kInfo, kRefresh},
+    {E::TokenGone, "the token went away at the login", kGone, kNotice, kInfo, kRefresh},
+    {E::StaleSession, "the token or its session changed while the user was asked", kGone, kNotice, kInfo, kRefresh},
+    {E::StaleAfterLogin, "the token or its session changed during the login", kGone, kNotice, kInfo,
+     kLogOut | kRefresh},
+    {E::FindPubKeyFailed, "a public key not found", Messages::kFindPubKeyFailed, nullptr, MB_OK,
+     kLogOut | kClose | kRefresh},
+    {E::DeletePubKeyFailed, "a public key not destroyed", Messages::kDeletePubKeyFailed, nullptr, MB_OK,
+     kLogOut | kClose | kRefresh},
+    {E::FindPrivKeyFailed, "a private key not found", Messages::kFindPrivKeyFailed, nullptr, MB_OK,
+     kLogOut | kClose | kRefresh},
+    {E::DeletePrivKeyFailed, "a private key not destroyed", Messages::kDeletePrivKeyFailed, nullptr, MB_OK,
+     kLogOut | kClose | kRefresh},
+    {E::DeleteCertFailed, "a certificate not destroyed", Messages::kDeleteCertFailed, nullptr, MB_OK,
+     kLogOut | kClose | kRefresh},
+    {E::Removed, "every red certificate handled", nullptr, nullptr, 0, kLogOut | kTellDone | kRefresh},
+};
+
+constexpr bool EveryEndInItsRow()
+{
+    for (std::size_t i = 0; i < std::size(kEnds); ++i) {
+        if (kEnds[i].eEnd != static_cast<ERemovalEnd>(i))
+            return false;
+    }
+    return std::size(kEnds) == static_cast<std::size_t>(ERemovalEnd::Removed) + 1;
+}
+static_assert(EveryEndInItsRow(), "one row for each ERemovalEnd, in its order");
+
+const SEndRow& RowOf(ERemovalEnd end)
+{
+    return kEnds[static_cast<std::size_t>(end)];
+}
+
 }  // namespace
 
 CExpiredRemoval::CExpiredRemoval(CTokenModule& token, CUserPrompts& prompts, const CClock& clock,
@@ -53,136 +123,121 @@ CExpiredRemoval::CExpiredRemoval(CTokenModule& token, CUserPrompts& prompts, con
 void CExpiredRemoval::Run()
 {
     CertTable table;
-    if (!ScanForRemoval(table))
-        return;
-    const std::size_t marked = MarkedCount(table);
-    Log(std::to_string(marked) + " of " + std::to_string(table.nCount) + " certificates red on token '" +
-        m_scannedToken.strLabel + "', serial " + m_scannedToken.strSerial);
-    if (marked == 0) {
-        MessageBox(Messages::kNothingExpired, Messages::kNoticeCaption, MB_OK);
-        m_token.Close();
-        m_host.RefreshList();
-        return;
-    }
-    // What is deleted is what the user confirms: the list shows this run's
-    // table, not what an earlier refresh found.
-    m_host.ShowTable(table);
-    if (ConfirmAndLogIn())
-        DeleteMarked(table);
+    Finish(Remove(table));
 }
 
-// Scans the token on a new session 0; false (after its message) when there
-// is nothing to go on with.
-bool CExpiredRemoval::ScanForRemoval(CertTable& table)
+// The steps in turn, up to the first that ends the run.
+SRemovalEnd CExpiredRemoval::Remove(CertTable& table)
+{
+    if (std::optional<SRemovalEnd> end = ScanForRemoval(table))
+        return *end;
+    if (std::optional<SRemovalEnd> end = Confirm(table))
+        return *end;
+    if (std::optional<SRemovalEnd> end = LogIn())
+        return *end;
+    return DeleteMarked(table);
+}
+
+// Scans the token on a new session 0; the run goes on when something is red.
+std::optional<SRemovalEnd> CExpiredRemoval::ScanForRemoval(CertTable& table)
 {
     switch (ScanListedToken(m_token, table, m_clock, &m_scannedToken)) {
     case ScanResult::Scanned:
-        return true;
+        break;
     case ScanResult::SessionFailed:
-        MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
-        return false;
+        return ERemovalEnd::SessionFailed;
     case ScanResult::FindFailed:
         // The module's answer is in the token's debug log.
         m_token.Log().Warning(ETopic::Removal, "the certificate search refused: nothing deleted");
-        MessageBox(Messages::kFindCertificatesFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
-        return false;
+        return ERemovalEnd::FindCertificatesFailed;
     case ScanResult::NoCertificates:
-        MessageBox(Messages::kNoCertificates, nullptr, MB_OK);
-        return false;
+        return ERemovalEnd::NoCertificates;
     default:
-        return false;  // no token at the last listing
+        return ERemovalEnd::NoToken;
     }
+    const std::size_t marked = MarkedCount(table);
+    Log(std::to_string(marked) + " of " + std::to_string(table.nCount) + " certificates red on token '" +
+        m_scannedToken.strLabel + "', serial " + m_scannedToken.strSerial);
+    if (marked == 0)
+        return ERemovalEnd::NothingMarked;
+    return std::nullopt;
 }
 
-// Asks for the confirmation and the PIN and logs in; false when the run ends.
-bool CExpiredRemoval::ConfirmAndLogIn()
+std::optional<SRemovalEnd> CExpiredRemoval::Confirm(const CertTable& table)
 {
+    // What is deleted is what the user confirms: the list shows this run's
+    // table, not what an earlier refresh found.
+    m_host.ShowTable(table);
     // Handles of the scan are good only while its session is: a token pulled
     // out or swapped while the user is asked, or a refresh by the monitor,
     // ends the session they belong to.
     m_ulSessionSerial = m_token.SessionSerial();
     m_ulTokenEvents = m_host.TokenEventsHandled();
+    if (MessageBox(Messages::kConfirmDelete, Messages::kConfirmCaption, MB_OKCANCEL) == IDCANCEL)
+        return ERemovalEnd::Declined;
+    return std::nullopt;
+}
 
-    if (MessageBox(Messages::kConfirmDelete, Messages::kConfirmCaption, MB_OKCANCEL) == IDCANCEL) {
-        Log("the deletion was declined");
-        EndUnconfirmed();
-        return false;
-    }
-    // The PIN goes only to the token whose certificates the user was shown,
-    // and what that token says of its PIN decides how it is asked for.
+// The PIN goes only to the token whose certificates the user was shown,
+// and what that token says of its PIN decides how it is asked for.
+std::optional<SRemovalEnd> CExpiredRemoval::LogIn()
+{
     STokenIdentity now;
-    if (SessionChanged() || m_token.ReadTokenIdentity(0, now) != CKR_OK || !now.IsSameToken(m_scannedToken)) {
-        AbandonStaleRemoval();
-        return false;
-    }
-    if (!PinMayBeAskedFor(now.ulFlags))
-        return false;
+    if (SessionChanged() || m_token.ReadTokenIdentity(0, now) != CKR_OK || !now.IsSameToken(m_scannedToken))
+        return ERemovalEnd::StaleSession;
+    if (std::optional<SRemovalEnd> end = PinMayBeAskedFor(now.ulFlags))
+        return end;
     if (now.ulFlags & CKF_PROTECTED_AUTHENTICATION_PATH)
         return LogInOnKeypad();
     return LogInWithTypedPin();
 }
 
 // A locked PIN is told at once, and a last try only spent when the user
-// says so; false when the run ends.
-bool CExpiredRemoval::PinMayBeAskedFor(CK_FLAGS flags)
+// says so.
+std::optional<SRemovalEnd> CExpiredRemoval::PinMayBeAskedFor(CK_FLAGS flags)
 {
     if (flags & CKF_USER_PIN_LOCKED) {
-        Log("the token says its user PIN is locked: no PIN asked, nothing deleted");
-        MessageBox(Messages::kPinLocked, Messages::kNoticeCaption, MB_ICONHAND);
-        m_host.RefreshList();
-        return false;
+        Log("the token says its user PIN is locked: no PIN asked");
+        return ERemovalEnd::PinLocked;
     }
     if (flags & CKF_USER_PIN_COUNT_LOW)
         m_token.Log().Warning(ETopic::Removal, "the token has counted a wrong user PIN since the last right one");
     if ((flags & CKF_USER_PIN_FINAL_TRY) &&
         MessageBox(Messages::kPinFinalTry, Messages::kNoticeCaption, MB_OKCANCEL | MB_ICONEXCLAMATION) == IDCANCEL) {
         Log("one PIN try left, and the user stopped");
-        EndUnconfirmed();
-        return false;
+        return ERemovalEnd::Declined;
     }
-    return true;
+    return std::nullopt;
 }
 
-bool CExpiredRemoval::LogInWithTypedPin()
+std::optional<SRemovalEnd> CExpiredRemoval::LogInWithTypedPin()
 {
     CPinDlg dlgPin(m_host.PromptOwner(), &m_prompts);
     int answer = m_prompts.RunPinDialog(dlgPin);
     if (answer != IDOK || SessionChanged()) {
         dlgPin.WipePin();
-        if (answer != IDOK) {
-            Log("the PIN was not given");
-            EndUnconfirmed();
-        } else {
-            AbandonStaleRemoval();
-        }
-        return false;
+        return answer != IDOK ? ERemovalEnd::PinNotGiven : ERemovalEnd::StaleSession;
     }
     CK_RV rv = m_token.Login(0, reinterpret_cast<const unsigned char*>(dlgPin.m_strPin.data()),
                              static_cast<CK_ULONG>(dlgPin.m_strPin.size()));
     dlgPin.WipePin();
-    return LoginSucceeded(rv);
+    return LoginEnd(rv);
 }
 
 // The token's own keypad takes the PIN: the login waits for it, holding the
 // module, so token events meanwhile are only counted; any of them makes
 // the scan's handles suspect, and the run is abandoned.
-bool CExpiredRemoval::LogInOnKeypad()
+std::optional<SRemovalEnd> CExpiredRemoval::LogInOnKeypad()
 {
-    if (SessionChanged()) {
-        AbandonStaleRemoval();
-        return false;
-    }
+    if (SessionChanged())
+        return ERemovalEnd::StaleSession;
     Log("the PIN is entered on the token's keypad");
     m_host.HoldTokenEvents(true);
     CK_RV rv = m_prompts.LoginOnKeypad(m_host.PromptOwner(), [this] { return m_token.Login(0, nullptr, 0); });
     m_host.HoldTokenEvents(false);
-    if (SessionChanged()) {
-        if (rv == CKR_OK)
-            m_token.Logout(0);
-        AbandonStaleRemoval();
-        return false;
-    }
-    return LoginSucceeded(rv);
+    if (SessionChanged())
+        return rv == CKR_OK ? ERemovalEnd::StaleAfterLogin : ERemovalEnd::StaleSession;
+    return LoginEnd(rv);
 }
 
 bool CExpiredRemoval::SessionChanged() const
@@ -190,126 +245,127 @@ bool CExpiredRemoval::SessionChanged() const
     return m_token.SessionSerial() != m_ulSessionSerial || m_host.TokenEventsHandled() != m_ulTokenEvents;
 }
 
-// Nothing was confirmed, or no PIN given: the module is closed and the list
-// shows the token anew.
-void CExpiredRemoval::EndUnconfirmed()
-{
-    m_token.Close();
-    m_host.RefreshList();
-}
-
-bool CExpiredRemoval::LoginSucceeded(CK_RV rv)
+// Every refusal of the login is told. A wrong PIN is the user's mistake;
+// any other refusal is the journal's too.
+std::optional<SRemovalEnd> CExpiredRemoval::LoginEnd(CK_RV rv)
 {
     if (rv == CKR_OK) {
         Log("logged in");
-        return true;
+        return std::nullopt;
     }
-    // A wrong PIN is the user's mistake; any other refusal is the journal's.
-    if (rv == CKR_PIN_INCORRECT) {
-        Log("not logged in, wrong PIN: nothing deleted");
-        MessageBox(Messages::kPinIncorrect, Messages::kNoticeCaption, MB_ICONINFORMATION);
-        m_host.RefreshList();
-        return false;
-    }
+    if (rv == CKR_PIN_INCORRECT)
+        return WrongPinEnd();
+    if (rv == CKR_PIN_LEN_RANGE)
+        return ERemovalEnd::WrongPin;
     Refused("the login (nothing deleted)", rv);
     if (rv == CKR_PIN_LOCKED)
-        MessageBox(Messages::kPinLocked, Messages::kNoticeCaption, MB_ICONHAND);
-    else if (TokenWentAway(rv))
-        MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
-    m_host.RefreshList();
-    return false;
+        return ERemovalEnd::PinLocked;
+    if (TokenWentAway(rv))
+        return ERemovalEnd::TokenGone;
+    return SRemovalEnd(ERemovalEnd::LoginRefused, "C_Login returned " + CCkrNames::Of(rv) + ". Nothing was deleted.");
 }
 
-// Destroys every marked certificate with its keys, in table order, and logs
-// out before anything is told: every removal's PIN is checked by the token,
-// whatever the module keeps between sessions.
-void CExpiredRemoval::DeleteMarked(const CertTable& table)
+// Some modules answer the try that locks the PIN as any wrong one: the
+// token's flags tell.
+ERemovalEnd CExpiredRemoval::WrongPinEnd()
 {
-    const char* failure = nullptr;
-    for (CK_ULONG i = 0; i < table.nCount && failure == nullptr; ++i) {
-        if (table.records[i].nMark == 1)
-            failure = RemoveRecord(table, table.records[i]);
+    STokenIdentity now;
+    if (m_token.ReadTokenIdentity(0, now) == CKR_OK && (now.ulFlags & CKF_USER_PIN_LOCKED)) {
+        Log("the wrong PIN locked the user PIN");
+        return ERemovalEnd::PinLocked;
     }
-    m_token.Logout(0);
-    Log(failure == nullptr ? "logged out; every red certificate handled" : std::string("logged out; ends: ") + failure);
-    if (failure == Messages::kDeleteCertFailed) {
-        MessageBox(failure, nullptr, MB_OK);
+    return ERemovalEnd::WrongPin;
+}
+
+// Destroys every marked certificate with its keys, in table order, up to
+// the first refusal.
+SRemovalEnd CExpiredRemoval::DeleteMarked(const CertTable& table)
+{
+    for (CK_ULONG i = 0; i < table.nCount; ++i) {
+        if (table.records[i].nMark != 1)
+            continue;
+        if (std::optional<ERemovalEnd> failed = RemoveRecord(table, table.records[i]))
+            return *failed;
+    }
+    return ERemovalEnd::Removed;
+}
+
+// Every run ends here, as its row says.
+void CExpiredRemoval::Finish(const SRemovalEnd& end)
+{
+    const SEndRow& row = RowOf(end.eEnd);
+    if (row.follows & kLogOut)
+        m_token.Logout(0);
+    Log(std::string("the run ends: ") + row.pszWhy + (row.follows & kLogOut ? ", logged out" : ""));
+    if (row.pszText != nullptr)
+        MessageBox(row.pszText, row.pszCaption, row.type, end.strDetails);
+    if (row.follows & kTellDone)
+        MessageBox(Messages::kDeleted, Messages::kNoticeCaption, MB_OK);
+    if (row.follows & kClose)
         m_token.Close();
-        // Earlier records may be gone already: the list shows what is left.
+    // After a refusal midway earlier records may be gone: the list shows
+    // what is left.
+    if (row.follows & kRefresh)
         m_host.RefreshList();
-        return;
-    }
-    if (failure != nullptr)
-        MessageBox(failure, nullptr, MB_OK);
-    MessageBox(Messages::kDeleted, Messages::kNoticeCaption, MB_OK);
-    m_host.RefreshList();
-}
-
-// The token went away or its session was replaced while the user was being
-// asked: nothing is deleted through the handles of the earlier scan.
-void CExpiredRemoval::AbandonStaleRemoval()
-{
-    Log("the token or its session changed while the user was asked: nothing deleted");
-    MessageBox(Messages::kCommunicationFailed, Messages::kNoticeCaption, MB_ICONINFORMATION);
-    m_host.RefreshList();
 }
 
 // One marked record: its own keys are found before anything is destroyed,
 // so a search that fails or cannot tell its keys apart leaves the record
 // whole. Then its public key, its private key, and the certificate last:
 // the certificate is what leads a removal to the keys, so a run stopped
-// anywhere leaves it red for the next run to finish. The text of the
-// failure that ends the run, or null.
-const char* CExpiredRemoval::RemoveRecord(const CertTable& table, const CertRecord& record)
+// anywhere leaves it red for the next run to finish. The step refused, if
+// any.
+std::optional<ERemovalEnd> CExpiredRemoval::RemoveRecord(const CertTable& table, const CertRecord& record)
 {
     Log(Named(record) + ": its keys are looked for first");
     bool bKeys = false;
-    if (const char* failure = FindOwnKeys(table, record, bKeys))
-        return failure;
+    if (std::optional<ERemovalEnd> failed = FindOwnKeys(table, record, bKeys))
+        return failed;
     if (CK_RV rv = bKeys ? m_token.DestroyPubKey() : CKR_OK; rv != CKR_OK) {
         Refused(Named(record) + ": destroying its public key", rv);
-        return Messages::kDeletePubKeyFailed;
+        return ERemovalEnd::DeletePubKeyFailed;
     }
     if (CK_RV rv = bKeys ? m_token.DestroyPrivKey() : CKR_OK; rv != CKR_OK) {
         Refused(Named(record) + ": destroying its private key", rv);
-        return Messages::kDeletePrivKeyFailed;
+        return ERemovalEnd::DeletePrivKeyFailed;
     }
     if (CK_RV rv = m_token.DestroyCertificate(record.hCertObject); rv != CKR_OK) {
         Refused(Named(record) + ": destroying it", rv);
-        return Messages::kDeleteCertFailed;
+        return ERemovalEnd::DeleteCertFailed;
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 // Finds the record's own public and private keys; a search that finds none
 // is no failure. `bKeys` is false when the keys stay whatever they are: no
 // identifier names no key, and another certificate may still use them.
-const char* CExpiredRemoval::FindOwnKeys(const CertTable& table, const CertRecord& record, bool& bKeys)
+std::optional<ERemovalEnd> CExpiredRemoval::FindOwnKeys(const CertTable& table, const CertRecord& record,
+                                                        bool& bKeys)
 {
     bKeys = false;
     if (record.ulIdLen == 0) {
         Log(Named(record) + ": no ID, so no key is its own; keys kept");
-        return nullptr;
+        return std::nullopt;
     }
     const unsigned char* pId = record.pId.get();
     bool bInUse = false;
     if (!KeysStillInUse(table, record, bInUse))
-        return Messages::kFindPubKeyFailed;
+        return ERemovalEnd::FindPubKeyFailed;
     if (bInUse) {
         Log(Named(record) + ": another certificate on the token carries the ID; keys kept");
-        return nullptr;
+        return std::nullopt;
     }
     CK_SESSION_HANDLE session = m_token.m_hSessions[0];
     if (CK_RV rv = m_token.FindPubKey(session, pId, record.ulIdLen, record.key); rv != CKR_OK) {
         Refused(Named(record) + ": the search for its public key", rv);
-        return Messages::kFindPubKeyFailed;
+        return ERemovalEnd::FindPubKeyFailed;
     }
     if (CK_RV rv = m_token.FindPrivKey(session, pId, record.ulIdLen, record.key); rv != CKR_OK) {
         Refused(Named(record) + ": the search for its private key", rv);
-        return Messages::kFindPrivKeyFailed;
+        return ERemovalEnd::FindPrivKeyFailed;
     }
     bKeys = true;
-    return nullptr;
+    return std::nullopt;
 }
 
 // A renewed certificate often keeps its predecessor's key pair, and it may
@@ -341,8 +397,11 @@ void CExpiredRemoval::Refused(const std::string& what, CK_RV rv) const
     m_token.Log().Warning(ETopic::Removal, what + " refused: " + CCkrNames::Of(rv));
 }
 
-int CExpiredRemoval::MessageBox(const char* text, const char* caption, UINT type)
+int CExpiredRemoval::MessageBox(const char* text, const char* caption, UINT type, const std::string& details)
 {
     QByteArray appName = QCoreApplication::applicationName().toUtf8();
-    return m_prompts.MessageBox(m_host.PromptOwner(), text, caption != nullptr ? caption : appName.constData(), type);
+    const char* shown = caption != nullptr ? caption : appName.constData();
+    if (!details.empty())
+        return m_prompts.MessageBoxWithDetails(m_host.PromptOwner(), text, shown, type, details);
+    return m_prompts.MessageBox(m_host.PromptOwner(), text, shown, type);
 }

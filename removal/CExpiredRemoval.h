@@ -5,8 +5,10 @@
 #include "platform/WinTypes.h"
 #include "removal/CUserPrompts.h"
 #include "removal/IRemovalHost.h"
+#include "removal/SRemovalEnd.h"
 #include "token/CTokenModule.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,23 +23,28 @@ public:
     void Run();
 
 private:
-    bool ScanForRemoval(CertTable& table);
-    bool ConfirmAndLogIn();
-    bool PinMayBeAskedFor(CK_FLAGS flags);
-    bool LogInWithTypedPin();
-    bool LogInOnKeypad();
+    // The steps of a run in turn; each gives the end that stops the run, or
+    // nothing to go on.
+    SRemovalEnd Remove(CertTable& table);
+    std::optional<SRemovalEnd> ScanForRemoval(CertTable& table);
+    std::optional<SRemovalEnd> Confirm(const CertTable& table);
+    std::optional<SRemovalEnd> LogIn();
+    std::optional<SRemovalEnd> PinMayBeAskedFor(CK_FLAGS flags);
+    std::optional<SRemovalEnd> LogInWithTypedPin();
+    std::optional<SRemovalEnd> LogInOnKeypad();
+    std::optional<SRemovalEnd> LoginEnd(CK_RV rv);
+    ERemovalEnd WrongPinEnd();
     bool SessionChanged() const;
-    void EndUnconfirmed();
-    bool LoginSucceeded(CK_RV rv);
-    void DeleteMarked(const CertTable& table);
-    void AbandonStaleRemoval();
-    const char* RemoveRecord(const CertTable& table, const CertRecord& record);
-    const char* FindOwnKeys(const CertTable& table, const CertRecord& record, bool& bKeys);
+    SRemovalEnd DeleteMarked(const CertTable& table);
+    std::optional<ERemovalEnd> RemoveRecord(const CertTable& table, const CertRecord& record);
+    std::optional<ERemovalEnd> FindOwnKeys(const CertTable& table, const CertRecord& record, bool& bKeys);
     bool KeysStillInUse(const CertTable& table, const CertRecord& record, bool& bInUse);
+    // Tells the end and does what follows it, as the table of ends says.
+    void Finish(const SRemovalEnd& end);
     void Log(const std::string& text) const;
     void Refused(const std::string& what, CK_RV rv) const;
     // A message box owned by the host; no caption shows the program's name.
-    int MessageBox(const char* text, const char* caption = nullptr, UINT type = 0);
+    int MessageBox(const char* text, const char* caption = nullptr, UINT type = 0, const std::string& details = {});
 
     CTokenModule& m_token;
     CUserPrompts& m_prompts;

@@ -10,6 +10,8 @@ constexpr const char* kConfirmDelete =
 constexpr const char* kConfirmCaption = "删除证书";
 constexpr const char* kPinIncorrect = "USBKey密码不正确，请重新输入！";
 constexpr const char* kPinLocked = "USBKey密码已被锁定！";
+// Any other refusal of the login, the module's answer in the details.
+constexpr const char* kLoginRefused = "Ulda拒绝了登录!";
 constexpr const char* kDeleteCertFailed = "删除Ulda过期证书失败!";
 constexpr const char* kFindPubKeyFailed = "查找Ulda过期证书公钥失败!";
 constexpr const char* kDeletePubKeyFailed = "删除Ulda过期证书公钥失败!";

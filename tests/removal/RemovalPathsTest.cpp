@@ -14,7 +14,8 @@ constexpr const char* kAppName = "certpurge";
 
 // A module refusing one step of a removal, and how the run ends. What is
 // left of record 1 is told as its certificate, public and private key; the
-// later records are never tried, so they stay whole.
+// later records are never tried, so they stay whole. A refusal midway ends
+// the run with its box alone: the removal did not complete.
 struct SRefusedStep {
     const char* pszFault;
     std::vector<std::string> texts;
@@ -23,6 +24,7 @@ struct SRefusedStep {
     UINT type;
     bool bClosed;
     bool bCert1, bPub1, bPriv1;
+    const char* pszDetails = nullptr;  // what the box unfolds names this
 };
 
 const SRefusedStep kRefusedSteps[] = {
@@ -32,24 +34,35 @@ const SRefusedStep kRefusedSteps[] = {
      false, true, true, true},
     {"C_Login:*:CKR_PIN_LOCKED", {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "USBKey密码已被锁定！"}, 2, kNotice,
      MB_ICONHAND, false, true, true, true},
-    // Any other login failure is told by nothing but the journal.
-    {"C_Login:*:CKR_DEVICE_ERROR", {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText}, 1, "", 0, false, true, true, true},
+    // Some modules answer the try that locks the PIN as any wrong one.
+    {"C_Login:1:lie=incorrect-then-locked",
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "USBKey密码已被锁定！"}, 2, kNotice, MB_ICONHAND, false,
+     true, true, true},
+    {"C_Login:*:CKR_PIN_LEN_RANGE",
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "USBKey密码不正确，请重新输入！"}, 2, kNotice,
+     MB_ICONINFORMATION, false, true, true, true},
+    // Any other refusal of the login is told, the module's answer in the details.
+    {"C_Login:*:CKR_GENERAL_ERROR", {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "Ulda拒绝了登录!"}, 2,
+     kNotice, MB_ICONINFORMATION, false, true, true, true, "CKR_GENERAL_ERROR"},
+    {"C_Login:*:CKR_DEVICE_REMOVED",
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, Messages::kCommunicationFailed}, 2, kNotice,
+     MB_ICONINFORMATION, false, true, true, true},
     // The searches of a record come before anything of it is destroyed: the
     // third search of the run (certificates, holders of the ID, public
     // keys) or the fourth (private keys) refused leaves the record whole.
     {"C_FindObjectsInit:3:CKR_DEVICE_ERROR",
-     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "查找Ulda过期证书公钥失败!", Messages::kDeleted}, 2, kAppName,
-     MB_OK, false, true, true, true},
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "查找Ulda过期证书公钥失败!"}, 2, kAppName, MB_OK, true,
+     true, true, true},
     {"C_FindObjectsInit:4:CKR_DEVICE_ERROR",
-     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "查找Ulda过期证书私钥失败!", Messages::kDeleted}, 2, kAppName,
-     MB_OK, false, true, true, true},
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "查找Ulda过期证书私钥失败!"}, 2, kAppName, MB_OK, true,
+     true, true, true},
     // Then the public key, the private key and the certificate, in turn.
     {"C_DestroyObject:1:CKR_ACTION_PROHIBITED",
-     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "删除Ulda过期证书公钥失败!", Messages::kDeleted}, 2, kAppName,
-     MB_OK, false, true, true, true},
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "删除Ulda过期证书公钥失败!"}, 2, kAppName, MB_OK, true,
+     true, true, true},
     {"C_DestroyObject:2:CKR_ACTION_PROHIBITED",
-     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "删除Ulda过期证书私钥失败!", Messages::kDeleted}, 2, kAppName,
-     MB_OK, false, true, false, true},
+     {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "删除Ulda过期证书私钥失败!"}, 2, kAppName, MB_OK, true,
+     true, false, true},
     {"C_DestroyObject:3:CKR_ACTION_PROHIBITED", {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "删除Ulda过期证书失败!"},
      2, kAppName, MB_OK, true, true, false, false},
 };
@@ -174,10 +187,13 @@ TEST_P(RemovalRefusedStepTest, EndsWithItsMessageAndTheNextPressFinishes)
     Sim().AddFault(c.pszFault);
     Click();
     ASSERT_EQ(Texts(), c.texts);
-    if (c.pszCaption[0] != '\0') {
-        EXPECT_EQ(m_prompts.Prompts()[c.nTold].caption, c.pszCaption);
-        EXPECT_EQ(m_prompts.Prompts()[c.nTold].type, c.type);
-    }
+    const SPrompt& told = m_prompts.Prompts()[c.nTold];
+    EXPECT_EQ(told.caption, c.pszCaption);
+    EXPECT_EQ(told.type, c.type);
+    if (c.pszDetails != nullptr)
+        EXPECT_NE(told.details.find(c.pszDetails), std::string::npos) << told.details;
+    else
+        EXPECT_EQ(told.details, "");
     EXPECT_EQ(ModuleClosed(), c.bClosed);
     EXPECT_EQ(CertThere(1), c.bCert1);
     EXPECT_EQ(PubThere(1), c.bPub1);

@@ -139,20 +139,24 @@ TEST_F(RemovalSafetyTest, PinIsWipedRightAfterTheLogin)
 {
     AddStandardCerts();
     Start();
-    // A failed login is told while the PIN dialog still exists.
+    // What a failed login is told with comes after the PIN is gone: wiped,
+    // or with its dialog.
     for (const char* fault : {"", "C_Login:*:CKR_PIN_LOCKED"}) {
         if (*fault != '\0')
             Sim().AddFault(fault);
         CPinDlg* pinDlg = nullptr;
+        bool bShown = false;
         std::vector<std::string> pinsSeenLater;
         m_prompts.OnPrompt([&](const SPrompt&, CPinDlg* dlg) -> std::optional<int> {
             if (dlg != nullptr) {
                 pinDlg = dlg;
+                bShown = true;
+                QObject::connect(dlg, &QObject::destroyed, [&] { pinDlg = nullptr; });
                 dlg->m_strPin = "000000";
                 return IDOK;
             }
-            if (pinDlg != nullptr)
-                pinsSeenLater.push_back(pinDlg->m_strPin);
+            if (bShown)
+                pinsSeenLater.push_back(pinDlg != nullptr ? pinDlg->m_strPin : std::string());
             return std::nullopt;
         });
         Click();

@@ -80,7 +80,7 @@ TEST(TokenSimFaultRule, ParsesLiesOfTheirOwnFunctionOnly)
     EXPECT_EQ(lie->Rv(), CKR_OK);
     EXPECT_EQ(lie->Text(), "C_FindObjectsInit:*:lie=key-id-cstring");
     for (const char* bad : {"C_FindObjects:*:lie=id-ignored", "C_GetSlotList:1:lie=", "C_GetSlotList:1:lie=shrunk",
-                            "C_Finalize:1:lie=lingering-thread"})
+                            "C_Finalize:1:lie=lingering-thread", "C_Logout:1:lie=incorrect-then-locked"})
         EXPECT_FALSE(CFaultRule::Parse(bad).has_value()) << bad;
 }
 

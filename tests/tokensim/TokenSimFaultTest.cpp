@@ -65,6 +65,28 @@ TEST_F(TokenSimFaults, FailsEveryCallUntilCleared)
     EXPECT_EQ(module.Find(session, CKO_PRIVATE_KEY).size(), 1u);
 }
 
+// The try that locks the PIN, answered as a wrong PIN: from then on the
+// token says its PIN is locked and refuses the right one, until cleared.
+TEST_F(TokenSimFaults, TheLockingTryLocksThePinUntilCleared)
+{
+    session = module.OpenSession(token.Slot());
+    auto flags = [&] {
+        CK_TOKEN_INFO info{};
+        EXPECT_EQ(module->C_GetTokenInfo(token.Slot(), &info), CKR_OK);
+        return info.flags & CKF_USER_PIN_LOCKED;
+    };
+    token.Control().AddFault("C_Login:1:lie=incorrect-then-locked");
+    EXPECT_EQ(flags(), 0u);
+    EXPECT_EQ(module.Login(session), CKR_PIN_INCORRECT);
+    EXPECT_EQ(flags(), CKF_USER_PIN_LOCKED);
+    EXPECT_EQ(module.Login(session), CKR_PIN_LOCKED);
+    EXPECT_EQ(Answers("C_Login"), (std::vector<std::string>{"CKR_PIN_INCORRECT fault", "CKR_PIN_LOCKED"}));
+
+    token.Control().ClearFaults();
+    EXPECT_EQ(flags(), 0u);
+    EXPECT_EQ(module.Login(session), CKR_OK);
+}
+
 TEST_F(TokenSimFaults, ReportsFaultyLengthsWithOkAndWritesNoValue)
 {
     std::vector<CK_OBJECT_HANDLE> certs = ThreeCertificates();

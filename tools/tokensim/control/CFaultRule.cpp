@@ -18,6 +18,7 @@ constexpr const char* kLies[] = {
     "C_GetSlotList lie=grown",               // a token came since the count: CKR_BUFFER_TOO_SMALL
     "C_Initialize lie=already-initialized",  // initialises, answers CKR_CRYPTOKI_ALREADY_INITIALIZED
     "C_Initialize lie=lingering-thread",     // starts a thread that runs until the process exits
+    "C_Login lie=incorrect-then-locked",     // CKR_PIN_INCORRECT, and the user PIN locked from then on
     nullptr,
 };
 constexpr std::string_view kPull = "pull";

@@ -312,11 +312,14 @@ CK_RV CTokenSim::Login(CCall& call, CK_SESSION_HANDLE session, CK_USER_TYPE user
                        CK_ULONG pinLen)
 {
     Lock lock(m_mutex);
-    if (std::optional<CK_RV> rv = Enter(call))
-        return call.Result(*rv);
+    const std::optional<CK_RV> entered = Enter(call);
+    if (entered && !(call.Fault() && call.Fault()->IsLie()))
+        return call.Result(*entered);
     CSessionTable::SEntry* entry = nullptr;
     if (CK_RV rv = ResolveSession(session, entry); rv != CKR_OK)
         return call.Result(rv);
+    if (std::optional<CK_RV> rv = LockingLogin(call, entry->slot))
+        return call.Result(*rv);
     if (pin != nullptr || (TokenFlags(entry->slot) & CKF_PROTECTED_AUTHENTICATION_PATH) == 0)
         return call.Result(m_backend.Call(&CK_FUNCTION_LIST::C_Login, entry->backend, user, pin, pinLen));
     return call.Result(KeypadLogin(call, lock, session, user));
@@ -324,7 +327,29 @@ CK_RV CTokenSim::Login(CCall& call, CK_SESSION_HANDLE session, CK_USER_TYPE user
 
 CK_FLAGS CTokenSim::TokenFlags(CK_SLOT_ID slot) const
 {
-    return m_state.TokenFlags(slot, m_presence.IndexOf(slot));
+    const CK_FLAGS flags = m_state.TokenFlags(slot, m_presence.IndexOf(slot));
+    return PinLocked(slot) ? flags | CKF_USER_PIN_LOCKED : flags;
+}
+
+// Some modules answer the try that locks the user PIN as any wrong one;
+// after it, the token says its PIN is locked and refuses every login so.
+std::optional<CK_RV> CTokenSim::LockingLogin(CCall& call, CK_SLOT_ID slot)
+{
+    if (PinLocked(slot))
+        return CKR_PIN_LOCKED;
+    if (!call.Fault() || call.Fault()->Lie() != "incorrect-then-locked")
+        return std::nullopt;
+    m_pinLocks[slot] = call.Fault()->Id();
+    return CKR_PIN_INCORRECT;
+}
+
+bool CTokenSim::PinLocked(CK_SLOT_ID slot) const
+{
+    auto lock = m_pinLocks.find(slot);
+    if (lock == m_pinLocks.end())
+        return false;
+    const std::vector<CFaultRule>& rules = m_state.Rules();
+    return std::any_of(rules.begin(), rules.end(), [&](const CFaultRule& r) { return r.Id() == lock->second; });
 }
 
 // Tests wait for the note, then enter the PIN; the wait ends early when the

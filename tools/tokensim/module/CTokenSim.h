@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 
 // The simulator's one state object: the backend, the presence of each
 // token, the sessions and the fault counts, behind one mutex. Every call
@@ -99,6 +100,9 @@ private:
     CK_RV DeadSessionRv(const CSessionTable::SEntry& entry) const;
 
     CK_FLAGS TokenFlags(CK_SLOT_ID slot) const;
+    // A login that an incorrect-then-locked rule decides or has decided.
+    std::optional<CK_RV> LockingLogin(CCall& call, CK_SLOT_ID slot);
+    bool PinLocked(CK_SLOT_ID slot) const;
     CK_RV KeypadLogin(CCall& call, Lock& lock, CK_SESSION_HANDLE session, CK_USER_TYPE user);
 
     CK_RV TakeEvent(CK_SLOT_ID_PTR slot);
@@ -122,4 +126,7 @@ private:
     CPresenceTracker m_presence;
     CSessionTable m_sessions;
     CFaultCounter m_faults;
+    // The slots whose user PIN an incorrect-then-locked rule has locked, and
+    // that rule's id: the lock lasts as long as the rule.
+    std::unordered_map<CK_SLOT_ID, std::uint64_t> m_pinLocks;
 };
