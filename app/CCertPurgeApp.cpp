@@ -62,6 +62,6 @@ bool CCertPurgeApp::InitInstance()
         dlg.SetModuleFile(m_strModuleFile);
     dlg.SetTokenChoice(m_tokenChoice);
     dlg.DoModal();
-    m_bThreadLeftBehind = !dlg.StopMonitor();
+    m_bThreadLeftBehind = !dlg.Follower().Stop();
     return false;
 }
