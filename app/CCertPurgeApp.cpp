@@ -7,9 +7,14 @@
 
 #include <QApplication>
 
+#include <chrono>
 #include <cstdio>
 
 namespace {
+
+// How long SIGTERM waits for the monitor's thread, well within the watch's
+// grace: a thread held in the module is left to the process's end.
+constexpr std::chrono::milliseconds kSignalStopTimeout{100};
 
 QStringList Arguments(int argc, char** argv)
 {
@@ -46,6 +51,8 @@ int CCertPurgeApp::Run(int argc, char** argv)
 
     m_strModuleFile = commandLine.ModuleFile();
     m_tokenChoice = commandLine.TokenChoice();
+    // Before Qt or the module start a thread, so that none of them takes it.
+    m_termWatch.Open();
     QApplication app(argc, argv);
     if (commandLine.Verbose())
         CQtTokenLog::EnableDebug();
@@ -61,7 +68,28 @@ bool CCertPurgeApp::InitInstance()
     if (!m_strModuleFile.empty())
         dlg.SetModuleFile(m_strModuleFile);
     dlg.SetTokenChoice(m_tokenChoice);
-    dlg.DoModal();
-    m_bThreadLeftBehind = !dlg.StopMonitor();
+    RunModal(dlg);
+    m_bThreadLeftBehind = !dlg.Follower().Stop();
     return false;
+}
+
+void CCertPurgeApp::RunModal(CCertPurgeDlg& dlg)
+{
+    m_termWatch.Start([this, &dlg] { EndOnSignal(dlg); });
+    dlg.DoModal();
+    // Closing waits for the monitor a while: SIGTERM does not wait with it.
+    if (m_termWatch.Stop())
+        EndOnSignal(dlg);
+}
+
+// SIGTERM ends the run where it stands, between two events of whichever
+// loop runs: no removal goes on after it. The module is let go as closing
+// lets it go, unless a thread is inside it (a monitor left behind, a
+// keypad login), which the process's end stops.
+void CCertPurgeApp::EndOnSignal(CCertPurgeDlg& dlg)
+{
+    if (dlg.Follower().Stop(kSignalStopTimeout) && !dlg.Follower().Held())
+        dlg.Token().Close();
+    std::fflush(nullptr);
+    m_termWatch.Die();
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "app/CTermSignalWatch.h"
 #include "token/CTokenChoice.h"
 
 #include <string>
+
+class CCertPurgeDlg;
 
 // The application: runs the main dialog, and the process ends when it closes.
 class CCertPurgeApp {
@@ -18,6 +21,10 @@ public:
     bool ThreadLeftBehind() const { return m_bThreadLeftBehind; }
 
 private:
+    void RunModal(CCertPurgeDlg& dlg);
+    [[noreturn]] void EndOnSignal(CCertPurgeDlg& dlg);
+
+    CTermSignalWatch m_termWatch;
     bool m_bThreadLeftBehind = false;
     std::string m_strModuleFile;
     CTokenChoice m_tokenChoice;

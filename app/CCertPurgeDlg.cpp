@@ -15,7 +15,6 @@
 #include "res/StringTable.h"
 #include "res/resource.h"
 #include "token/CLoadFailure.h"
-#include "token/TokenMessages.h"
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
@@ -24,8 +23,6 @@
 #include <QShortcut>
 #include <QWindow>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <optional>
 
@@ -41,9 +38,6 @@ constexpr ColumnSpec kColumns[] = {
     {"证书截止日期", 100},
     {"证书序列号", 320},
 };
-
-// How long closing waits for the monitor's thread.
-constexpr std::chrono::milliseconds kMonitorStopTimeout{1500};
 
 // "<label> (<serial>) — certpurge", as desktops title a document's window.
 QString TokenTitle(const STokenIdentity& token)
@@ -105,13 +99,17 @@ CCertPurgeDlg::CCertPurgeDlg(QWidget* parent)
     : CTemplateDialog(MainDialogTemplate(), parent), m_hIcon(AppIcon::Load())
 {
     m_pToken->SetLog(CTokenLog(std::make_shared<CQtTokenLog>()));
-    m_pacedRefresh.setSingleShot(true);
-    connect(&m_pacedRefresh, &QTimer::timeout, this, [this] { RunPacedRefresh(); });
+    connect(&m_follower, &CTokenFollower::TokenInserted, this, [this] { RefreshList(); });
+    connect(&m_follower, &CTokenFollower::TokenRemoved, this, [this] {
+        m_list.DeleteAllItems();
+        ShowTokenInTitle(false);
+    });
 }
 
-CCertPurgeDlg::~CCertPurgeDlg()
+void CCertPurgeDlg::SetTokenChoice(const CTokenChoice& choice)
 {
-    StopMonitor();
+    m_follower.SetTokenChoice(choice);
+    m_pToken->SetTokenChoice(choice);
 }
 
 QWidget* CCertPurgeDlg::CreateControl(const ControlTemplate& control)
@@ -206,7 +204,7 @@ int CCertPurgeDlg::MessageBox(const char* text, const char* caption, UINT type)
 void CCertPurgeDlg::RefreshList()
 {
     // Whatever asked for it, this refresh answers every token event so far.
-    AnswerTokenEvents();
+    m_follower.Answered();
     m_list.DeleteAllItems();
     m_list.SetTextColor(kNormalText);
 
@@ -236,122 +234,36 @@ void CCertPurgeDlg::RefreshList()
 void CCertPurgeDlg::ShowTable(const CertTable& table)
 {
     // The removal's scan is newer than any refresh still waiting.
-    AnswerTokenEvents();
+    m_follower.Answered();
     m_list.DeleteAllItems();
     FillCertList(m_list, table);
 }
 
 bool CCertPurgeDlg::StartMonitor()
 {
-    if (!m_handOver.Prepare(this))
-        return false;
-    m_handOver.Resume();
-    // A thread left behind keeps its monitor: start a new one.
-    if (m_pMonitor->IsRunning() || IsLeftBehind(m_pMonitor))
-        m_pMonitor = CPresenceMonitor::Create(m_pToken, m_handOver);
-    return m_pMonitor->Start(m_pToken->SlotList());
-}
-
-bool CCertPurgeDlg::StopMonitor()
-{
-    if (!IsLeftBehind(m_pMonitor)) {
-        m_handOver.GiveUp();
-        if (!m_pMonitor->Stop(kMonitorStopTimeout))
-            m_leftBehind.push_back(m_pMonitor);
-    }
-    return m_leftBehind.empty();
-}
-
-bool CCertPurgeDlg::IsLeftBehind(const std::shared_ptr<CPresenceMonitor>& pMonitor) const
-{
-    return std::find(m_leftBehind.begin(), m_leftBehind.end(), pMonitor) != m_leftBehind.end();
+    return m_follower.Start();
 }
 
 unsigned CCertPurgeDlg::MonitorThreadProc(CCertPurgeDlg* pDialog)
 {
-    return pDialog != nullptr ? pDialog->m_pMonitor->Run() : 0;
+    return pDialog != nullptr ? pDialog->m_follower.Run() : 0;
 }
 
 SlotEvent CCertPurgeDlg::PollSlotEvent(CK_SLOT_ID* pSlot)
 {
-    return m_pMonitor->PollSlotEvent(pSlot);
+    return m_follower.PollSlotEvent(pSlot);
 }
 
-LRESULT CCertPurgeDlg::SendMessage(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    // The removal that holds them refreshes the list when it ends.
-    if (m_bTokenEventsHeld && (message == WM_TOKEN_INSERTED || message == WM_TOKEN_REMOVED)) {
-        ++m_ulTokenEvents;
-        return 0;
-    }
-    switch (message) {
-    case WM_TOKEN_INSERTED: return OnTokenInserted(wParam, lParam);
-    case WM_TOKEN_REMOVED: return OnTokenRemoved(wParam, lParam);
-    default: return 0;
-    }
-}
-
-// A token the choice would not take (not initialised, not the URI's) is no
-// reason to read the token again; one it takes is listed after the token
-// shown, which keeps its place.
 LRESULT CCertPurgeDlg::OnTokenInserted(WPARAM wParam, LPARAM)
 {
-    ++m_ulTokenEvents;
-    CK_TOKEN_INFO info{};
-    if (m_pToken->GetTokenInfo(static_cast<CK_SLOT_ID>(wParam), &info) == CKR_OK && m_tokenChoice.Accepts(info))
-        RefreshPaced();
+    m_follower.OnTokenInserted(static_cast<CK_SLOT_ID>(wParam));
     return 0;
 }
 
-// A module may report an event on every poll: the token is read at most
-// once a poll interval, not on every report.
-void CCertPurgeDlg::RefreshPaced()
-{
-    std::optional<CRefreshPacing::Duration> wait = m_pacing.Ask(m_pacingClock());
-    if (!wait)
-        return;
-    if (*wait == CRefreshPacing::Duration::zero())
-        RefreshList();
-    else
-        m_pacedRefresh.start(*wait);
-}
-
-// A refresh falling due while a removal holds token events would wait for
-// the module its login holds: it is one more event held, which ends that
-// removal as the others do.
-void CCertPurgeDlg::RunPacedRefresh()
-{
-    if (m_bTokenEventsHeld)
-        ++m_ulTokenEvents;
-    else
-        RefreshList();
-}
-
-void CCertPurgeDlg::AnswerTokenEvents()
-{
-    m_pacedRefresh.stop();
-    m_pacing.Ran(m_pacingClock());
-}
-
-// Another token pulled out leaves the list and title of the one shown.
 LRESULT CCertPurgeDlg::OnTokenRemoved(WPARAM wParam, LPARAM)
 {
-    ++m_ulTokenEvents;
-    if (ShownTokenStillThere()) {
-        m_pToken->Log().Debug(CTokenLog::ETopic::Monitor, "slot " + std::to_string(wParam) +
-                                                              ": not the token shown, the list stays");
-        return 0;
-    }
-    m_list.DeleteAllItems();
-    ShowTokenInTitle(false);
+    m_follower.OnTokenRemoved(static_cast<CK_SLOT_ID>(wParam));
     return 0;
-}
-
-bool CCertPurgeDlg::ShownTokenStillThere()
-{
-    std::optional<STokenIdentity> shown = m_pToken->ListedToken();
-    STokenIdentity now;
-    return shown && m_pToken->ReadTokenIdentity(0, now) == CKR_OK && now.IsSameToken(*shown);
 }
 
 void CCertPurgeDlg::ShowTokenInTitle(bool bShown)

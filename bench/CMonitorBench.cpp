@@ -101,7 +101,7 @@ void CMonitorBench::MeasureInsertions(CBenchDialog& dialog)
 
 std::set<pid_t> CMonitorBench::RestartMonitor(CBenchDialog& dialog)
 {
-    dialog.Dlg().StopMonitor();
+    dialog.Dlg().Follower().Stop();
     std::set<pid_t> before = CThreadCpu::Threads();
     if (!dialog.Dlg().StartMonitor())
         throw std::runtime_error("the monitor did not start again");
@@ -148,7 +148,7 @@ void CMonitorBench::MeasureIdle(CBenchDialog& dialog)
                                     " ms, " + CMarkdownTable::Fixed(static_cast<double>(monitorNs) / 1e3 / static_cast<double>(polls), 0) +
                                     " µs of monitor CPU each"
                                 : std::string()) +
-                   "; monitor still running: " + (dialog.Dlg().MonitorRunning() ? "yes" : "**no**") + ".");
+                   "; monitor still running: " + (dialog.Dlg().Follower().IsRunning() ? "yes" : "**no**") + ".");
 }
 
 void CMonitorBench::MeasureEventStorm(CBenchDialog& dialog)

@@ -12,7 +12,7 @@ void CRefreshProbe::Run(std::ostream& out) const
 {
     CBenchDialog dialog;
     // Only the refreshes measured may touch the module.
-    dialog.Dlg().StopMonitor();
+    dialog.Dlg().Follower().Stop();
     if (m_bCountCalls)
         CountCalls(dialog, out);
     TimeRefreshes(dialog, out);

@@ -203,5 +203,5 @@ TEST_F(MainDialogTest, StartupFillsTheListAndStartsTheMonitor)
     CCertPurgeDlg& dlg = Start();
     EXPECT_TRUE(m_prompts.Prompts().empty());
     ASSERT_EQ(Rows().size(), 1u);
-    EXPECT_TRUE(dlg.MonitorRunning());
+    EXPECT_TRUE(dlg.Follower().IsRunning());
 }

@@ -57,15 +57,15 @@ TEST_F(RefreshPacingTest, AFloodOfInsertionsGivesOneRefresh)
     AddCert("Ann", "20300101000000Z", "20400101000000Z", {1}, false);
     Start();
     const auto frozen = CRefreshPacing::Clock::now();
-    Dlg().SetPacingClock([frozen] { return frozen; });
+    Dlg().Follower().SetPacingClock([frozen] { return frozen; });
     Dlg().RefreshList();
     const std::size_t searches = Trace().Count("C_FindObjectsInit");
 
     for (int i = 0; i < 100; ++i)
-        Dlg().SendMessage(WM_TOKEN_INSERTED, Slot(), 0);
+        Dlg().Follower().OnMessage(WM_TOKEN_INSERTED, Slot());
     EXPECT_EQ(Dlg().TokenEventsHandled(), 100u);
     EXPECT_EQ(Trace().Count("C_FindObjectsInit"), searches);
-    ASSERT_TRUE(WaitUntil([&] { return !Dlg().RefreshWaiting(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !Dlg().Follower().RefreshWaiting(); }));
     EXPECT_EQ(Trace().Count("C_FindObjectsInit"), searches + 1);
     EXPECT_EQ(Rows().size(), 1u);
 }

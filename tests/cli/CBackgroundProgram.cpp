@@ -47,7 +47,7 @@ CBackgroundProgram::~CBackgroundProgram()
 
 bool CBackgroundProgram::Running()
 {
-    if (!m_bEnded && waitpid(m_pid, nullptr, WNOHANG) == m_pid)
+    if (!m_bEnded && waitpid(m_pid, &m_nStatus, WNOHANG) == m_pid)
         m_bEnded = true;
     return !m_bEnded;
 }

@@ -24,6 +24,8 @@ public:
     pid_t Pid() const { return m_pid; }
     // False once it has ended, by itself or not.
     bool Running();
+    // How it ended, as waitpid tells it, once Running() has said it did.
+    int Status() const { return m_nStatus; }
 
     // Polls `done` until it holds, or `limit` is up: false then.
     static bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(30));
@@ -31,4 +33,5 @@ public:
 private:
     pid_t m_pid = -1;
     bool m_bEnded = false;
+    int m_nStatus = 0;
 };

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -149,4 +151,41 @@ TEST_F(WindowCommandLineTest, TitleNamesTheTokenShown)
 
     sim.Control().Remove(sim.Slot());
     EXPECT_TRUE(titled([](const std::string& title) { return title == "certpurge"; })) << WindowTitle(display, m_run);
+}
+
+// SIGTERM ends the window whatever its monitor is doing, as its default
+// action would, but first lets the module go as closing the window does,
+// unless the monitor's thread is inside it.
+TEST_F(WindowCommandLineTest, SigtermEndsTheWindowAndLetsTheModuleGo)
+{
+    testsupport::CSimulatedToken sim;
+    struct SCase {
+        const char* pszMonitor;
+        ETokenSimMode eMode;
+        std::function<bool()> reached;
+        bool bLetGo;
+    };
+    const std::string output = m_dir.File("window.out");
+    const SCase cases[] = {
+        {"running", ETokenSimMode::Normal, [&] { return sim.Trace().Count("C_WaitForSlotEvent") >= 1; }, true},
+        {"ended", ETokenSimMode::NoWait,
+         [&] { return CProgramRun::ReadFile(output).find("no longer follows the token") != std::string::npos; }, true},
+        {"held in the module", ETokenSimMode::BlockingWait,
+         [&] { return sim.Trace().CountBlocking("C_WaitForSlotEvent") >= 1; }, false},
+    };
+    for (const SCase& c : cases) {
+        SCOPED_TRACE(std::string("monitor ") + c.pszMonitor);
+        sim.Control().SetMode(c.eMode);
+        sim.Trace().Truncate();
+        CBackgroundProgram window(CERTPURGE_BINARY, {"--module", testsupport::CSimulatedToken::ModulePath()},
+                                  {{"QT_QPA_PLATFORM", "offscreen"}}, output);
+        ASSERT_TRUE(CBackgroundProgram::WaitFor([&] { return c.reached() || !window.Running(); }));
+        ASSERT_TRUE(window.Running()) << CProgramRun::ReadFile(output);
+        sim.Trace().Truncate();
+
+        ASSERT_EQ(kill(window.Pid(), SIGTERM), 0);
+        ASSERT_TRUE(CBackgroundProgram::WaitFor([&] { return !window.Running(); }));
+        EXPECT_TRUE(WIFSIGNALED(window.Status()) && WTERMSIG(window.Status()) == SIGTERM) << window.Status();
+        EXPECT_EQ(sim.Trace().Count("C_Finalize") >= 1, c.bLetGo);
+    }
 }

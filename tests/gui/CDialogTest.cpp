@@ -23,7 +23,7 @@ CCertPurgeDlg& CDialogTest::Start()
     m_pDlg->SetClock(&m_clock);
     m_pDlg->SetStartsMonitor(m_bMonitor);
     if (m_monitorPause)
-        m_pDlg->SetMonitorIdlePause(*m_monitorPause);
+        m_pDlg->Follower().SetIdlePause(*m_monitorPause);
     if (!m_strModuleFile.empty())
         m_pDlg->SetModuleFile(m_strModuleFile);
     EXPECT_TRUE(m_pDlg->Create());

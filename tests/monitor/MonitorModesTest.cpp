@@ -22,7 +22,7 @@ TEST_F(MonitorModesTest, WaitNotSupportedEndsTheMonitorSilently)
     AddCert("Exp", "20200101000000Z", "20210101000000Z", {3});
     Sim().SetMode(ETokenSimMode::NoWait);
     Start();
-    ASSERT_TRUE(WaitUntil([&] { return !Dlg().MonitorRunning(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !Dlg().Follower().IsRunning(); }));
     EXPECT_EQ(Trace().Count("C_WaitForSlotEvent"), 1u);
     EXPECT_TRUE(m_prompts.Prompts().empty());
 
@@ -110,8 +110,8 @@ TEST_F(BlockingModuleTest, ClosingLeavesTheThreadBehindAndEndsPromptly)
     Trace().Truncate();
     QElapsedTimer timer;
     timer.start();
-    EXPECT_FALSE(Dlg().StopMonitor());
-    EXPECT_TRUE(Dlg().MonitorLeftBehind());
+    EXPECT_FALSE(Dlg().Follower().Stop());
+    EXPECT_TRUE(Dlg().Follower().LeftBehind());
     Close();
     EXPECT_LT(timer.elapsed(), 2000 * Slack());
     EXPECT_EQ(Trace().Count("C_Finalize"), 0u);  // the module stays loaded for the thread
@@ -123,16 +123,16 @@ TEST_F(BlockingModuleTest, ClosingLeavesTheThreadBehindAndEndsPromptly)
 TEST_F(BlockingModuleTest, AMonitorStartedAgainAfterOneLeftBehindIsStopped)
 {
     StartHeldInTheModule();
-    EXPECT_FALSE(Dlg().StopMonitor());
+    EXPECT_FALSE(Dlg().Follower().Stop());
     Sim().SetMode(ETokenSimMode::Normal);
     Sim().Remove(Slot());
-    ASSERT_TRUE(WaitUntil([&] { return !Dlg().MonitorRunning(); }));
+    ASSERT_TRUE(WaitUntil([&] { return !Dlg().Follower().IsRunning(); }));
 
     ASSERT_TRUE(Dlg().StartMonitor());
-    ASSERT_TRUE(Dlg().MonitorRunning());
-    EXPECT_FALSE(Dlg().StopMonitor());
-    EXPECT_FALSE(Dlg().MonitorRunning());
-    EXPECT_TRUE(Dlg().MonitorLeftBehind());
+    ASSERT_TRUE(Dlg().Follower().IsRunning());
+    EXPECT_FALSE(Dlg().Follower().Stop());
+    EXPECT_FALSE(Dlg().Follower().IsRunning());
+    EXPECT_TRUE(Dlg().Follower().LeftBehind());
 }
 
 TEST_F(BlockingModuleTest, ButtonFailsWithItsMessageInsteadOfFreezing)

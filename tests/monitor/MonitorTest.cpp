@@ -16,7 +16,7 @@ TEST_F(MonitorTest, StartWithoutTokenThenInsertAndRemove)
     StartWithoutTheToken();
     InsertAndRemove();
     EXPECT_TRUE(m_prompts.Prompts().empty());
-    EXPECT_TRUE(Dlg().MonitorRunning());
+    EXPECT_TRUE(Dlg().Follower().IsRunning());
 }
 
 TEST_F(MonitorTest, TwentyCyclesEachReflected)
@@ -87,18 +87,18 @@ TEST_F(MonitorTest, TokenThatDoesNotAnswerLeavesTheList)
     const std::size_t listings = Trace().Count("C_GetSlotList");
     Sim().Insert(Slot());
     ASSERT_TRUE(WaitUntil([&] { return Dlg().TokenEventsHandled() > handled; }));
-    EXPECT_FALSE(Dlg().RefreshWaiting());
+    EXPECT_FALSE(Dlg().Follower().RefreshWaiting());
     EXPECT_EQ(Trace().Count("C_GetSlotList"), listings);  // not read again
     EXPECT_TRUE(ListEmpty());
     EXPECT_TRUE(m_prompts.Prompts().empty());
-    EXPECT_TRUE(Dlg().MonitorRunning());
+    EXPECT_TRUE(Dlg().Follower().IsRunning());
 }
 
 TEST_F(MonitorTest, InsertionMadeWhileTheModuleWasFinalisedIsSeen)
 {
     AddCerts();
     Start();
-    Dlg().StopMonitor();
+    Dlg().Follower().Stop();
     Sim().Remove(Slot());
     Dlg().RefreshList();  // no token: the module is finalised
     ASSERT_TRUE(ListEmpty());
@@ -150,8 +150,8 @@ TEST_F(MonitorTest, StopBeforeTheThreadRunsIsNotLost)
     AddCerts();
     Start();
     for (int i = 0; i < 20; ++i) {
-        Dlg().StopMonitor();
-        EXPECT_FALSE(Dlg().MonitorRunning());
+        Dlg().Follower().Stop();
+        EXPECT_FALSE(Dlg().Follower().IsRunning());
         ASSERT_TRUE(Dlg().StartMonitor());
     }
 }

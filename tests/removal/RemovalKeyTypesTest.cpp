@@ -98,7 +98,7 @@ TEST_F(RemovalKeyTypesTest, RsaOnlyTokenModuleCalls)
 {
     AddStandardCerts();
     Start();
-    Dlg().StopMonitor();  // its polling would interleave with the removal's calls
+    Dlg().Follower().Stop();  // its polling would interleave with the removal's calls
     Click();
     ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
 

@@ -136,7 +136,7 @@ TEST_F(RemovalPinStateTest, TokenEventDuringTheKeypadLoginAbandonsTheRun)
     Start();
     std::size_t rowsWhileWaiting = 0;
     ASSERT_TRUE(ClickAndUseTheKeypad([&](QWidget&) {
-        Dlg().SendMessage(WM_TOKEN_REMOVED, Slot(), 0);
+        Dlg().Follower().OnMessage(WM_TOKEN_REMOVED, Slot());
         rowsWhileWaiting = Rows().size();
     }));
     EXPECT_EQ(rowsWhileWaiting, 4u);
@@ -158,12 +158,12 @@ TEST_F(RemovalPinStateTest, RefreshLeftWaitingIsAnsweredByTheRemovalsScan)
     Sim().SetTokenFlags(Slot(), CKF_PROTECTED_AUTHENTICATION_PATH);
     Start();
     const auto frozen = CRefreshPacing::Clock::now();
-    Dlg().SetPacingClock([frozen] { return frozen; });
+    Dlg().Follower().SetPacingClock([frozen] { return frozen; });
     Dlg().RefreshList();
-    Dlg().SendMessage(WM_TOKEN_INSERTED, Slot(), 0);
-    ASSERT_TRUE(Dlg().RefreshWaiting());
+    Dlg().Follower().OnMessage(WM_TOKEN_INSERTED, Slot());
+    ASSERT_TRUE(Dlg().Follower().RefreshWaiting());
     bool bWaiting = true;
-    ASSERT_TRUE(ClickAndUseTheKeypad([&](QWidget&) { bWaiting = Dlg().RefreshWaiting(); }));
+    ASSERT_TRUE(ClickAndUseTheKeypad([&](QWidget&) { bWaiting = Dlg().Follower().RefreshWaiting(); }));
     EXPECT_FALSE(bWaiting);
     EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, Messages::kEnterPinOnKeypad,
                                                  Messages::kDeleted}));

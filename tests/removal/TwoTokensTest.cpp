@@ -58,7 +58,7 @@ TEST_F(TwoTokensTest, TheTokenShownStaysAndIsTheOnlyOneWorkedOn)
     EXPECT_EQ(TokenShown(), shown);
     EXPECT_EQ(Dlg().windowTitle().toStdString(), title);
 
-    Dlg().StopMonitor();
+    Dlg().Follower().Stop();
     Click();
     EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
     for (CK_OBJECT_CLASS cls : {CKO_CERTIFICATE, CKO_PUBLIC_KEY, CKO_PRIVATE_KEY}) {

@@ -97,7 +97,7 @@ TEST_F(ModuleChoiceTest, P11KitProxyListsAndRefreshesTheRegisteredSoftHsm)
     Start();
     EXPECT_TRUE(m_prompts.Prompts().empty());
     EXPECT_THAT(Rows(), ElementsAre(SRow{"20300101", "20400101", "a's Acme ID", false}));
-    EXPECT_TRUE(Dlg().MonitorRunning());
+    EXPECT_TRUE(Dlg().Follower().IsRunning());
 
     AddCert("b", "20200101000000Z", "20210101000000Z", {2});
     Dlg().RefreshList();
