@@ -50,8 +50,8 @@ TEST_F(RemovalPlanTest, TellsWhatGoesWithEachRedCertificateInTableOrder)
 {
     m_token.AddCertificateWithKeys(Cert("Exp", "20200101000000Z", "20210101000000Z"), {1});
     m_token.ImportCertificate(Cert("NoId", "20200201000000Z", "20210101000000Z", "").Der(), {});
-    m_token.AddCertificateWithKeys(Cert("Enc", "20200301000000Z", "20210101000000Z", "keyEncipherment"), {4});
-    m_token.ImportCertificate(Cert("Bare", "20200401000000Z", "20210101000000Z").Der(), {6});
+    m_token.ImportCertificate(Cert("Bare", "20200301000000Z", "20210101000000Z").Der(), {6});
+    m_token.AddCertificateWithKeys(Cert("Enc", "20200401000000Z", "20210101000000Z", "keyEncipherment"), {4});
     Bytes shared = m_token.GenerateKeyPair({2});
     m_token.ImportCertificate(Cert("Dup", "20300101000000Z", "20400101000000Z").PublicKey(shared).Der(), {2});
     m_token.ImportCertificate(Cert("Dup", "20300201000000Z", "20400101000000Z").PublicKey(shared).Der(), {2});
@@ -71,18 +71,18 @@ TEST_F(RemovalPlanTest, TellsWhatGoesWithEachRedCertificateInTableOrder)
               "   red: expired\n"
               "   no ID: keys kept\n"
               "\n"
-              "3. Enc's Acme ID\n"
+              "3. Bare's Acme ID\n"
               "   issued 2020-03-01 00:00:00 UTC, expires 2021-01-01 00:00:00 UTC\n"
+              "   red: expired\n"
+              "   goes with it: its key pair (found by ID; matched after the PIN); no public key of it seen before "
+              "the PIN\n"
+              "\n"
+              "4. Enc's Acme ID\n"
+              "   issued 2020-04-01 00:00:00 UTC, expires 2021-01-01 00:00:00 UTC\n"
               "   red: expired\n"
               "   goes with it: its key pair (found by ID; matched after the PIN); its public key is on the token\n"
               "   decrypts: once its private key is deleted, files and mail encrypted to it can no longer be "
               "decrypted\n"
-              "\n"
-              "4. Bare's Acme ID\n"
-              "   issued 2020-04-01 00:00:00 UTC, expires 2021-01-01 00:00:00 UTC\n"
-              "   red: expired\n"
-              "   goes with it: its key pair (found by ID; matched after the PIN); no public key of it seen before "
-              "the PIN\n"
               "\n"
               "5. Dup's Acme ID\n"
               "   issued 2030-01-01 00:00:00 UTC, expires 2040-01-01 00:00:00 UTC\n"
@@ -95,7 +95,8 @@ TEST_F(RemovalPlanTest, TellsWhatGoesWithEachRedCertificateInTableOrder)
     EXPECT_TRUE(m_plan.Items()[1].bCanDecrypt);
     EXPECT_FALSE(m_plan.Items()[1].DecryptionKeyGoes());
 
-    // Nothing the plan's searches found is left for a destroy to take.
+    // Nothing the plan's searches found is left for a destroy to take (the
+    // last search found the encryption certificate's public key).
     ASSERT_EQ(m_module.DestroyPubKey(), CKR_OK);
     EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY), 4u);
 }
