@@ -173,3 +173,23 @@ TEST_F(CertPurgeListTest, PlanTellsWhatGoesWithEachRedCertificate)
                                                   {"expires", "2099-01-01T00:00:00Z"}}));
     EXPECT_EQ(plan[3]["public_key"], nullptr);
 }
+
+// A plan the token would not complete is no plan: a script must not read
+// the rows before the refusal as all that would go.
+TEST_F(CertPurgeListTest, PlanRefusedHalfwayPrintsNothing)
+{
+    testsupport::CSimulatedToken sim;
+    for (unsigned char id : {1, 2}) {
+        CTestCertificate old;
+        old.Add("C", "CN").Add("CN", "Old").NotBefore("201" + std::to_string(id) + "0101000000Z");
+        sim.SoftHsm().AddCertificateWithKeys(old.NotAfter("20210101000000Z"), {id});
+    }
+    LinkDefault(testsupport::CSimulatedToken::ModulePath());
+    // The 1st search finds the certificates, the 2nd and 3rd look under the
+    // first red one's ID, the 4th under the second's.
+    sim.Control().AddFault("C_FindObjectsInit:4:CKR_DEVICE_ERROR");
+    EXPECT_EQ(Run({"--plan"}), 1);
+    EXPECT_EQ(m_run.Out(), "");
+    EXPECT_EQ(m_run.Err(), "certpurge.removal: the plan: the search for certificates with id 02 refused: "
+                           "CKR_DEVICE_ERROR\n查找Ulda证书失败!\n");
+}

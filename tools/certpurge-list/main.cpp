@@ -15,7 +15,6 @@
 #include "inventory/ScanToken.h"
 #include "platform/CEscapedText.h"
 #include "platform/CFixedClock.h"
-#include "token/CCkrNames.h"
 #include "res/VersionInfo.h"
 
 #include <cstdio>
@@ -92,10 +91,10 @@ bool PrintTable(CTokenModule& module, const CListCommandLine& options, const Cer
             Print(table);
         return true;
     }
+    // A refusal is told by the plan's warning, naming the search and the ID.
     CRemovalPlan plan;
-    if (CK_RV rv = plan.Read(module, table); rv != CKR_OK) {
-        Fail(Messages::kFindCertificatesFailed, "the search for what goes with the red certificates refused: " +
-                                                    CCkrNames::Of(rv));
+    if (plan.Read(module, table) != CKR_OK) {
+        Fail(Messages::kFindCertificatesFailed);
         return false;
     }
     if (bJson)
