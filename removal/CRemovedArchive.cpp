@@ -148,7 +148,8 @@ CRemovedArchive::CRemovedArchive(const std::string& dataHome, const STokenIdenti
 
 std::string CRemovedArchive::DataHome()
 {
-    // Relative paths in the variable are to be ignored, says the XDG spec.
+    // A relative path in the variable is to be ignored, as the XDG base
+    // directory rules say.
     const char* xdg = std::getenv("XDG_DATA_HOME");
     if (xdg != nullptr && xdg[0] == '/')
         return xdg;
