@@ -19,3 +19,9 @@ int CSilentPrompts::MessageBoxWithDetails(QWidget* owner, const char* text, cons
 {
     return MessageBox(owner, text, caption, type);
 }
+
+int CSilentPrompts::MessageBoxWithInformation(QWidget* owner, const char* text, const char* caption, UINT type,
+                                              const std::string&, const std::string&)
+{
+    return MessageBox(owner, text, caption, type);
+}

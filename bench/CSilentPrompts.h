@@ -12,6 +12,8 @@ public:
     int MessageBox(QWidget* owner, const char* text, const char* caption, UINT type) override;
     int MessageBoxWithDetails(QWidget* owner, const char* text, const char* caption, UINT type,
                               const std::string& details) override;
+    int MessageBoxWithInformation(QWidget* owner, const char* text, const char* caption, UINT type,
+                                  const std::string& informative, const std::string& details) override;
     int RunPinDialog(CPinDlg& dlg) override;
 
     const std::vector<std::string>& Texts() const { return m_texts; }

@@ -81,6 +81,9 @@ std::string ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record,
     record.strIssuerDer.assign(issuer.begin(), issuer.end());
     record.strIssuer = CX500NameRenderer::Render(cert->Issuer());
     record.eUse = cert->Use();
+    record.bCanDecrypt = cert->CanDecrypt();
+    CCertificate::Bytes der = cert->Der();
+    record.strCertDer.assign(der.begin(), der.end());
     return {};
 }
 

@@ -28,6 +28,12 @@ struct CertRecord {
     std::string strIssuerDer;
     std::string strIssuer;
     CCertificate::EUse eUse = CCertificate::EUse::General;
+    // Whether its private key decrypts what was encrypted to it: deleting
+    // that key makes such files and mail unreadable.
+    bool bCanDecrypt = false;
+    // The certificate as encoded: the copy a removal keeps before it
+    // destroys the object.
+    std::string strCertDer;
     int nMark = 0;  // 1: expired or superseded
     // Why it is marked, for whoever cannot see the red.
     bool bSuperseded = false;

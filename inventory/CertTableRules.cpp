@@ -5,19 +5,6 @@
 
 namespace {
 
-// A renewal: strictly newer, of the same subject, issuer and use. A
-// holder's signing and encryption certificates, certificates of two CAs,
-// and twins issued in one second are each other's company, not successors.
-// The display name is only what is shown: two people of one organisation
-// share it. An empty one says nothing of whose certificate it is: it never
-// supersedes.
-bool Supersedes(const CertRecord& newer, const CertRecord& older)
-{
-    return !newer.strDisplayName.empty() && newer.strSubjectDer == older.strSubjectDer &&
-           newer.strIssueDate.compare(older.strIssueDate) > 0 && newer.strIssuerDer == older.strIssuerDer &&
-           newer.eUse == older.eUse;
-}
-
 void MarkSuperseded(CertTable& table)
 {
     for (CK_ULONG n = table.nCount; n-- > 1;) {
@@ -44,6 +31,18 @@ void MarkExpired(CertTable& table, const CClock& clock)
 }
 
 }  // namespace
+
+// A holder's signing and encryption certificates, certificates of two CAs,
+// and twins issued in one second are each other's company, not successors.
+// The display name is only what is shown: two people of one organisation
+// share it. An empty one says nothing of whose certificate it is: it never
+// supersedes.
+bool Supersedes(const CertRecord& newer, const CertRecord& older)
+{
+    return !newer.strDisplayName.empty() && newer.strSubjectDer == older.strSubjectDer &&
+           newer.strIssueDate.compare(older.strIssueDate) > 0 && newer.strIssuerDer == older.strIssuerDer &&
+           newer.eUse == older.eUse;
+}
 
 // Equal issue dates keep the order they were found in.
 void OrderByIssueDate(CertTable& table)

@@ -11,6 +11,9 @@
 // By issue date, oldest first; equal dates keep the order they were found in.
 void OrderByIssueDate(CertTable& table);
 
+// A renewal: `newer` is strictly newer, of the same subject, issuer and use.
+bool Supersedes(const CertRecord& newer, const CertRecord& older);
+
 // Marks the superseded records (those a later record of the same display
 // name, issuer and use renews) and the expired ones.
 void MarkOutOfDate(CertTable& table, const CClock& clock);

@@ -18,13 +18,16 @@ namespace {
 struct BitStringFree {
     void operator()(ASN1_BIT_STRING* p) const { ASN1_BIT_STRING_free(p); }
 };
+struct BasicConstraintsFree {
+    void operator()(BASIC_CONSTRAINTS* p) const { BASIC_CONSTRAINTS_free(p); }
+};
 struct BignumFree {
     void operator()(BIGNUM* p) const { BN_free(p); }
 };
 
 // An i2d_ encoding as bytes; empty when it fails.
 template <typename T, typename Encode>
-CCertificate::Bytes Der(T* object, Encode encode)
+CCertificate::Bytes Encoded(T* object, Encode encode)
 {
     unsigned char* der = nullptr;
     int len = object != nullptr ? encode(object, &der) : -1;
@@ -65,12 +68,12 @@ const X509_NAME* CCertificate::Issuer() const
 
 CCertificate::Bytes CCertificate::SubjectDer() const
 {
-    return Der(X509_get_subject_name(m_pCert), i2d_X509_NAME);
+    return Encoded(X509_get_subject_name(m_pCert), i2d_X509_NAME);
 }
 
 CCertificate::Bytes CCertificate::IssuerDer() const
 {
-    return Der(X509_get_issuer_name(m_pCert), i2d_X509_NAME);
+    return Encoded(X509_get_issuer_name(m_pCert), i2d_X509_NAME);
 }
 
 SYSTEMTIME CCertificate::NotBefore() const
@@ -143,9 +146,36 @@ CCertificate::EUse CCertificate::Use() const
     return EUse::General;
 }
 
+bool CCertificate::CanDecrypt() const
+{
+    switch (PublicKeyType()) {
+    case EKeyType::Ed25519:
+    case EKeyType::Ed448:
+    case EKeyType::RsaPss: return false;
+    default: break;
+    }
+    int found = 0;
+    std::unique_ptr<ASN1_BIT_STRING, BitStringFree> usage(
+        static_cast<ASN1_BIT_STRING*>(X509_get_ext_d2i(m_pCert, NID_key_usage, &found, nullptr)));
+    if (usage)
+        return ASN1_BIT_STRING_get_bit(usage.get(), 2) == 1 || ASN1_BIT_STRING_get_bit(usage.get(), 3) == 1 ||
+               ASN1_BIT_STRING_get_bit(usage.get(), 4) == 1;
+    // -1: there is none. Present but unreadable (or twice): it may.
+    if (found != -1)
+        return true;
+    std::unique_ptr<BASIC_CONSTRAINTS, BasicConstraintsFree> constraints(
+        static_cast<BASIC_CONSTRAINTS*>(X509_get_ext_d2i(m_pCert, NID_basic_constraints, nullptr, nullptr)));
+    return !constraints || constraints->ca == 0;
+}
+
+CCertificate::Bytes CCertificate::Der() const
+{
+    return Encoded(m_pCert, i2d_X509);
+}
+
 CCertificate::Bytes CCertificate::PublicKeyInfoDer() const
 {
-    return Der(X509_get_X509_PUBKEY(m_pCert), i2d_X509_PUBKEY);
+    return Encoded(X509_get_X509_PUBKEY(m_pCert), i2d_X509_PUBKEY);
 }
 
 CCertificate::Bytes CCertificate::PublicKeyBits() const

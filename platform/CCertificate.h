@@ -46,6 +46,14 @@ public:
     // An EC key on the SM2 curve, or a key of the SM2 algorithm.
     bool IsSm2Key() const;
     EUse Use() const;
+    // Whether its key may decrypt, so that deleting the private key loses
+    // what was encrypted to it: its key usage has keyEncipherment,
+    // dataEncipherment or keyAgreement, or it has none and is no CA. A key
+    // usage that does not decode may; a signature-only algorithm (Ed25519,
+    // Ed448, RSA-PSS) never does.
+    bool CanDecrypt() const;
+    // The certificate as encoded, without whatever followed it in the value.
+    Bytes Der() const;
 
     // The public key, for telling its key objects on a token from others:
     // the DER SubjectPublicKeyInfo; the bytes of its subjectPublicKey BIT

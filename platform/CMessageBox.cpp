@@ -27,11 +27,19 @@ int CMessageBox::Show(QWidget* owner, const char* text, const char* caption, UIN
 
 int CMessageBox::Show(QWidget* owner, const char* text, const char* caption, UINT type, const std::string& details)
 {
+    return Show(owner, text, caption, type, std::string(), details);
+}
+
+int CMessageBox::Show(QWidget* owner, const char* text, const char* caption, UINT type, const std::string& informative,
+                      const std::string& details)
+{
     QMessageBox box(owner);
     box.setWindowTitle(QString::fromUtf8(caption != nullptr ? caption : ""));
     box.setText(QString::fromUtf8(text));
     box.setTextFormat(Qt::PlainText);
     box.setIcon(IconFor(type));
+    if (!informative.empty())
+        box.setInformativeText(QString::fromUtf8(informative));
     if (!details.empty())
         box.setDetailedText(QString::fromUtf8(details));
     QPushButton* ok = box.addButton(QString::fromUtf8(kOkText), QMessageBox::AcceptRole);

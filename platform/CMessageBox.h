@@ -25,6 +25,10 @@ public:
     static int Show(QWidget* owner, const char* text, const char* caption, UINT type);
     // The same, with a detailed text the user can unfold under the message.
     static int Show(QWidget* owner, const char* text, const char* caption, UINT type, const std::string& details);
+    // The same, with an informative text under the message, where empty
+    // texts show nothing.
+    static int Show(QWidget* owner, const char* text, const char* caption, UINT type, const std::string& informative,
+                    const std::string& details);
 
     // The captions of the buttons, as a Chinese system shows them.
     static constexpr const char* kOkText = "确定";

@@ -15,6 +15,12 @@ int CUserPrompts::MessageBoxWithDetails(QWidget* owner, const char* text, const 
     return CMessageBox::Show(owner, text, caption, type, details);
 }
 
+int CUserPrompts::MessageBoxWithInformation(QWidget* owner, const char* text, const char* caption, UINT type,
+                                            const std::string& informative, const std::string& details)
+{
+    return CMessageBox::Show(owner, text, caption, type, informative, details);
+}
+
 int CUserPrompts::RunPinDialog(CPinDlg& dlg)
 {
     return dlg.DoModal();

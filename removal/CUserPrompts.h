@@ -22,6 +22,10 @@ public:
     // The same box with a detailed text the user can unfold.
     virtual int MessageBoxWithDetails(QWidget* owner, const char* text, const char* caption, UINT type,
                                       const std::string& details);
+    // The same box with an informative text under the message as well;
+    // either text may be empty.
+    virtual int MessageBoxWithInformation(QWidget* owner, const char* text, const char* caption, UINT type,
+                                          const std::string& informative, const std::string& details);
     // Runs the PIN dialog modally; IDOK (with the PIN in its m_strPin) or IDCANCEL.
     virtual int RunPinDialog(CPinDlg& dlg);
     // Runs `login`, which waits for the PIN typed on the token's keypad, off

@@ -25,5 +25,14 @@ constexpr const char* kPinFinalTry =
 // A token or reader with its own keypad: shown while the login waits for it.
 constexpr const char* kEnterPinOnKeypad = "请在Ulda或读卡器的键盘上输入USBKey密码，输入完成前请勿拔出Ulda。";
 constexpr const char* kKeypadCaption = "输入USBKey密码";
+// Under the confirmation's text, when a red certificate can decrypt and its
+// private key goes with it.
+constexpr const char* kDecryptionKeysGo =
+    "其中有可用于解密的证书：其私钥删除后，用这些证书加密的文件和邮件将无法再解密。";
+// A certificate could not be kept before its deletion: the run stops there,
+// the file and the system's reason on the lines that follow.
+constexpr const char* kArchiveFailed = "删除前无法保存证书副本，删除已停止，该证书未删除!";
+constexpr const char* kArchiveFile = "文件：";
+constexpr const char* kArchiveReason = "原因：";
 
 }  // namespace Messages

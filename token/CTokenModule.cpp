@@ -253,6 +253,17 @@ CK_RV CTokenModule::FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* 
     });
 }
 
+CK_RV CTokenModule::CountPubKeys(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
+                                 const CCertKey& key, std::size_t& count)
+{
+    return m_library.Run([&](CGuard& module) -> CK_RV {
+        CKeyPairSearch::SFound found;
+        CK_RV rv = CKeyPairSearch(module, SessionSlot()).FindPubKey(session, id, idLen, key, found);
+        count = found.keys.size();
+        return rv;
+    });
+}
+
 CK_RV CTokenModule::DestroyPubKey()
 {
     return m_library.Run([this](CGuard& module) -> CK_RV {

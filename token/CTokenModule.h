@@ -83,6 +83,12 @@ public:
     CK_RV DestroyPrivKey();
     CK_RV Close();
 
+    // How many of the certificate's own public keys the search finds (see
+    // FindPubKey), keeping none for a destroy: what can be told of a key
+    // pair before the PIN.
+    CK_RV CountPubKeys(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen, const CCertKey& key,
+                       std::size_t& count);
+
     // Every certificate object on the token carrying exactly this CKA_ID
     // (at most MAX_ID_MATCHES of them), so a caller can tell whether a key
     // pair still belongs to a certificate it keeps.

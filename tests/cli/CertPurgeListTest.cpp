@@ -1,6 +1,8 @@
 #include "CListProgramTest.h"
 #include "CSimulatedToken.h"
 
+#include <nlohmann/json.hpp>
+
 using testsupport::CSoftHsmToken;
 using testsupport::CTestCertificate;
 
@@ -116,4 +118,78 @@ TEST_F(CertPurgeListTest, TokensShowTheirPinState)
     sim.Control().SetTokenFlags(sim.Slot(), CKF_USER_PIN_FINAL_TRY);
     ASSERT_EQ(Run({"--list-tokens", "--format", "json"}), 0) << m_run.Err();
     EXPECT_NE(m_run.Out().find("\"pin_state\": [\n      \"pin-final-try\"\n    ]"), std::string::npos) << m_run.Out();
+}
+
+// What a removal would delete, read without a PIN: an expired certificate
+// with its pair, one without ID, an expired encryption certificate, and a
+// renewal that kept its predecessor's pair; the valid ones are not listed.
+TEST_F(CertPurgeListTest, PlanTellsWhatGoesWithEachRedCertificate)
+{
+    auto cert = [](const std::string& cn, const std::string& issued, const std::string& expires,
+                   const std::string& usage) {
+        CTestCertificate c;
+        c.Add("C", "CN").Add("O", "Acme").Add("CN", cn).NotBefore(issued).NotAfter(expires);
+        if (!usage.empty())
+            c.KeyUsage(usage);
+        return c;
+    };
+    m_token.AddCertificateWithKeys(cert("Exp", "20200101000000Z", "20210101000000Z", "digitalSignature"), {1});
+    m_token.ImportCertificate(cert("NoId", "20200201000000Z", "20210101000000Z", "").Der(), {});
+    m_token.AddCertificateWithKeys(cert("Enc", "20200301000000Z", "20210101000000Z", "keyEncipherment"), {4});
+    const testsupport::Bytes shared = m_token.GenerateKeyPair({2});
+    for (const char* issued : {"20220101000000Z", "20220201000000Z"}) {
+        CTestCertificate renewal = cert("Dup", issued, "20990101000000Z", "digitalSignature");
+        m_token.ImportCertificate(renewal.PublicKey(shared).Der(), {2});
+    }
+    m_token.AddCertificateWithKeys(cert("Val", "20220301000000Z", "20990101000000Z", "keyEncipherment"), {5});
+    LinkDefault(m_token.ModulePath());
+
+    ASSERT_EQ(Run({"--plan"}), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Err(), "");
+    const std::string pair = "its key pair (found by ID; matched after the PIN); its public key is on the token";
+    EXPECT_EQ(m_run.Out(),
+              "20200101000000\t20210101000000\texpired\tgoes\tfalse\tExp's Acme ID\t" + pair + "\n" +
+                  "20200201000000\t20210101000000\texpired\tnone\ttrue\tNoId's Acme ID\tno ID: keys kept\n" +
+                  "20200301000000\t20210101000000\texpired\tgoes\ttrue\tEnc's Acme ID\t" + pair + "\n" +
+                  "20220101000000\t20990101000000\tsuperseded\tkept\tfalse\tDup's Acme ID\tkeys kept: Dup's Acme ID "
+                  "(issued 2022-02-01 00:00:00 UTC, expires 2099-01-01 00:00:00 UTC) uses them\n");
+
+    ASSERT_EQ(Run({"--plan", "--format", "json"}), 0) << m_run.Err();
+    const nlohmann::json plan = nlohmann::json::parse(m_run.Out());
+    ASSERT_EQ(plan.size(), 4u) << m_run.Out();
+    EXPECT_EQ(plan[0], nlohmann::json({{"issued", "2020-01-01T00:00:00Z"}, {"expires", "2021-01-01T00:00:00Z"},
+                                       {"name", "Exp's Acme ID"}, {"id", "01"}, {"expired", true},
+                                       {"superseded_by", nullptr}, {"keys", "goes"}, {"keys_reason", nullptr},
+                                       {"kept_by", nullptr}, {"public_key", "seen"}, {"decrypts", false}}));
+    EXPECT_EQ(plan[1]["keys"], "none");
+    EXPECT_EQ(plan[1]["keys_reason"], "no ID: keys kept");
+    EXPECT_EQ(plan[1]["id"], "");
+    EXPECT_EQ(plan[2]["keys"], "goes");
+    EXPECT_EQ(plan[2]["decrypts"], true);
+    EXPECT_EQ(plan[3]["keys"], "kept");
+    EXPECT_EQ(plan[3]["superseded_by"], "2022-02-01T00:00:00Z");
+    EXPECT_EQ(plan[3]["kept_by"], nlohmann::json({{"name", "Dup's Acme ID"},
+                                                  {"issued", "2022-02-01T00:00:00Z"},
+                                                  {"expires", "2099-01-01T00:00:00Z"}}));
+    EXPECT_EQ(plan[3]["public_key"], nullptr);
+}
+
+// A plan the token would not complete is no plan: a script must not read
+// the rows before the refusal as all that would go.
+TEST_F(CertPurgeListTest, PlanRefusedHalfwayPrintsNothing)
+{
+    testsupport::CSimulatedToken sim;
+    for (unsigned char id : {1, 2}) {
+        CTestCertificate old;
+        old.Add("C", "CN").Add("CN", "Old").NotBefore("201" + std::to_string(id) + "0101000000Z");
+        sim.SoftHsm().AddCertificateWithKeys(old.NotAfter("20210101000000Z"), {id});
+    }
+    LinkDefault(testsupport::CSimulatedToken::ModulePath());
+    // The 1st search finds the certificates, the 2nd and 3rd look under the
+    // first red one's ID, the 4th under the second's.
+    sim.Control().AddFault("C_FindObjectsInit:4:CKR_DEVICE_ERROR");
+    EXPECT_EQ(Run({"--plan"}), 1);
+    EXPECT_EQ(m_run.Out(), "");
+    EXPECT_EQ(m_run.Err(), "certpurge.removal: the plan: the search for certificates with id 02 refused: "
+                           "CKR_DEVICE_ERROR\n查找Ulda证书失败!\n");
 }

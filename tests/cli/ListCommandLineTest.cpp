@@ -32,7 +32,7 @@ protected:
 TEST_F(ListCommandLineTest, HelpAndVersion)
 {
     EXPECT_EQ(Run({"--help"}), 0);
-    EXPECT_EQ(m_run.Out().rfind("usage: certpurge-list [--module PATH] [--token URI] [--list-tokens] [--format tsv|json] [--verbose]\n", 0), 0u) << m_run.Out();
+    EXPECT_EQ(m_run.Out().rfind("usage: certpurge-list [--module PATH] [--token URI] [--list-tokens | --plan] [--format tsv|json] [--verbose]\n", 0), 0u) << m_run.Out();
     EXPECT_NE(m_run.Out().find("3 no token present"), std::string::npos);
     EXPECT_EQ(m_run.Err(), "");
 
@@ -48,11 +48,12 @@ TEST_F(ListCommandLineTest, UsageErrorsExitWithTwo)
     LinkDefault(m_token.ModulePath());
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{"--bogus"}, {"extra"}, {"-x"}, {"--format", "xml"}, {"--format"},
-                                               {"--module"}, {"--module="}, {"--"}, {"--help", "--bogus"}}) {
+                                               {"--module"}, {"--module="}, {"--"}, {"--help", "--bogus"},
+                                               {"--plan", "--list-tokens"}}) {
         SCOPED_TRACE(args.front() + (args.size() > 1 ? " " + args[1] : ""));
         EXPECT_EQ(Run(args), 2);
         EXPECT_EQ(m_run.Out(), "");
-        EXPECT_EQ(m_run.LastErrLine(), "usage: certpurge-list [--module PATH] [--token URI] [--list-tokens] [--format tsv|json] [--verbose]");
+        EXPECT_EQ(m_run.LastErrLine(), "usage: certpurge-list [--module PATH] [--token URI] [--list-tokens | --plan] [--format tsv|json] [--verbose]");
         EXPECT_EQ(m_run.Err().rfind("certpurge-list: ", 0), 0u) << m_run.Err();
     }
 }

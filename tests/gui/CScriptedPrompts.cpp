@@ -9,10 +9,16 @@ int CScriptedPrompts::MessageBox(QWidget* owner, const char* text, const char* c
     return MessageBoxWithDetails(owner, text, caption, type, std::string());
 }
 
-int CScriptedPrompts::MessageBoxWithDetails(QWidget*, const char* text, const char* caption, UINT type,
+int CScriptedPrompts::MessageBoxWithDetails(QWidget* owner, const char* text, const char* caption, UINT type,
                                             const std::string& details)
 {
-    SPrompt prompt{SPrompt::EKind::MessageBox, text, caption != nullptr ? caption : "", type, details};
+    return MessageBoxWithInformation(owner, text, caption, type, std::string(), details);
+}
+
+int CScriptedPrompts::MessageBoxWithInformation(QWidget*, const char* text, const char* caption, UINT type,
+                                                const std::string& informative, const std::string& details)
+{
+    SPrompt prompt{SPrompt::EKind::MessageBox, text, caption != nullptr ? caption : "", type, details, informative};
     m_prompts.push_back(prompt);
     if (m_handler) {
         if (std::optional<int> answer = m_handler(prompt, nullptr))
@@ -24,7 +30,7 @@ int CScriptedPrompts::MessageBoxWithDetails(QWidget*, const char* text, const ch
 
 int CScriptedPrompts::RunPinDialog(CPinDlg& dlg)
 {
-    SPrompt prompt{SPrompt::EKind::PinDialog, kPinDialogText, "", 0, ""};
+    SPrompt prompt{SPrompt::EKind::PinDialog, kPinDialogText, "", 0, "", ""};
     m_prompts.push_back(prompt);
     if (m_handler) {
         if (std::optional<int> answer = m_handler(prompt, &dlg))
@@ -38,7 +44,8 @@ int CScriptedPrompts::RunPinDialog(CPinDlg& dlg)
 
 CK_RV CScriptedPrompts::LoginOnKeypad(QWidget* owner, const std::function<CK_RV()>& login)
 {
-    m_prompts.push_back({SPrompt::EKind::KeypadNotice, Messages::kEnterPinOnKeypad, Messages::kKeypadCaption, 0, ""});
+    m_prompts.push_back(
+        {SPrompt::EKind::KeypadNotice, Messages::kEnterPinOnKeypad, Messages::kKeypadCaption, 0, "", ""});
     return CUserPrompts::LoginOnKeypad(owner, login);
 }
 

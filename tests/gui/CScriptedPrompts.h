@@ -15,7 +15,8 @@ struct SPrompt {
     std::string text;
     std::string caption;
     UINT type = 0;
-    std::string details;  // the box's detailed text, if it has one
+    std::string details;      // the box's detailed text, if it has one
+    std::string informative;  // the box's text under its message, if it has one
 };
 
 // Answers the dialog's message boxes and PIN dialog without showing them,
@@ -30,6 +31,8 @@ public:
     int MessageBox(QWidget* owner, const char* text, const char* caption, UINT type) override;
     int MessageBoxWithDetails(QWidget* owner, const char* text, const char* caption, UINT type,
                               const std::string& details) override;
+    int MessageBoxWithInformation(QWidget* owner, const char* text, const char* caption, UINT type,
+                                  const std::string& informative, const std::string& details) override;
     int RunPinDialog(CPinDlg& dlg) override;
     // Records the notice, then shows the real one while the login waits.
     CK_RV LoginOnKeypad(QWidget* owner, const std::function<CK_RV()>& login) override;

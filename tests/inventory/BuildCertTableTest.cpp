@@ -55,13 +55,18 @@ protected:
 // name, dates, issuer and use), then ordered and marked.
 TEST_F(BuildCertTableTest, RecordsHoldWhatTheirCertificatesSay)
 {
+    std::map<int, Bytes> ders;
     auto add = [&](unsigned char id, const std::string& issued, const std::string& expires, const std::string& ca,
                    const std::string& usage) {
         CTestCertificate cert;
         cert.Add("C", "CN").Add("O", "Acme").Add("CN", "Holder").IssuedBy(ca).NotBefore(issued).NotAfter(expires);
         if (!usage.empty())
             cert.KeyUsage(usage);
-        m_token.ImportCertificate(cert.Der(), {id});
+        ders[id] = cert.Der();
+        // Some tokens store a value padded after the certificate.
+        Bytes value = ders[id];
+        value.insert(value.end(), id, 0);
+        m_token.ImportCertificate(value, {id});
     };
     add(3, "20300103000000Z", "20400101000000Z", "CA2", "digitalSignature,keyEncipherment");
     add(1, "20300101000000Z", "20400101000000Z", "CA1", "critical,digitalSignature,nonRepudiation");
@@ -80,6 +85,12 @@ TEST_F(BuildCertTableTest, RecordsHoldWhatTheirCertificatesSay)
     EXPECT_EQ(r[2].eUse, CCertificate::EUse::General);
     EXPECT_EQ((std::vector<int>{r[0].pId[0], r[1].pId[0], r[2].pId[0]}), (std::vector<int>{1, 2, 3}));
     EXPECT_EQ((std::vector<int>{r[0].nMark, r[1].nMark, r[2].nMark}), (std::vector<int>{0, 1, 0}));
+    // Whether deleting the private key loses what was encrypted to it.
+    EXPECT_EQ((std::vector<bool>{r[0].bCanDecrypt, r[1].bCanDecrypt, r[2].bCanDecrypt}),
+              (std::vector<bool>{false, true, true}));
+    // What a removal keeps a copy of: the certificate, without the padding.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Bytes(r[i].strCertDer.begin(), r[i].strCertDer.end()), ders[r[i].pId[0]]);
 }
 
 TEST_F(BuildCertTableTest, KeepsTheIdWithATerminatingZero)

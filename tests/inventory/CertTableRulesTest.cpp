@@ -1,4 +1,5 @@
 // The table's order and marks on records made in memory: no token needed.
+#include "inventory/CKeyPairRule.h"
 #include "inventory/CertTableRules.h"
 #include "platform/CFixedClock.h"
 
@@ -6,6 +7,8 @@
 
 #include <initializer_list>
 #include <map>
+#include <stdexcept>
+#include <vector>
 #include <string>
 
 namespace {
@@ -40,6 +43,7 @@ CertTable TableOf(std::initializer_list<SRecord> records)
         record.strSubjectDer = r.subject != nullptr ? r.subject : r.name;
         record.strIssuerDer = r.issuer;
         record.eUse = r.use;
+        record.hCertObject = 100 + r.id;
     }
     return table;
 }
@@ -149,6 +153,52 @@ TEST_F(CertTableRulesTest, ExpiredAndSupersededBothMark)
         {2, "Old", "20200102000000", "20210101000000"},
     });
     EXPECT_EQ(Marks(table, m_clock), (std::map<int, int>{{1, 1}, {2, 1}}));
+}
+
+// A red certificate's key pair goes with it unless it names none (no ID)
+// or a certificate the run keeps carries its ID, in the table or beyond
+// what the scan read.
+TEST_F(CertTableRulesTest, KeyPairGoesUnlessAKeptCertificateCarriesTheId)
+{
+    CertTable table = TableOf({
+        {1, "Exp", "20200101000000", "20210101000000"},
+        {2, "Dup", "20300101000000", "20400101000000"},
+        {3, "Dup", "20300201000000", "20400101000000"},
+        {4, "Old", "20200102000000", "20210101000000"},
+        {5, "NoId", "20200103000000", "20210101000000"},
+    });
+    table.records[4].ulIdLen = 0;
+    Marks(table, m_clock);
+    auto record = [&table](unsigned char id) -> const CertRecord& {
+        for (CK_ULONG i = 0; i < table.nCount; ++i)
+            if (table.records[i].pId[0] == id)
+                return table.records[i];
+        throw std::out_of_range("no record");
+    };
+
+    using EFate = CKeyPairRule::EFate;
+    const CK_OBJECT_HANDLE kUnread = 999;  // a certificate the scan did not read
+    struct SRow {
+        unsigned char id;
+        std::vector<CK_OBJECT_HANDLE> holders;
+        EFate eFate;
+        int keeper;  // CKA_ID of the record named as keeping the keys, or 0
+    };
+    const SRow rows[] = {
+        {1, {101}, EFate::Goes, 0},
+        {1, {}, EFate::Goes, 0},
+        {1, {101, 104}, EFate::Goes, 0},  // both go
+        {2, {102, 103}, EFate::KeptInUse, 3},
+        {1, {101, kUnread}, EFate::KeptInUse, 0},
+        {1, {kUnread, 101, 103}, EFate::KeptInUse, 3},
+        {5, {105, 103}, EFate::KeptNoId, 0},
+    };
+    for (const SRow& row : rows) {
+        SCOPED_TRACE("id " + std::to_string(row.id) + ", " + std::to_string(row.holders.size()) + " holders");
+        CKeyPairRule::SVerdict verdict = CKeyPairRule::Judge(table, record(row.id), row.holders);
+        EXPECT_EQ(verdict.eFate, row.eFate);
+        EXPECT_EQ(verdict.pKeeper != nullptr ? verdict.pKeeper->pId[0] : 0, row.keeper);
+    }
 }
 
 }  // namespace

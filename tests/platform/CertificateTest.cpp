@@ -98,3 +98,44 @@ TEST(Certificate, PublicKeyOfAnUnknownAlgorithmIsOther)
     EXPECT_EQ(cert->PublicKeyType(), CCertificate::EKeyType::Other);
     EXPECT_TRUE(cert->HasReadableValidity());
 }
+
+// Whether deleting the private key loses what was encrypted to the
+// certificate: its key usage says, or, without one, that it is no CA; a
+// signature-only algorithm never decrypts.
+TEST(Certificate, CanDecryptByKeyUsageOrForLackOfOne)
+{
+    struct SRow {
+        const char* usage;        // keyUsage, or empty for none
+        const char* constraints;  // basicConstraints, or empty for none
+        const char* algorithm;
+        bool bDecrypts;
+    };
+    const SRow rows[] = {
+        {"", "", "RSA", true},
+        {"", "CA:FALSE", "RSA", true},
+        {"", "critical,CA:TRUE", "RSA", false},
+        {"digitalSignature,nonRepudiation", "", "RSA", false},
+        {"critical,keyEncipherment", "", "RSA", true},
+        {"dataEncipherment", "", "RSA", true},
+        {"digitalSignature,keyAgreement", "", "EC", true},
+        {"keyCertSign,cRLSign", "", "RSA", false},
+        {"digitalSignature,keyEncipherment", "critical,CA:TRUE", "RSA", true},
+        {"", "", "ED25519", false},
+        {"keyEncipherment", "", "RSA-PSS", false},
+    };
+    for (const SRow& row : rows) {
+        SCOPED_TRACE(std::string(row.algorithm) + " keyUsage '" + row.usage + "' basicConstraints '" +
+                     row.constraints + "'");
+        const std::string curve = row.algorithm == std::string("EC") ? "P-256" : "";
+        CTestCertificate c;
+        c.Add("CN", "d").PublicKey(CPublicKeyDer::Fresh(row.algorithm, curve));
+        if (*row.usage != '\0')
+            c.KeyUsage(row.usage);
+        if (*row.constraints != '\0')
+            c.BasicConstraints(row.constraints);
+        Bytes der = c.Der();
+        auto cert = CCertificate::Decode(der.data(), der.size());
+        ASSERT_NE(cert, nullptr);
+        EXPECT_EQ(cert->CanDecrypt(), row.bDecrypts);
+    }
+}

@@ -127,6 +127,12 @@ CTestCertificate& CTestCertificate::KeyUsage(const std::string& usage)
     return *this;
 }
 
+CTestCertificate& CTestCertificate::BasicConstraints(const std::string& constraints)
+{
+    m_strBasicConstraints = constraints;
+    return *this;
+}
+
 Bytes CTestCertificate::SubjectDer() const
 {
     std::unique_ptr<X509_NAME, NameFree> name(X509_NAME_new());
@@ -169,6 +175,12 @@ Bytes CTestCertificate::Der() const
         std::unique_ptr<X509_EXTENSION, ExtensionFree> usage(
             X509V3_EXT_nconf_nid(nullptr, nullptr, NID_key_usage, m_strKeyUsage.c_str()));
         CheckOpenSsl(usage != nullptr && X509_add_ext(cert.get(), usage.get(), -1) == 1, "keyUsage");
+    }
+    if (!m_strBasicConstraints.empty()) {
+        std::unique_ptr<X509_EXTENSION, ExtensionFree> constraints(
+            X509V3_EXT_nconf_nid(nullptr, nullptr, NID_basic_constraints, m_strBasicConstraints.c_str()));
+        CheckOpenSsl(constraints != nullptr && X509_add_ext(cert.get(), constraints.get(), -1) == 1,
+                     "basicConstraints");
     }
 
     SetTime(X509_getm_notBefore(cert.get()), m_strNotBefore);

@@ -42,6 +42,8 @@ public:
     // A keyUsage extension as OpenSSL's configuration writes it:
     // "digitalSignature,nonRepudiation", "critical,keyEncipherment"...
     CTestCertificate& KeyUsage(const std::string& usage);
+    // A basicConstraints extension likewise: "critical,CA:TRUE", "CA:FALSE".
+    CTestCertificate& BasicConstraints(const std::string& constraints);
 
     Bytes Der() const;
     // The DER of the subject name alone.
@@ -60,6 +62,7 @@ private:
     Bytes m_publicKey;
     std::string m_strIssuer;
     std::string m_strKeyUsage;
+    std::string m_strBasicConstraints;
 };
 
 // "YYYYMMDDHHMMSSZ" of a time_t, in UTC.

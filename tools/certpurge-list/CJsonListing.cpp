@@ -29,6 +29,42 @@ Json Record(const CertRecord& r, const std::string& now)
     };
 }
 
+Json PlanItem(const CRemovalPlan::SItem& item)
+{
+    using EKeys = CRemovalPlan::EKeys;
+    Json keeper = nullptr;
+    if (item.eKeys == EKeys::Kept && item.bKeeperRead)
+        keeper = Json{{"name", item.strKeeperName},
+                      {"issued", CJsonListing::IsoTime(item.strKeeperIssueDate)},
+                      {"expires", CJsonListing::IsoTime(item.strKeeperExpiryDate)}};
+    Json publicKey = nullptr;
+    if (item.eKeys == EKeys::Goes)
+        publicKey = CJsonListing::PublicKeyName(item.ePublicKey);
+    return Json{
+        {"issued", CJsonListing::IsoTime(item.strIssueDate)},
+        {"expires", CJsonListing::IsoTime(item.strExpiryDate)},
+        {"name", item.strDisplayName},
+        {"id", item.strIdHex},
+        {"expired", item.bExpired},
+        {"superseded_by", item.bSuperseded ? Json(CJsonListing::IsoTime(item.strRenewalIssueDate)) : Json(nullptr)},
+        {"keys", CRemovalPlan::KeysWord(item.eKeys)},
+        {"keys_reason", item.eKeys == EKeys::Goes ? Json(nullptr) : Json(CRemovalPlan::KeysText(item))},
+        {"kept_by", keeper},
+        {"public_key", publicKey},
+        {"decrypts", item.bCanDecrypt},
+    };
+}
+
+// A listing cut short ends with one object that says so.
+void EndIfCut(Json& array, const CertTable& table)
+{
+    if (!table.IsComplete())
+        array.push_back(Json{{"complete", false},
+                             {"certificate", table.nCount + 1},
+                             {"found", table.nFound},
+                             {"reason", table.strStopReason}});
+}
+
 Json Token(const STokenIdentity& t)
 {
     return Json{
@@ -56,13 +92,17 @@ std::string CJsonListing::Render(const CertTable& table, const std::string& now)
     Json array = Json::array();
     for (CK_ULONG i = 0; i < table.nCount; ++i)
         array.push_back(Record(table.records[i], now));
-    // The array stays an array of records for scripts; a listing cut short
-    // ends with one object that says so.
-    if (!table.IsComplete())
-        array.push_back(Json{{"complete", false},
-                             {"certificate", table.nCount + 1},
-                             {"found", table.nFound},
-                             {"reason", table.strStopReason}});
+    // The array stays an array of records for scripts.
+    EndIfCut(array, table);
+    return Dump(array);
+}
+
+std::string CJsonListing::RenderPlan(const CRemovalPlan& plan, const CertTable& table)
+{
+    Json array = Json::array();
+    for (const CRemovalPlan::SItem& item : plan.Items())
+        array.push_back(PlanItem(item));
+    EndIfCut(array, table);
     return Dump(array);
 }
 
@@ -117,6 +157,16 @@ std::string CJsonListing::UseName(CCertificate::EUse use)
     case CCertificate::EUse::General: break;
     }
     return "general";
+}
+
+std::string CJsonListing::PublicKeyName(CRemovalPlan::EPublicKey key)
+{
+    switch (key) {
+    case CRemovalPlan::EPublicKey::Seen: return "seen";
+    case CRemovalPlan::EPublicKey::NotSeen: return "unseen";
+    case CRemovalPlan::EPublicKey::Unclear: break;
+    }
+    return "unclear";
 }
 
 std::vector<std::string> CJsonListing::PinState(CK_FLAGS flags)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "inventory/CRemovalPlan.h"
 #include "inventory/CertTable.h"
 #include "token/STokenIdentity.h"
 
@@ -14,6 +15,9 @@ public:
     // table the scan did not complete ends with {"complete": false,
     // "certificate": N, "found": M, "reason": "..."}.
     static std::string Render(const CertTable& table, const std::string& now);
+    // What a removal would delete, an object a red certificate, ending as
+    // Render's array does when the scan was cut short.
+    static std::string RenderPlan(const CRemovalPlan& plan, const CertTable& table);
     // The tokens present, an object each.
     static std::string RenderTokens(const std::vector<STokenIdentity>& tokens);
 
@@ -26,6 +30,11 @@ public:
     static std::string KeyName(CCertificate::EKeyType key);
     // What the certificate's key is for: "signing", "encryption" or "general".
     static std::string UseName(CCertificate::EUse use);
+
+    // Whether a plan's search without a login saw the certificate's own
+    // public key: "seen", "unseen", or "unclear" (several keys under its ID
+    // that cannot be told apart).
+    static std::string PublicKeyName(CRemovalPlan::EPublicKey key);
 
     // The token flags a listing shows, so a script sees a locked token
     // before anyone spends a PIN on it: the user PIN's state and a keypad,

@@ -11,7 +11,10 @@ CListCommandLine::EAction CListCommandLine::Parse(const std::vector<std::string>
     }
     if (m_bHelp)
         return EAction::Help;
-    return m_bVersion ? EAction::Version : EAction::List;
+    if (m_bVersion)
+        return EAction::Version;
+    return m_bPlan && m_bListTokens ? (Fail("--plan and --list-tokens cannot be given together"), EAction::Usage)
+                                    : EAction::List;
 }
 
 bool CListCommandLine::TakeOption(const std::vector<std::string>& args, std::size_t& i)
@@ -23,6 +26,8 @@ bool CListCommandLine::TakeOption(const std::vector<std::string>& args, std::siz
         return m_bVersion = true;
     if (arg == "--list-tokens")
         return m_bListTokens = true;
+    if (arg == "--plan")
+        return m_bPlan = true;
     if (arg == "--verbose" || arg == "-v")
         return m_bVerbose = true;
     if (arg.rfind("--", 0) != 0 || arg == "--")
@@ -79,6 +84,10 @@ std::string CListCommandLine::HelpText()
            "  --token URI        the token, as a PKCS#11 URI such as 'pkcs11:token=Ulda;serial=0123'\n"
            "                     (default: $" + CTokenChoice::kVariable + ", else the first initialised token)\n"
            "  --list-tokens      list the tokens present instead, with their URIs\n"
+           "  --plan             what the window's removal would delete instead, one line per red\n"
+           "                     certificate, without a PIN: issue date, expiry date, why red\n"
+           "                     (expired, superseded), keys (goes, kept or none: no ID),\n"
+           "                     decrypts (true or false), name, and what becomes of its keys\n"
            "  --format tsv|json  tab-separated lines (the default) or one JSON array\n"
            "  --verbose          what is done with the module and the token, on standard error\n"
            "  --help             this text\n"

@@ -5,14 +5,16 @@
 #include <vector>
 
 // certpurge-list's options: --help, --version, --module PATH, --token URI,
-// --list-tokens, --format tsv|json; both "--opt value" and "--opt=value".
+// --list-tokens, --plan, --format tsv|json; both "--opt value" and
+// "--opt=value".
 class CListCommandLine {
 public:
     enum class EFormat { Tsv, Json };
     enum class EAction { List, Help, Version, Usage };
 
     static constexpr const char* kUsage =
-        "usage: certpurge-list [--module PATH] [--token URI] [--list-tokens] [--format tsv|json] [--verbose]";
+        "usage: certpurge-list [--module PATH] [--token URI] [--list-tokens | --plan] [--format tsv|json] "
+        "[--verbose]";
 
     EAction Parse(const std::vector<std::string>& args);
 
@@ -21,6 +23,8 @@ public:
     const std::optional<std::string>& Token() const { return m_token; }
     // The tokens present rather than the certificates of one.
     bool ListTokens() const { return m_bListTokens; }
+    // What a removal would delete, rather than the whole table.
+    bool Plan() const { return m_bPlan; }
     // What is done with the module and the token, on standard error.
     bool Verbose() const { return m_bVerbose; }
     // What was wrong with the arguments, after EAction::Usage.
@@ -41,5 +45,6 @@ private:
     bool m_bHelp = false;
     bool m_bVersion = false;
     bool m_bListTokens = false;
+    bool m_bPlan = false;
     bool m_bVerbose = false;
 };

@@ -1,6 +1,7 @@
 // certpurge-list: prints the token's certificate table in the window's
 // order, one line a record (issue date, expiry date, mark and display name,
-// tab-separated) or as one JSON array; or the tokens present. Read-only.
+// tab-separated) or as one JSON array; or what a removal would delete; or
+// the tokens present. Read-only, and never logs in.
 
 #include "CJsonListing.h"
 #include "CListCommandLine.h"
@@ -9,6 +10,7 @@
 #include "token/CModuleChoice.h"
 #include "token/CTokenChoice.h"
 #include "inventory/BuildCertTable.h"
+#include "inventory/CRemovalPlan.h"
 #include "inventory/InventoryMessages.h"
 #include "inventory/ScanToken.h"
 #include "platform/CEscapedText.h"
@@ -57,6 +59,49 @@ void Print(const CertTable& table)
         std::printf("%s\t%s\t%d\t%s\n", r.strIssueDate.c_str(), r.strExpiryDate.c_str(), r.nMark,
                     CEscapedText::Of(r.strDisplayName).c_str());
     }
+}
+
+// Why a certificate is red: "expired", "superseded", or both.
+std::string RedField(const CRemovalPlan::SItem& item)
+{
+    if (item.bExpired && item.bSuperseded)
+        return "expired,superseded";
+    return item.bExpired ? "expired" : "superseded";
+}
+
+void PrintPlan(const CRemovalPlan& plan)
+{
+    for (const CRemovalPlan::SItem& item : plan.Items()) {
+        std::printf("%s\t%s\t%s\t%s\t%s\t%s\t%s\n", item.strIssueDate.c_str(), item.strExpiryDate.c_str(),
+                    RedField(item).c_str(), CRemovalPlan::KeysWord(item.eKeys), item.bCanDecrypt ? "true" : "false",
+                    CEscapedText::Of(item.strDisplayName).c_str(),
+                    CEscapedText::Of(CRemovalPlan::KeysText(item)).c_str());
+    }
+}
+
+// The table, or what a removal would delete from it, as asked; false when
+// the token would not say what the plan needs.
+bool PrintTable(CTokenModule& module, const CListCommandLine& options, const CertTable& table, const CClock& clock)
+{
+    const bool bJson = options.Format() == CListCommandLine::EFormat::Json;
+    if (!options.Plan()) {
+        if (bJson)
+            std::fputs(CJsonListing::Render(table, MakeDateString(clock.GetSystemTime())).c_str(), stdout);
+        else
+            Print(table);
+        return true;
+    }
+    // A refusal is told by the plan's warning, naming the search and the ID.
+    CRemovalPlan plan;
+    if (plan.Read(module, table) != CKR_OK) {
+        Fail(Messages::kFindCertificatesFailed);
+        return false;
+    }
+    if (bJson)
+        std::fputs(CJsonListing::RenderPlan(plan, table).c_str(), stdout);
+    else
+        PrintPlan(plan);
+    return true;
 }
 
 // What a token says of its user PIN, and a keypad: "pin-locked,keypad",
@@ -126,12 +171,9 @@ int List(const CListCommandLine& options, const CTokenChoice& choice)
         return Fail(message);
     if (result == ScanResult::NoToken)
         return kNoToken;
-    if (options.Format() == CListCommandLine::EFormat::Json)
-        std::fputs(CJsonListing::Render(table, MakeDateString(clock.GetSystemTime())).c_str(), stdout);
-    else
-        Print(table);
+    const bool bPrinted = PrintTable(module, options, table, clock);
     module.Close();
-    if (std::fflush(stdout) != 0)
+    if (!bPrinted || std::fflush(stdout) != 0)
         return kFailure;
     // The scan's warning has said on standard error where and why it stopped.
     return table.IsComplete() ? kRead : kIncomplete;
