@@ -67,6 +67,13 @@ void CExpiredRemoval::Run()
     // What is deleted is what the user confirms: the list shows this run's
     // table, not what an earlier refresh found.
     m_host.ShowTable(table);
+    // The red rows stay red: no PIN is asked for what cannot be done.
+    if (WriteProtected()) {
+        Log("the token is write-protected: nothing asked, nothing deleted");
+        MessageBox(Messages::kWriteProtected, Messages::kNoticeCaption, MB_ICONINFORMATION);
+        EndUnconfirmed();
+        return;
+    }
     if (ConfirmAndLogIn())
         DeleteMarked(table);
 }
@@ -75,7 +82,7 @@ void CExpiredRemoval::Run()
 // is nothing to go on with.
 bool CExpiredRemoval::ScanForRemoval(CertTable& table)
 {
-    switch (ScanListedToken(m_token, table, m_clock, &m_scannedToken)) {
+    switch (ScanListedToken(m_token, table, m_clock, &m_scannedToken, CTokenModule::EAccess::ReadWrite)) {
     case ScanResult::Scanned:
         return true;
     case ScanResult::SessionFailed:
@@ -92,6 +99,13 @@ bool CExpiredRemoval::ScanForRemoval(CertTable& table)
     default:
         return false;  // no token at the last listing
     }
+}
+
+// The token says so, or refused the scan a session that may write.
+bool CExpiredRemoval::WriteProtected() const
+{
+    return (m_scannedToken.ulFlags & CKF_WRITE_PROTECTED) != 0 ||
+           m_token.SessionAccess(0) != CTokenModule::EAccess::ReadWrite;
 }
 
 // Asks for the confirmation and the PIN and logs in; false when the run ends.
@@ -263,14 +277,16 @@ void CExpiredRemoval::AbandonStaleRemoval()
 const char* CExpiredRemoval::RemoveRecord(const CertTable& table, const CertRecord& record)
 {
     Log(Named(record) + ": its keys are looked for first");
+    CTokenModule::SFoundKeys pubKeys;
+    CTokenModule::SFoundKeys privKeys;
     bool bKeys = false;
-    if (const char* failure = FindOwnKeys(table, record, bKeys))
+    if (const char* failure = FindOwnKeys(table, record, pubKeys, privKeys, bKeys))
         return failure;
-    if (CK_RV rv = bKeys ? m_token.DestroyPubKey() : CKR_OK; rv != CKR_OK) {
+    if (CK_RV rv = bKeys ? m_token.DestroyPubKey(pubKeys) : CKR_OK; rv != CKR_OK) {
         Refused(Named(record) + ": destroying its public key", rv);
         return Messages::kDeletePubKeyFailed;
     }
-    if (CK_RV rv = bKeys ? m_token.DestroyPrivKey() : CKR_OK; rv != CKR_OK) {
+    if (CK_RV rv = bKeys ? m_token.DestroyPrivKey(privKeys) : CKR_OK; rv != CKR_OK) {
         Refused(Named(record) + ": destroying its private key", rv);
         return Messages::kDeletePrivKeyFailed;
     }
@@ -284,7 +300,9 @@ const char* CExpiredRemoval::RemoveRecord(const CertTable& table, const CertReco
 // Finds the record's own public and private keys; a search that finds none
 // is no failure. `bKeys` is false when the keys stay whatever they are: no
 // identifier names no key, and another certificate may still use them.
-const char* CExpiredRemoval::FindOwnKeys(const CertTable& table, const CertRecord& record, bool& bKeys)
+const char* CExpiredRemoval::FindOwnKeys(const CertTable& table, const CertRecord& record,
+                                         CTokenModule::SFoundKeys& pubKeys, CTokenModule::SFoundKeys& privKeys,
+                                         bool& bKeys)
 {
     bKeys = false;
     if (record.ulIdLen == 0) {
@@ -299,12 +317,13 @@ const char* CExpiredRemoval::FindOwnKeys(const CertTable& table, const CertRecor
         Log(Named(record) + ": another certificate on the token carries the ID; keys kept");
         return nullptr;
     }
-    CK_SESSION_HANDLE session = m_token.m_hSessions[0];
-    if (CK_RV rv = m_token.FindPubKey(session, pId, record.ulIdLen, record.key); rv != CKR_OK) {
+    CK_SESSION_HANDLE session = m_token.Session(0);
+    if (CK_RV rv = m_token.FindPubKey(session, pId, record.ulIdLen, record.key, pubKeys); rv != CKR_OK) {
         Refused(Named(record) + ": the search for its public key", rv);
         return Messages::kFindPubKeyFailed;
     }
-    if (CK_RV rv = m_token.FindPrivKey(session, pId, record.ulIdLen, record.key); rv != CKR_OK) {
+    if (CK_RV rv = m_token.FindPrivKey(session, pId, record.ulIdLen, record.key, pubKeys.ulKeyType, privKeys);
+        rv != CKR_OK) {
         Refused(Named(record) + ": the search for its private key", rv);
         return Messages::kFindPrivKeyFailed;
     }
@@ -319,7 +338,7 @@ const char* CExpiredRemoval::FindOwnKeys(const CertTable& table, const CertRecor
 bool CExpiredRemoval::KeysStillInUse(const CertTable& table, const CertRecord& record, bool& bInUse)
 {
     std::vector<CK_OBJECT_HANDLE> holders;
-    if (CK_RV rv = m_token.FindCertificatesWithId(m_token.m_hSessions[0], record.pId.get(), record.ulIdLen, holders);
+    if (CK_RV rv = m_token.FindCertificatesWithId(m_token.Session(0), record.pId.get(), record.ulIdLen, holders);
         rv != CKR_OK) {
         Refused(Named(record) + ": the search for certificates with its ID", rv);
         return false;

@@ -22,6 +22,7 @@ public:
 
 private:
     bool ScanForRemoval(CertTable& table);
+    bool WriteProtected() const;
     bool ConfirmAndLogIn();
     bool PinMayBeAskedFor(CK_FLAGS flags);
     bool LogInWithTypedPin();
@@ -32,7 +33,8 @@ private:
     void DeleteMarked(const CertTable& table);
     void AbandonStaleRemoval();
     const char* RemoveRecord(const CertTable& table, const CertRecord& record);
-    const char* FindOwnKeys(const CertTable& table, const CertRecord& record, bool& bKeys);
+    const char* FindOwnKeys(const CertTable& table, const CertRecord& record, CTokenModule::SFoundKeys& pubKeys,
+                            CTokenModule::SFoundKeys& privKeys, bool& bKeys);
     bool KeysStillInUse(const CertTable& table, const CertRecord& record, bool& bInUse);
     void Log(const std::string& text) const;
     void Refused(const std::string& what, CK_RV rv) const;

@@ -23,5 +23,7 @@ constexpr const char* kPinFinalTry =
 // A token or reader with its own keypad: shown while the login waits for it.
 constexpr const char* kEnterPinOnKeypad = "请在Ulda或读卡器的键盘上输入USBKey密码，输入完成前请勿拔出Ulda。";
 constexpr const char* kKeypadCaption = "输入USBKey密码";
+// A token that takes no change: told instead of asking anything.
+constexpr const char* kWriteProtected = "您的Ulda处于写保护状态，无法删除证书!";
 
 }  // namespace Messages
