@@ -129,7 +129,7 @@ BOOL CCertPurgeDlg::OnInitDialog()
     InsertColumns(m_list);
 
     CModuleChoice modules;
-    if (modules.Load(*m_pToken, m_strModuleFile) != CKR_OK) {
+    if (!modules.Load(*m_pToken, m_strModuleFile)) {
         ReportLoadFailure(modules.Attempts());
         return false;
     }

@@ -8,13 +8,13 @@
 using testsupport::Bytes;
 using testsupport::CTestCertificate;
 
-CBenchToken::CBenchToken(int count) : m_nCount(count)
+CBenchToken::CBenchToken(int count, bool bWithKeys) : m_nCount(count)
 {
     for (int i = 0; i < count; ++i)
-        AddCertificate(i);
+        AddCertificate(i, bWithKeys);
 }
 
-void CBenchToken::AddCertificate(int index)
+void CBenchToken::AddCertificate(int index, bool bWithKeys)
 {
     // Distinct issue dates keep the list's order and marks stable.
     char notBefore[32];
@@ -23,7 +23,14 @@ void CBenchToken::AddCertificate(int index)
     CTestCertificate cert;
     cert.Add("C", "CN").Add("O", "Bench").Add("CN", "User " + std::to_string(index));
     cert.NotBefore(notBefore).NotAfter(expired ? "20210101000000Z" : "20400101000000Z");
-    m_sim.SoftHsm().AddCertificateWithKeys(cert, Bytes{static_cast<unsigned char>(index + 1)});
+    // One byte while it tells them apart, as on the small tokens measured before.
+    const unsigned n = static_cast<unsigned>(index) + 1;
+    Bytes id = n < 256 ? Bytes{static_cast<unsigned char>(n)}
+                       : Bytes{static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n & 0xFF)};
+    if (bWithKeys)
+        m_sim.SoftHsm().AddCertificateWithKeys(cert, id);
+    else
+        m_sim.SoftHsm().ImportCertificate(cert.Der(), id);
 }
 
 std::string CBenchToken::MakeFolder(const std::string& name)

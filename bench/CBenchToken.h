@@ -5,12 +5,12 @@
 #include <string>
 
 // A SoftHSM2 token behind the token simulator holding `count` certificates,
-// each with an RSA key pair, every third one out of date. Sets the
-// simulator's and SoftHSM2's variables in this process's environment, which
-// the programs it starts inherit.
+// each with an RSA key pair unless `bWithKeys` is false, every third one
+// out of date. Sets the simulator's and SoftHSM2's variables in this
+// process's environment, which the programs it starts inherit.
 class CBenchToken {
 public:
-    explicit CBenchToken(int count);
+    explicit CBenchToken(int count, bool bWithKeys = true);
     CBenchToken(const CBenchToken&) = delete;
     CBenchToken& operator=(const CBenchToken&) = delete;
 
@@ -23,7 +23,7 @@ public:
     std::string MakeFolder(const std::string& name);
 
 private:
-    void AddCertificate(int index);
+    void AddCertificate(int index, bool bWithKeys);
 
     testsupport::CSimulatedToken m_sim;
     int m_nCount;

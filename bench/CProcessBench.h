@@ -24,6 +24,8 @@ public:
 
     void Measure(CBenchToken& token);
     void Print(std::ostream& out) const;
+    // The program's path by PATH; empty when there is none.
+    static std::string FindProgram(const char* name);
 
 private:
     struct SSeries {
@@ -37,7 +39,6 @@ private:
                         SSeries& series);
     void MeasureWindow(CBenchToken& token, const std::string& module, const char* label);
     void AddMemoryRow(const char* program, const char* module, int count, long maxRssKb, const std::string& check);
-    static std::string FindProgram(const char* name);
 
     CMarkdownTable m_compare;
     CMarkdownTable m_memory;

@@ -35,7 +35,9 @@ std::string ReadFailure(CK_RV rv)
 {
     switch (rv) {
     case CTokenModule::RV_BAD_LENGTH: return "a length that cannot be true";
+    case CTokenModule::RV_BUFFER_TOO_SMALL: return "a length that changed while it was read";
     case CTokenModule::RV_MODULE_BUSY: return "the module is busy";
+    case CTokenModule::RV_NO_FUNCTION_LIST: return "no module loaded";
     default: return CCkrNames::Of(rv);
     }
 }
@@ -57,7 +59,7 @@ std::string ScanRecord(CTokenModule& module, CK_ULONG index, CertRecord& record,
         told = ReadFailure(rv);
         return "its value could not be read";
     }
-    record.hCertObject = module.m_hCerts[index];
+    record.hCertObject = module.CertObject(index);
     record.pId = std::move(id);
     record.ulIdLen = idLen;
 
@@ -93,11 +95,12 @@ void Scan(CTokenModule& module, CertTable& table)
 {
     table.nCount = 0;
     table.strStopReason.clear();
-    CK_ULONG found = std::min(module.m_ulCertCount, MAX_CERTS);
+    const CK_ULONG found = module.CertCount();
     table.nFound = found;
+    table.records.clear();
+    table.records.resize(found);
     module.Log().Debug(ETopic::List, std::to_string(found) + " certificates found");
     for (CK_ULONG i = 0; i < found; ++i) {
-        table.records[i].nMark = 0;  // the table may have been judged before
         std::string told;
         std::string stop = ScanRecord(module, i, table.records[i], told);
         if (!stop.empty()) {
@@ -105,6 +108,7 @@ void Scan(CTokenModule& module, CertTable& table)
             module.Log().Debug(ETopic::List, "certificate " + std::to_string(i + 1) + ": " + stop);
             module.Log().Warning(ETopic::List, "certificate " + std::to_string(i + 1) + " of " + std::to_string(found) +
                                                    " not read: " + told + "; the listing stops before it");
+            table.records.resize(table.nCount);
             return;
         }
         table.nCount = i + 1;

@@ -54,7 +54,7 @@ CK_RV CRemovalPlan::Read(CTokenModule& token, const CertTable& table)
 
 CK_RV CRemovalPlan::ReadRecord(CTokenModule& token, const CertTable& table, const CertRecord& record)
 {
-    const CK_SESSION_HANDLE session = token.m_hSessions[0];
+    const CK_SESSION_HANDLE session = token.Session(0);
     std::vector<CK_OBJECT_HANDLE> holders;
     if (CKeyPairRule::HasId(record)) {
         if (CK_RV rv = token.FindCertificatesWithId(session, record.pId.get(), record.ulIdLen, holders); rv != CKR_OK) {
@@ -67,8 +67,10 @@ CK_RV CRemovalPlan::ReadRecord(CTokenModule& token, const CertTable& table, cons
     const CKeyPairRule::SVerdict verdict = CKeyPairRule::Judge(table, record, holders);
     EPublicKey publicKey = EPublicKey::NotSeen;
     if (verdict.eFate == CKeyPairRule::EFate::Goes) {
-        std::size_t count = 0;
-        CK_RV rv = token.CountPubKeys(session, record.pId.get(), record.ulIdLen, record.key, count);
+        // The search keeps nothing: the keys it finds are only counted.
+        CTokenModule::SFoundKeys found;
+        CK_RV rv = token.FindPubKey(session, record.pId.get(), record.ulIdLen, record.key, found);
+        const std::size_t count = found.keys.size();
         if (rv != CKR_OK && rv != CTokenModule::RV_KEY_AMBIGUOUS) {
             token.Log().Warning(ETopic::Removal, "the plan: the search for the public key of id " +
                                                       CTokenLog::Id(record.pId.get(), record.ulIdLen) +

@@ -1,17 +1,18 @@
 #pragma once
 
 #include "inventory/CertRecord.h"
-#include "token/TokenLimits.h"
+#include "token/Pkcs11.h"
 
-#include <array>
 #include <string>
+#include <vector>
 
-// The certificates of one scan; records at or past nCount are never read.
+// The certificates of one scan, as many as the token holds; records at or
+// past nCount are never read.
 struct CertTable {
-    std::array<CertRecord, MAX_CERTS> records;
+    std::vector<CertRecord> records;
     CK_ULONG nCount = 0;
-    // How many certificates the search found (at most MAX_CERTS); the scan
-    // read the first nCount of them and stopped at the next, when it did.
+    // How many certificates the search found; the scan read the first
+    // nCount of them and stopped at the next, when it did.
     CK_ULONG nFound = 0;
     // Why the scan stopped before certificate nCount + 1 of those found
     // (counted from 1): the module's answer by name ("CKR_DEVICE_REMOVED")

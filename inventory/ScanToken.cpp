@@ -8,7 +8,7 @@ namespace {
 ScanResult Scan(CTokenModule& module, const char* moduleName, CertTable& table, const CClock& clock)
 {
     table.nCount = 0;
-    if (module.Load(moduleName) != CKR_OK)
+    if (!module.Load(moduleName).Loaded())
         return ScanResult::LoadFailed;
     if (module.GetSlotList() != CKR_OK)
         return ScanResult::SlotListFailed;
@@ -38,18 +38,25 @@ ScanResult ScanToken(CTokenModule& module, const char* moduleName, CertTable& ta
     return result;
 }
 
-ScanResult ScanListedToken(CTokenModule& module, CertTable& table, const CClock& clock, STokenIdentity* identity)
+ScanResult ScanListedToken(CTokenModule& module, CertTable& table, const CClock& clock, STokenIdentity* identity,
+                           CTokenModule::EAccess access)
 {
     table = CertTable();
-    if (module.m_ulSlotCount < 1)
+    if (module.SlotCount() < 1)
         return ScanResult::NoToken;
-    if (module.OpenSession(0) != CKR_OK)
+    CK_RV rv = module.OpenSession(0, access);
+    if (rv == CKR_TOKEN_WRITE_PROTECTED && access == CTokenModule::EAccess::ReadWrite) {
+        module.Log().Debug(CTokenLog::ETopic::List, "the token is write-protected: read only");
+        rv = module.OpenSession(0, CTokenModule::EAccess::Read);
+    }
+    if (rv != CKR_OK)
         return ScanResult::SessionFailed;
     if (identity != nullptr && module.ReadTokenIdentity(0, *identity) != CKR_OK)
         return ScanResult::SessionFailed;
-    if (module.FindCertificates(module.m_hSessions[0], &module.m_ulCertCount) != CKR_OK)
+    CK_ULONG count = 0;
+    if (module.FindCertificates(module.Session(0), &count) != CKR_OK)
         return ScanResult::FindFailed;
-    if (module.m_ulCertCount == 0)
+    if (count == 0)
         return ScanResult::NoCertificates;
     BuildCertTable(module, table, clock);
     return ScanResult::Scanned;

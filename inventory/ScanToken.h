@@ -23,10 +23,13 @@ ScanResult ScanToken(CTokenModule& module, const char* moduleName, CertTable& ta
 // The token of the first slot the last listing found, scanned into a fresh
 // table: session 0 opened on it (and, when `identity` is given, who the
 // token is read through it), its certificates found and the table built.
-// The removal scans so, on the slot list of the last refresh. An identity
+// The removal scans so, on the slot list of the last refresh, on a session
+// that may write; a write-protected token refusing one is scanned on a
+// session that reads (the module's SessionAccess(0) tells). An identity
 // that cannot be read fails as the session does.
 ScanResult ScanListedToken(CTokenModule& module, CertTable& table, const CClock& clock,
-                           STokenIdentity* identity = nullptr);
+                           STokenIdentity* identity = nullptr,
+                           CTokenModule::EAccess access = CTokenModule::EAccess::Read);
 
 // The text a failed scan is reported with, or null for the results that
 // are reported with none.

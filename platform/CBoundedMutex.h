@@ -19,10 +19,17 @@ public:
     }
     void unlock();
 
+    // For the holder, when it holds on for as long as a person needs (a
+    // PIN typed on the token's keypad): every waiter, and whoever comes
+    // until it unlocks, gives up at once instead of waiting out its timeout.
+    // lock() still waits.
+    void RefuseWaiters();
+
 private:
     bool TryLockFor(std::chrono::milliseconds timeout);
 
     std::mutex m_mutex;
     std::condition_variable m_freed;
-    bool m_bHeld = false;  // guarded by m_mutex
+    bool m_bHeld = false;      // guarded by m_mutex
+    bool m_bRefusing = false;  // guarded by m_mutex; only while held
 };

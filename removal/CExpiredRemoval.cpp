@@ -75,6 +75,8 @@ constexpr SEndRow kEnds[] = {
     {E::FindCertificatesFailed, "the certificate search refused", Messages::kFindCertificatesFailed, kNotice, kInfo, 0},
     {E::NoCertificates, "no certificate", Messages::kNoCertificates, nullptr, MB_OK, 0},
     {E::NothingMarked, "nothing red", Messages::kNothingExpired, kNotice, MB_OK, kClose | kRefresh},
+    {E::WriteProtected, "the token is write-protected: nothing asked", Messages::kWriteProtected, kNotice, kInfo,
+     kClose | kRefresh},
     {E::Declined, "declined", nullptr, nullptr, 0, kClose | kRefresh},
     {E::PinNotGiven, "the PIN was not given", nullptr, nullptr, 0, kClose | kRefresh},
     {E::PinLocked, "the user PIN is locked", Messages::kPinLocked, kNotice, MB_ICONHAND, kRefresh},
@@ -141,7 +143,7 @@ SRemovalEnd CExpiredRemoval::Remove(CertTable& table)
 // Scans the token on a new session 0; the run goes on when something is red.
 std::optional<SRemovalEnd> CExpiredRemoval::ScanForRemoval(CertTable& table)
 {
-    switch (ScanListedToken(m_token, table, m_clock, &m_scannedToken)) {
+    switch (ScanListedToken(m_token, table, m_clock, &m_scannedToken, CTokenModule::EAccess::ReadWrite)) {
     case ScanResult::Scanned:
         break;
     case ScanResult::SessionFailed:
@@ -168,6 +170,9 @@ std::optional<SRemovalEnd> CExpiredRemoval::Confirm(const CertTable& table)
     // What is deleted is what the user confirms: the list shows this run's
     // table, not what an earlier refresh found.
     m_host.ShowTable(table);
+    // The red rows stay red: no PIN is asked for what cannot be done.
+    if (WriteProtected())
+        return ERemovalEnd::WriteProtected;
     // Handles of the scan are good only while its session is: a token pulled
     // out or swapped while the user is asked, or a refresh by the monitor,
     // ends the session they belong to.
@@ -238,6 +243,13 @@ std::optional<SRemovalEnd> CExpiredRemoval::LogInOnKeypad()
     if (SessionChanged())
         return rv == CKR_OK ? ERemovalEnd::StaleAfterLogin : ERemovalEnd::StaleSession;
     return LoginEnd(rv);
+}
+
+// The token says so, or refused the scan a session that may write.
+bool CExpiredRemoval::WriteProtected() const
+{
+    return (m_scannedToken.ulFlags & CKF_WRITE_PROTECTED) != 0 ||
+           m_token.SessionAccess(0) != CTokenModule::EAccess::ReadWrite;
 }
 
 bool CExpiredRemoval::SessionChanged() const
@@ -318,14 +330,16 @@ void CExpiredRemoval::Finish(const SRemovalEnd& end)
 std::optional<ERemovalEnd> CExpiredRemoval::RemoveRecord(const CertTable& table, const CertRecord& record)
 {
     Log(Named(record) + ": its keys are looked for first");
+    CTokenModule::SFoundKeys pubKeys;
+    CTokenModule::SFoundKeys privKeys;
     bool bKeys = false;
-    if (std::optional<ERemovalEnd> failed = FindOwnKeys(table, record, bKeys))
+    if (std::optional<ERemovalEnd> failed = FindOwnKeys(table, record, pubKeys, privKeys, bKeys))
         return failed;
-    if (CK_RV rv = bKeys ? m_token.DestroyPubKey() : CKR_OK; rv != CKR_OK) {
+    if (CK_RV rv = bKeys ? m_token.DestroyPubKey(pubKeys) : CKR_OK; rv != CKR_OK) {
         Refused(Named(record) + ": destroying its public key", rv);
         return ERemovalEnd::DeletePubKeyFailed;
     }
-    if (CK_RV rv = bKeys ? m_token.DestroyPrivKey() : CKR_OK; rv != CKR_OK) {
+    if (CK_RV rv = bKeys ? m_token.DestroyPrivKey(privKeys) : CKR_OK; rv != CKR_OK) {
         Refused(Named(record) + ": destroying its private key", rv);
         return ERemovalEnd::DeletePrivKeyFailed;
     }
@@ -340,7 +354,8 @@ std::optional<ERemovalEnd> CExpiredRemoval::RemoveRecord(const CertTable& table,
 // is no failure. `bKeys` is false when the keys stay whatever they are: no
 // identifier names no key, and another certificate may still use them.
 std::optional<ERemovalEnd> CExpiredRemoval::FindOwnKeys(const CertTable& table, const CertRecord& record,
-                                                        bool& bKeys)
+                                                        CTokenModule::SFoundKeys& pubKeys,
+                                                        CTokenModule::SFoundKeys& privKeys, bool& bKeys)
 {
     bKeys = false;
     if (record.ulIdLen == 0) {
@@ -355,12 +370,13 @@ std::optional<ERemovalEnd> CExpiredRemoval::FindOwnKeys(const CertTable& table, 
         Log(Named(record) + ": another certificate on the token carries the ID; keys kept");
         return std::nullopt;
     }
-    CK_SESSION_HANDLE session = m_token.m_hSessions[0];
-    if (CK_RV rv = m_token.FindPubKey(session, pId, record.ulIdLen, record.key); rv != CKR_OK) {
+    CK_SESSION_HANDLE session = m_token.Session(0);
+    if (CK_RV rv = m_token.FindPubKey(session, pId, record.ulIdLen, record.key, pubKeys); rv != CKR_OK) {
         Refused(Named(record) + ": the search for its public key", rv);
         return ERemovalEnd::FindPubKeyFailed;
     }
-    if (CK_RV rv = m_token.FindPrivKey(session, pId, record.ulIdLen, record.key); rv != CKR_OK) {
+    if (CK_RV rv = m_token.FindPrivKey(session, pId, record.ulIdLen, record.key, pubKeys.ulKeyType, privKeys);
+        rv != CKR_OK) {
         Refused(Named(record) + ": the search for its private key", rv);
         return ERemovalEnd::FindPrivKeyFailed;
     }
@@ -375,7 +391,7 @@ std::optional<ERemovalEnd> CExpiredRemoval::FindOwnKeys(const CertTable& table, 
 bool CExpiredRemoval::KeysStillInUse(const CertTable& table, const CertRecord& record, bool& bInUse)
 {
     std::vector<CK_OBJECT_HANDLE> holders;
-    if (CK_RV rv = m_token.FindCertificatesWithId(m_token.m_hSessions[0], record.pId.get(), record.ulIdLen, holders);
+    if (CK_RV rv = m_token.FindCertificatesWithId(m_token.Session(0), record.pId.get(), record.ulIdLen, holders);
         rv != CKR_OK) {
         Refused(Named(record) + ": the search for certificates with its ID", rv);
         return false;

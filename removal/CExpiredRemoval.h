@@ -34,10 +34,13 @@ private:
     std::optional<SRemovalEnd> LogInOnKeypad();
     std::optional<SRemovalEnd> LoginEnd(CK_RV rv);
     ERemovalEnd WrongPinEnd();
+    bool WriteProtected() const;
     bool SessionChanged() const;
     SRemovalEnd DeleteMarked(const CertTable& table);
     std::optional<ERemovalEnd> RemoveRecord(const CertTable& table, const CertRecord& record);
-    std::optional<ERemovalEnd> FindOwnKeys(const CertTable& table, const CertRecord& record, bool& bKeys);
+    std::optional<ERemovalEnd> FindOwnKeys(const CertTable& table, const CertRecord& record,
+                                           CTokenModule::SFoundKeys& pubKeys, CTokenModule::SFoundKeys& privKeys,
+                                           bool& bKeys);
     bool KeysStillInUse(const CertTable& table, const CertRecord& record, bool& bInUse);
     // Tells the end and does what follows it, as the table of ends says.
     void Finish(const SRemovalEnd& end);

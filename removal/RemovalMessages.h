@@ -34,5 +34,7 @@ constexpr const char* kDecryptionKeysGo =
 constexpr const char* kArchiveFailed = "删除前无法保存证书副本，删除已停止，该证书未删除!";
 constexpr const char* kArchiveFile = "文件：";
 constexpr const char* kArchiveReason = "原因：";
+// A token that takes no change: told instead of asking anything.
+constexpr const char* kWriteProtected = "您的Ulda处于写保护状态，无法删除证书!";
 
 }  // namespace Messages

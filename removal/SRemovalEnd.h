@@ -13,6 +13,7 @@ enum class ERemovalEnd {
     FindCertificatesFailed,  // the certificate search was refused
     NoCertificates,          // the token holds none
     NothingMarked,           // none is red
+    WriteProtected,          // the token takes no change: nothing asked
     Declined,                // the confirmation, or the last PIN try, declined
     PinNotGiven,             // the PIN dialog cancelled
     PinLocked,               // before the PIN was asked for, or by the login

@@ -2,19 +2,20 @@
 
 #include "platform/CLibrary.h"
 #include "token/CCkrNames.h"
-#include "token/CTokenModule.h"
 
-std::string CLoadFailure::Describe(const CTokenModule& module, const std::string& moduleFile, unsigned long rv)
+std::string CLoadFailure::Describe(const SLoadResult& result, const std::string& moduleFile)
 {
-    switch (module.LastLoadStep()) {
-    case CTokenModule::ELoadStep::Library: return module.LastLoadError();
-    case CTokenModule::ELoadStep::EntryPoint: return "no C_GetFunctionList in " + CLibrary::ResolvePath(moduleFile.c_str());
-    case CTokenModule::ELoadStep::FunctionList: return "C_GetFunctionList returned " + CCkrNames::Of(rv);
-    case CTokenModule::ELoadStep::NullFunctionList: return "C_GetFunctionList returned no function list";
-    case CTokenModule::ELoadStep::Initialize: return "C_Initialize returned " + CCkrNames::Of(rv);
-    case CTokenModule::ELoadStep::None: break;
+    using EStep = SLoadResult::EStep;
+    switch (result.eStep) {
+    case EStep::Library: return result.strLoaderMessage;
+    case EStep::EntryPoint: return "no C_GetFunctionList in " + CLibrary::ResolvePath(moduleFile.c_str());
+    case EStep::FunctionList: return "C_GetFunctionList returned " + CCkrNames::Of(result.rv);
+    case EStep::NullFunctionList: return "C_GetFunctionList returned no function list";
+    case EStep::Initialize: return "C_Initialize returned " + CCkrNames::Of(result.rv);
+    case EStep::Busy: return "the module did not answer";
+    case EStep::None: break;
     }
-    return CTokenModule::RV_MODULE_BUSY == rv ? "the module did not answer" : CCkrNames::Of(rv);
+    return {};
 }
 
 std::string CLoadFailure::Line(const CModuleChoice::SAttempt& attempt, bool bSeveral)

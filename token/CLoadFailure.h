@@ -1,11 +1,10 @@
 #pragma once
 
 #include "token/CModuleChoice.h"
+#include "token/SLoadResult.h"
 
 #include <string>
 #include <vector>
-
-class CTokenModule;
 
 // Why a module could not be loaded, in one line for standard error: the
 // loader's message, a library without C_GetFunctionList, or the call that
@@ -20,7 +19,7 @@ public:
         "or ~/.config/pkcs11/modules holding the line \"module: /path/to/the/module.so\".";
 
     // After a failed CTokenModule::Load of `moduleFile`.
-    static std::string Describe(const CTokenModule& module, const std::string& moduleFile, unsigned long rv);
+    static std::string Describe(const SLoadResult& result, const std::string& moduleFile);
     // One attempt's line: the reason, led by the file's name when there
     // were several and the reason does not name it.
     static std::string Line(const CModuleChoice::SAttempt& attempt, bool bSeveral);

@@ -42,33 +42,32 @@ bool CModuleChoice::IsNotFound(const std::string& fileName, const std::string& l
     return fileName.find('/') == std::string::npos && loaderMessage.rfind(fileName + ": ", 0) == 0;
 }
 
-CK_RV CModuleChoice::Load(CTokenModule& module, const std::string& moduleFile)
+bool CModuleChoice::Load(CTokenModule& module, const std::string& moduleFile)
 {
     m_attempts.clear();
-    CK_RV rv = LoadOne(module, moduleFile);
-    if (rv == CKR_OK) {
+    SLoadResult result = LoadOne(module, moduleFile);
+    if (result.Loaded()) {
         module.Log().Debug(CTokenLog::ETopic::Token, "module: loaded " + moduleFile + " (" + Origin(moduleFile) + ")");
-        return rv;
+        return true;
     }
     // Only a default that is missing gives way: one that is there but
     // broken is the user's to mend, and is reported as it is.
-    const bool bMissingDefault = moduleFile == kDefaultFileName &&
-                                 module.LastLoadStep() == CTokenModule::ELoadStep::Library &&
-                                 IsNotFound(moduleFile, module.LastLoadError());
+    const bool bMissingDefault = moduleFile == kDefaultFileName && result.eStep == SLoadResult::EStep::Library &&
+                                 IsNotFound(moduleFile, result.strLoaderMessage);
     if (!bMissingDefault)
-        return rv;
+        return false;
     const std::string proxy = ProxyModule();
-    rv = LoadOne(module, proxy);
-    if (rv == CKR_OK)
-        module.Log().Debug(CTokenLog::ETopic::Token, std::string(kDefaultFileName) + " not found; using p11-kit's proxy " +
-                                                         proxy + ", which loads the modules registered with p11-kit");
-    return rv;
+    if (!LoadOne(module, proxy).Loaded())
+        return false;
+    module.Log().Debug(CTokenLog::ETopic::Token, std::string(kDefaultFileName) + " not found; using p11-kit's proxy " +
+                                                     proxy + ", which loads the modules registered with p11-kit");
+    return true;
 }
 
-CK_RV CModuleChoice::LoadOne(CTokenModule& module, const std::string& moduleFile)
+SLoadResult CModuleChoice::LoadOne(CTokenModule& module, const std::string& moduleFile)
 {
     m_strLoadedFile = moduleFile;
-    CK_RV rv = module.Load(moduleFile.c_str());
-    m_attempts.push_back({moduleFile, rv == CKR_OK ? std::string() : CLoadFailure::Describe(module, moduleFile, rv)});
-    return rv;
+    SLoadResult result = module.Load(moduleFile.c_str());
+    m_attempts.push_back({moduleFile, result.Loaded() ? std::string() : CLoadFailure::Describe(result, moduleFile)});
+    return result;
 }

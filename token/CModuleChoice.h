@@ -1,6 +1,7 @@
 #pragma once
 
 #include "token/Pkcs11.h"
+#include "token/SLoadResult.h"
 
 #include <optional>
 #include <string>
@@ -35,13 +36,14 @@ public:
 
     // Loads `moduleFile` into `module`, or the proxy in place of a default
     // name that is not found; says which and why in the module's log.
-    CK_RV Load(CTokenModule& module, const std::string& moduleFile);
+    // False when nothing loaded: Attempts() says why.
+    bool Load(CTokenModule& module, const std::string& moduleFile);
     // The file loaded, or the last one tried.
     const std::string& LoadedFile() const { return m_strLoadedFile; }
     const std::vector<SAttempt>& Attempts() const { return m_attempts; }
 
 private:
-    CK_RV LoadOne(CTokenModule& module, const std::string& moduleFile);
+    SLoadResult LoadOne(CTokenModule& module, const std::string& moduleFile);
 
     std::string m_strLoadedFile;
     std::vector<SAttempt> m_attempts;

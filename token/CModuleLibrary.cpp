@@ -32,22 +32,22 @@ std::optional<CModuleLibrary::CGuard> CModuleLibrary::Lock()
     return CGuard(*this, std::move(lock));
 }
 
-CK_RV CModuleLibrary::Load(const char* fileName)
+SLoadResult CModuleLibrary::Load(const char* fileName)
 {
-    m_eLoadStep = ELoadStep::None;
+    using EStep = SLoadResult::EStep;
     if (IsLoaded()) {
         CK_RV rv = Reinitialize();
         if (rv != CKR_OK) {
-            m_eLoadStep = ELoadStep::Initialize;
             m_log.Failed("Load", "C_Initialize", CK_UNAVAILABLE_INFORMATION, rv);
             Unload();
+            return SLoadResult::Failed(EStep::Initialize, rv);
         }
-        return rv;
+        return {};
     }
-    CK_RV rv = LoadLibrary(fileName);
-    if (rv != CKR_OK)
-        return rv;
-    rv = Call(&CK_FUNCTION_LIST::C_Initialize, nullptr);
+    SLoadResult result = LoadLibrary(fileName);
+    if (!result.Loaded())
+        return result;
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_Initialize, nullptr);
     // Initialised already, by whoever: the module is ready for use all the same.
     if (rv == CKR_CRYPTOKI_ALREADY_INITIALIZED) {
         m_log.Debug(ETopic::Token, "Load: the module was initialised already");
@@ -55,44 +55,43 @@ CK_RV CModuleLibrary::Load(const char* fileName)
     }
     if (rv != CKR_OK) {
         m_log.Failed("Load", "C_Initialize", CK_UNAVAILABLE_INFORMATION, rv);
-        m_eLoadStep = ELoadStep::Initialize;
         Unload();
-        return rv;
+        return SLoadResult::Failed(EStep::Initialize, rv);
     }
     m_bInitialized = true;
     LogModuleInfo(fileName);
-    return CKR_OK;
+    return {};
 }
 
-CK_RV CModuleLibrary::LoadLibrary(const char* fileName)
+SLoadResult CModuleLibrary::LoadLibrary(const char* fileName)
 {
+    using EStep = SLoadResult::EStep;
     // Never unmapped: modules leave threads running after C_Finalize.
-    int error = m_hModule.Load(fileName, CLibrary::ELifetime::Process);
-    if (error != 0) {
-        m_eLoadStep = ELoadStep::Library;
+    if (int error = m_hModule.Load(fileName, CLibrary::ELifetime::Process); error != 0) {
         m_log.Debug(ETopic::Token, "Load: " + m_hModule.LastError());
-        return static_cast<CK_RV>(error);
+        SLoadResult result = SLoadResult::Failed(EStep::Library);
+        result.nLoaderError = error;
+        result.strLoaderMessage = m_hModule.LastError();
+        return result;
     }
     m_pfnGetFunctionList = reinterpret_cast<CK_C_GetFunctionList>(m_hModule.Symbol("C_GetFunctionList"));
     if (m_pfnGetFunctionList == nullptr) {
-        m_eLoadStep = ELoadStep::EntryPoint;
         m_log.Debug(ETopic::Token, "Load: no C_GetFunctionList in " + CLibrary::ResolvePath(fileName));
         Unload();
-        return RV_NO_FUNCTION_LIST;
+        return SLoadResult::Failed(EStep::EntryPoint);
     }
     CK_RV rv = m_pfnGetFunctionList(&m_pFunctionList);
-    m_eLoadStep = ELoadStep::FunctionList;
     if (rv == CKR_OK && m_pFunctionList == nullptr) {
-        m_eLoadStep = ELoadStep::NullFunctionList;
-        rv = CKR_FUNCTION_FAILED;
+        m_log.Failed("Load", "C_GetFunctionList", CK_UNAVAILABLE_INFORMATION, CKR_FUNCTION_FAILED);
+        Unload();
+        return SLoadResult::Failed(EStep::NullFunctionList, CKR_FUNCTION_FAILED);
     }
     if (rv != CKR_OK) {
         m_log.Failed("Load", "C_GetFunctionList", CK_UNAVAILABLE_INFORMATION, rv);
         Unload();
-        return rv;
+        return SLoadResult::Failed(EStep::FunctionList, rv);
     }
-    m_eLoadStep = ELoadStep::None;
-    return CKR_OK;
+    return {};
 }
 
 // What the module says of itself, when anyone reads the log.

@@ -4,6 +4,7 @@
 #include "platform/CLibrary.h"
 #include "token/CTokenLog.h"
 #include "token/Pkcs11.h"
+#include "token/SLoadResult.h"
 
 #include <chrono>
 #include <mutex>
@@ -15,21 +16,17 @@
 // changes its state but through a CGuard, as only p11-kit's _inlock
 // functions touch its modules: so the presence monitor's thread never meets
 // a module being initialised, finalised or unloaded by the window's thread.
-// A caller waits for the module a bounded time.
+// A caller waits for the module a bounded time, and not at all while its
+// holder waits for a person.
 class CModuleLibrary {
 public:
-    // No C_GetFunctionList in the file, or no module loaded.
-    static constexpr CK_RV RV_NO_FUNCTION_LIST = 1;
-    // Another call has held the module longer than the lock timeout: a
-    // module that blocks where it must not fails the call instead of
-    // freezing it.
+    // No module loaded.
+    static constexpr CK_RV RV_NO_FUNCTION_LIST = CKR_VENDOR_DEFINED | 0x4B04;
+    // Another call has held the module longer than the lock timeout, or
+    // holds it while the user types a PIN on the token's keypad: a module
+    // that blocks where it must not fails the call instead of freezing it.
     static constexpr CK_RV RV_MODULE_BUSY = CKR_VENDOR_DEFINED | 0x4B03;
     static constexpr std::chrono::milliseconds kLockTimeout{3000};
-
-    // Where the last failed Load failed: its reason is told by where it
-    // came from, not by its value (1 is RV_NO_FUNCTION_LIST and the
-    // module's CKR_CANCEL alike).
-    enum class ELoadStep { None, Library, EntryPoint, FunctionList, NullFunctionList, Initialize };
 
     // The module held by one caller for as long as the guard lives; no
     // guard exists that does not hold it.
@@ -59,15 +56,18 @@ public:
             return m_pLibrary->Step(step, function, slot, fn, args...);
         }
 
+        // For a call that waits on the user (a PIN typed on the token's
+        // keypad): every other caller is refused at once, with the busy
+        // answer, until this guard lets the module go.
+        void RefuseOthers() { m_pLibrary->m_mutex.RefuseWaiters(); }
+
         // Loads and initialises the module; a module loaded already is
         // initialised again and the file name ignored. A failure unloads it.
-        CK_RV Load(const char* fileName) { return m_pLibrary->Load(fileName); }
+        SLoadResult Load(const char* fileName) { return m_pLibrary->Load(fileName); }
         // C_Initialize on a module loaded, whether or not it was finalised:
         // 0 also when it was initialised. Leaves it loaded whatever it answers.
         CK_RV Reinitialize() { return m_pLibrary->Reinitialize(); }
         void Finalize() { m_pLibrary->Finalize(); }
-        ELoadStep LastLoadStep() const { return m_pLibrary->m_eLoadStep; }
-        std::string LastLoadError() const { return m_pLibrary->m_hModule.LastError(); }
 
     private:
         friend class CModuleLibrary;
@@ -128,8 +128,8 @@ private:
         return rv;
     }
     bool IsLoaded() const { return m_hModule.IsLoaded() && m_pfnGetFunctionList != nullptr; }
-    CK_RV Load(const char* fileName);
-    CK_RV LoadLibrary(const char* fileName);
+    SLoadResult Load(const char* fileName);
+    SLoadResult LoadLibrary(const char* fileName);
     CK_RV Reinitialize();
     void LogModuleInfo(const char* fileName) const;
     void Finalize();
@@ -139,7 +139,6 @@ private:
     CLibrary m_hModule;
     CK_FUNCTION_LIST_PTR m_pFunctionList = nullptr;
     bool m_bInitialized = false;
-    ELoadStep m_eLoadStep = ELoadStep::None;
     CTokenLog m_log;
     const std::chrono::milliseconds m_lockTimeout;
     CBoundedMutex m_mutex;

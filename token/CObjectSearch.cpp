@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <iterator>
 #include <string>
+#include <unordered_set>
 
 namespace {
 
@@ -12,9 +13,10 @@ using ETopic = CTokenLog::ETopic;
 
 }  // namespace
 
-CK_RV CObjectSearch::FindCertificates(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE (&certs)[MAX_CERTS],
-                                      CK_ULONG* count) const
+CK_RV CObjectSearch::FindCertificates(CK_SESSION_HANDLE session, std::vector<CK_OBJECT_HANDLE>& certs) const
 {
+    // No handle of an earlier search may pass for one of this search.
+    certs.clear();
     CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
     CK_CERTIFICATE_TYPE certType = CKC_X_509;
     CK_ATTRIBUTE tmpl[] = {
@@ -25,14 +27,32 @@ CK_RV CObjectSearch::FindCertificates(CK_SESSION_HANDLE session, CK_OBJECT_HANDL
                              session, tmpl, CK_ULONG{2});
     if (rv != CKR_OK)
         return rv;
-    // No handle of an earlier search may pass for one of this search.
-    std::fill(std::begin(certs), std::end(certs), CK_INVALID_HANDLE);
-    CK_ULONG found = 0;
-    rv = m_module.Step("FindCertificates", "C_FindObjects", m_slot, &CK_FUNCTION_LIST::C_FindObjects, session, certs,
-                       MAX_CERTS, &found);
+    std::unordered_set<CK_OBJECT_HANDLE> seen;
+    CK_OBJECT_HANDLE batch[MAX_CERTS];
+    bool bEnded = false;
+    // Handed out anew or not, no more handles than the most certificates
+    // believed of a token are asked for.
+    for (CK_ULONG calls = 0; !bEnded && calls <= MAX_TOKEN_CERTS / MAX_CERTS; ++calls) {
+        std::fill(std::begin(batch), std::end(batch), CK_INVALID_HANDLE);
+        CK_ULONG n = 0;
+        rv = m_module.Step("FindCertificates", "C_FindObjects", m_slot, &CK_FUNCTION_LIST::C_FindObjects, session, batch,
+                           MAX_CERTS, &n);
+        if (rv != CKR_OK)
+            break;
+        // A module may claim more than it was given room for, or more than it wrote.
+        n = std::min(n, MAX_CERTS);
+        bEnded = n < MAX_CERTS;
+        // A handle handed out twice is one certificate.
+        std::copy_if(batch, batch + n, std::back_inserter(certs),
+                     [&seen](CK_OBJECT_HANDLE h) { return h != CK_INVALID_HANDLE && seen.insert(h).second; });
+    }
     m_module.Step("FindCertificates", "C_FindObjectsFinal", m_slot, &CK_FUNCTION_LIST::C_FindObjectsFinal, session);
-    // A module may claim more than it was asked for; only MAX_CERTS handles exist.
-    *count = rv == CKR_OK ? std::min(found, MAX_CERTS) : 0;
+    if (rv == CKR_OK && (!bEnded || certs.size() > MAX_TOKEN_CERTS)) {
+        m_module.Log().Debug(ETopic::Token, "FindCertificates: the search does not end");
+        rv = CKR_FUNCTION_FAILED;
+    }
+    if (rv != CKR_OK)
+        certs.clear();
     return rv;
 }
 

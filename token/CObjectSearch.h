@@ -18,15 +18,17 @@ public:
     // The longest certificate value or identifier accepted from a module.
     static constexpr CK_ULONG MAX_ATTRIBUTE_LEN = 1 << 20;
     // The token layer's own results, beside the module's CK_RV values.
-    static constexpr CK_RV RV_BUFFER_TOO_SMALL = 2;
+    static constexpr CK_RV RV_BUFFER_TOO_SMALL = CKR_VENDOR_DEFINED | 0x4B05;
     // The module reported an attribute length that cannot be true.
     static constexpr CK_RV RV_BAD_LENGTH = CKR_VENDOR_DEFINED | 0x4B02;
 
     // `slot` names the session's slot in the log.
     CObjectSearch(const CGuard& module, CK_SLOT_ID slot) : m_module(module), m_slot(slot) {}
 
-    // The first MAX_CERTS X.509 certificates the module hands out, in its order.
-    CK_RV FindCertificates(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE (&certs)[MAX_CERTS], CK_ULONG* count) const;
+    // Every X.509 certificate the module hands out, in its order, each
+    // once, asked for MAX_CERTS at a time until fewer come; a search that
+    // hands out more than MAX_TOKEN_CERTS does not end and fails.
+    CK_RV FindCertificates(CK_SESSION_HANDLE session, std::vector<CK_OBJECT_HANDLE>& certs) const;
     // Every certificate carrying exactly this CKA_ID, at most MAX_ID_MATCHES.
     CK_RV FindCertificatesWithId(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
                                  std::vector<CK_OBJECT_HANDLE>& found) const;

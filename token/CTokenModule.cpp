@@ -11,7 +11,7 @@ using ETopic = CTokenLog::ETopic;
 
 }  // namespace
 
-CTokenModule::CTokenModule() = default;
+CTokenModule::CTokenModule(std::chrono::milliseconds lockTimeout) : m_library(lockTimeout) {}
 
 // The library finalises and unloads the module as it goes.
 CTokenModule::~CTokenModule() = default;
@@ -60,27 +60,16 @@ unsigned long CTokenModule::SessionSerial() const
     return m_ulSessionSerial;
 }
 
-std::string CTokenModule::LastLoadError() const
+SLoadResult CTokenModule::Load(const char* fileName)
 {
     std::optional<CGuard> module = m_library.Lock();
-    return module ? module->LastLoadError() : std::string();
-}
-
-CTokenModule::ELoadStep CTokenModule::LastLoadStep() const
-{
-    std::optional<CGuard> module = m_library.Lock();
-    return module ? module->LastLoadStep() : ELoadStep::None;
-}
-
-CK_RV CTokenModule::Load(const char* fileName)
-{
-    return m_library.Run([&](CGuard& module) -> CK_RV {
-        CK_RV rv = module.Load(fileName);
-        // A failed load leaves the library unloaded.
-        if (rv != CKR_OK)
-            Empty();
-        return rv;
-    });
+    if (!module)
+        return SLoadResult::Failed(SLoadResult::EStep::Busy, RV_MODULE_BUSY);
+    SLoadResult result = module->Load(fileName);
+    // A failed load leaves the library unloaded.
+    if (!result.Loaded())
+        Empty();
+    return result;
 }
 
 void CTokenModule::SetTokenChoice(CTokenChoice choice)
@@ -146,7 +135,7 @@ CK_RV CTokenModule::GetTokenInfo(CK_SLOT_ID slotId, CK_TOKEN_INFO* info)
     });
 }
 
-CK_RV CTokenModule::OpenSession(CK_ULONG index)
+CK_RV CTokenModule::OpenSession(CK_ULONG index, EAccess access)
 {
     return m_library.Run([&](CGuard& module) -> CK_RV {
         if (index >= m_ulSlotCount || index >= MAX_SESSIONS)
@@ -158,10 +147,12 @@ CK_RV CTokenModule::OpenSession(CK_ULONG index)
             m_hSessions[index] = CK_INVALID_HANDLE;
         }
         CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-        CK_RV rv = module.Step("OpenSession", "C_OpenSession", slot, &CK_FUNCTION_LIST::C_OpenSession, slot,
-                               CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session);
+        const CK_FLAGS flags = CKF_SERIAL_SESSION | (access == EAccess::ReadWrite ? CKF_RW_SESSION : 0);
+        CK_RV rv = module.Step("OpenSession", "C_OpenSession", slot, &CK_FUNCTION_LIST::C_OpenSession, slot, flags,
+                               nullptr, nullptr, &session);
         if (rv == CKR_OK)
             m_hSessions[index] = session;
+        m_eSessionAccess[index] = rv == CKR_OK ? access : EAccess::Read;
         ++m_ulSessionSerial;
         return rv;
     });
@@ -172,6 +163,8 @@ CK_RV CTokenModule::Login(CK_ULONG index, const unsigned char* pin, CK_ULONG pin
     return m_library.Run([&](CGuard& module) -> CK_RV {
         if (index >= MAX_SESSIONS)
             return CKR_ARGUMENTS_BAD;
+        if (pin == nullptr)
+            module.RefuseOthers();
         // The PIN itself is never logged.
         CK_RV rv = module.Call(&CK_FUNCTION_LIST::C_Login, m_hSessions[index], CKU_USER,
                                const_cast<CK_UTF8CHAR_PTR>(pin), pinLen);
@@ -200,7 +193,9 @@ CK_RV CTokenModule::FindCertificates(CK_SESSION_HANDLE session, CK_ULONG* count)
     return m_library.Run([&](CGuard& module) -> CK_RV {
         if (count == nullptr)
             return CKR_ARGUMENTS_BAD;
-        return CObjectSearch(module, SessionSlot()).FindCertificates(session, m_hCerts, count);
+        CK_RV rv = CObjectSearch(module, SessionSlot()).FindCertificates(session, m_hCerts);
+        *count = CertCount();
+        return rv;
     });
 }
 
@@ -208,7 +203,7 @@ CK_RV CTokenModule::ReadCertificate(CK_ULONG index, unsigned char* value, CK_ULO
                                     CK_ULONG* idLen)
 {
     return m_library.Run([&](CGuard& module) -> CK_RV {
-        if (index >= MAX_CERTS || valueLen == nullptr || idLen == nullptr)
+        if (index >= m_hCerts.size() || valueLen == nullptr || idLen == nullptr)
             return CKR_ARGUMENTS_BAD;
         return CObjectSearch(module, SessionSlot())
             .ReadCertificate(m_hSessions[0], m_hCerts[index], value, valueLen, id, idLen);
@@ -231,52 +226,40 @@ CK_RV CTokenModule::DestroyCertificate(CK_OBJECT_HANDLE cert)
 }
 
 CK_RV CTokenModule::FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
-                               const CCertKey& key)
+                               const CCertKey& key, SFoundKeys& found)
 {
+    found = SFoundKeys();
     return m_library.Run([&](CGuard& module) -> CK_RV {
-        CKeyPairSearch::SFound found;
-        CK_RV rv = CKeyPairSearch(module, SessionSlot()).FindPubKey(session, id, idLen, key, found);
-        m_hPubKeys = std::move(found.keys);
-        m_ulPubKeyType = found.ulKeyType;
-        return rv;
+        return CKeyPairSearch(module, SessionSlot()).FindPubKey(session, id, idLen, key, found);
     });
 }
 
 CK_RV CTokenModule::FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
-                                const CCertKey& key)
+                                const CCertKey& key, CK_KEY_TYPE pubKeyType, SFoundKeys& found)
 {
+    found = SFoundKeys();
     return m_library.Run([&](CGuard& module) -> CK_RV {
-        CKeyPairSearch::SFound found;
-        CK_RV rv = CKeyPairSearch(module, SessionSlot()).FindPrivKey(session, id, idLen, key, m_ulPubKeyType, found);
-        m_hPrivKeys = std::move(found.keys);
-        return rv;
+        return CKeyPairSearch(module, SessionSlot()).FindPrivKey(session, id, idLen, key, pubKeyType, found);
     });
 }
 
-CK_RV CTokenModule::CountPubKeys(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
-                                 const CCertKey& key, std::size_t& count)
+CK_RV CTokenModule::DestroyPubKey(SFoundKeys& found)
 {
+    return DestroyKeys("DestroyPubKey", "public key", found);
+}
+
+CK_RV CTokenModule::DestroyPrivKey(SFoundKeys& found)
+{
+    return DestroyKeys("DestroyPrivKey", "private key", found);
+}
+
+CK_RV CTokenModule::DestroyKeys(const char* step, const char* what, SFoundKeys& found)
+{
+    // Handles are used once, busy or not: a later destroy must find its keys anew.
+    std::vector<CK_OBJECT_HANDLE> keys;
+    keys.swap(found.keys);
     return m_library.Run([&](CGuard& module) -> CK_RV {
-        CKeyPairSearch::SFound found;
-        CK_RV rv = CKeyPairSearch(module, SessionSlot()).FindPubKey(session, id, idLen, key, found);
-        count = found.keys.size();
-        return rv;
-    });
-}
-
-CK_RV CTokenModule::DestroyPubKey()
-{
-    return m_library.Run([this](CGuard& module) -> CK_RV {
-        return CObjectDestroyer(module, m_hSessions[0], SessionSlot())
-            .DestroyKeys("DestroyPubKey", "public key", m_hPubKeys);
-    });
-}
-
-CK_RV CTokenModule::DestroyPrivKey()
-{
-    return m_library.Run([this](CGuard& module) -> CK_RV {
-        return CObjectDestroyer(module, m_hSessions[0], SessionSlot())
-            .DestroyKeys("DestroyPrivKey", "private key", m_hPrivKeys);
+        return CObjectDestroyer(module, m_hSessions[0], SessionSlot()).DestroyKeys(step, what, keys);
     });
 }
 
@@ -309,9 +292,7 @@ void CTokenModule::ForgetSessions()
 {
     ++m_ulSessionSerial;
     std::fill(std::begin(m_hSessions), std::end(m_hSessions), CK_INVALID_HANDLE);
-    m_hPubKeys.clear();
-    m_hPrivKeys.clear();
-    m_ulPubKeyType = CK_UNAVAILABLE_INFORMATION;
+    std::fill(std::begin(m_eSessionAccess), std::end(m_eSessionAccess), EAccess::Read);
 }
 
 void CTokenModule::ReleaseSlotList()
@@ -324,6 +305,5 @@ void CTokenModule::Empty()
 {
     ReleaseSlotList();
     ForgetSessions();
-    std::fill(std::begin(m_hCerts), std::end(m_hCerts), CK_INVALID_HANDLE);
-    m_ulCertCount = 0;
+    m_hCerts.clear();
 }

@@ -9,6 +9,7 @@
 #include "token/CTokenLog.h"
 #include "token/IPresencePort.h"
 #include "token/Pkcs11.h"
+#include "token/SLoadResult.h"
 #include "token/STokenIdentity.h"
 #include "token/TokenLimits.h"
 
@@ -26,7 +27,8 @@ constexpr CK_ULONG MAX_SESSIONS = 4;
 // holds the module (CModuleLibrary) for its whole course and hands the work
 // to the part whose job it is: the slot selection, the object and key-pair
 // searches, the destroyer. It keeps what callers read between operations:
-// the slots, the sessions, the certificates and keys last found.
+// the slots, the sessions, the certificates last found. The keys a search
+// finds are the caller's, handed to the destroy that follows.
 class CTokenModule : public IPresencePort {
 public:
     // Results of this class's own, beside the module's CK_RV values.
@@ -37,20 +39,24 @@ public:
     static constexpr CK_RV RV_MODULE_BUSY = CModuleLibrary::RV_MODULE_BUSY;
     static constexpr std::chrono::milliseconds kLockTimeout = CModuleLibrary::kLockTimeout;
 
+    // What a session may do: read, as every listing does, or also write,
+    // as a removal must.
+    enum class EAccess { Read, ReadWrite };
+    // The key objects a search chose, for the destroy that follows.
+    using SFoundKeys = CKeyPairSearch::SFound;
+
     static constexpr CK_ULONG MAX_ATTRIBUTE_LEN = CObjectSearch::MAX_ATTRIBUTE_LEN;
     static constexpr CK_ULONG MAX_KEY_VALUE_LEN = CKeyPairSearch::MAX_KEY_VALUE_LEN;
     static constexpr CK_ULONG MAX_SLOTS = CSlotSelection::MAX_SLOTS;
 
-    CTokenModule();
+    // A caller finds the module busy once another has held it `lockTimeout`.
+    explicit CTokenModule(std::chrono::milliseconds lockTimeout = kLockTimeout);
     // Finalises a module still initialised and unloads it.
     ~CTokenModule() override;
     CTokenModule(const CTokenModule&) = delete;
     CTokenModule& operator=(const CTokenModule&) = delete;
 
-    CK_RV Load(const char* fileName);
-    // Where the last failed Load failed (see CModuleLibrary::ELoadStep).
-    using ELoadStep = CModuleLibrary::ELoadStep;
-    ELoadStep LastLoadStep() const;
+    SLoadResult Load(const char* fileName);
     // The log this class, and whoever works through it, writes to; set
     // before any other thread uses the module.
     void SetLog(CTokenLog log) { m_library.SetLog(std::move(log)); }
@@ -62,32 +68,36 @@ public:
     // token put in beside it does not take over.
     CK_RV GetSlotList();
     CK_RV GetTokenInfo(CK_SLOT_ID slotId, CK_TOKEN_INFO* info);
-    CK_RV OpenSession(CK_ULONG index);
+    // A write-protected token refuses a session that would write with
+    // CKR_TOKEN_WRITE_PROTECTED.
+    CK_RV OpenSession(CK_ULONG index, EAccess access = EAccess::Read);
+    // Without a PIN, the user types it on the token's keypad, which takes
+    // as long as they need: every other caller finds the module busy at
+    // once until the login answers.
     CK_RV Login(CK_ULONG index, const unsigned char* pin, CK_ULONG pinLen);
     // 0 also when the session was not logged in.
     CK_RV Logout(CK_ULONG index);
+    // Every X.509 certificate the search hands out, in its order, each once.
     CK_RV FindCertificates(CK_SESSION_HANDLE session, CK_ULONG* count);
     CK_RV ReadCertificate(CK_ULONG index, unsigned char* value, CK_ULONG* valueLen, unsigned char* id,
                           CK_ULONG* idLen);
     CK_RV DestroyCertificate(CK_OBJECT_HANDLE cert);
     // Key searches find every key of the class, the certificate key's type
-    // and the whole identifier, zero bytes included, and keep the ones
-    // shown to be the certificate's own (see CCertKey::Choose). Finding
-    // none is no failure: the destroy that follows then destroys nothing.
-    // RV_KEY_AMBIGUOUS when several remain that cannot be told apart. For
-    // a key of no type the searches know, the private key search follows
-    // the public key search before it.
-    CK_RV FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen, const CCertKey& key);
-    CK_RV DestroyPubKey();
-    CK_RV FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen, const CCertKey& key);
-    CK_RV DestroyPrivKey();
+    // and the whole identifier, zero bytes included, and give the ones
+    // shown to be the certificate's own (see CCertKey::Choose) in `found`.
+    // Finding none is no failure: the destroy that follows then destroys
+    // nothing. RV_KEY_AMBIGUOUS when several remain that cannot be told
+    // apart. For a key of no type the searches know, the private key search
+    // takes the type the public key search found (`pubKeyType`).
+    CK_RV FindPubKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen, const CCertKey& key,
+                     SFoundKeys& found);
+    CK_RV FindPrivKey(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen, const CCertKey& key,
+                      CK_KEY_TYPE pubKeyType, SFoundKeys& found);
+    // Destroys the keys a search found, on session 0, stopping at the first
+    // the module refuses. The handles are used once: `found` is emptied.
+    CK_RV DestroyPubKey(SFoundKeys& found);
+    CK_RV DestroyPrivKey(SFoundKeys& found);
     CK_RV Close();
-
-    // How many of the certificate's own public keys the search finds (see
-    // FindPubKey), keeping none for a destroy: what can be told of a key
-    // pair before the PIN.
-    CK_RV CountPubKeys(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen, const CCertKey& key,
-                       std::size_t& count);
 
     // Every certificate object on the token carrying exactly this CKA_ID
     // (at most MAX_ID_MATCHES of them), so a caller can tell whether a key
@@ -118,8 +128,25 @@ public:
     // Changes whenever session 0 is opened or ended, so a caller can tell
     // that handles it holds belong to an earlier session.
     unsigned long SessionSerial() const;
-    // The loader's message for the last failed load.
-    std::string LastLoadError() const;
+
+    // What the last operations left, for the window's thread, which alone
+    // changes it. Slots that held an accepted token at the last listing (at
+    // least 1: a token is there); a session's handle (0: none) and what it
+    // may do; the certificates the last search found.
+    CK_ULONG SlotCount() const { return m_ulSlotCount; }
+    CK_SESSION_HANDLE Session(CK_ULONG index) const
+    {
+        return index < MAX_SESSIONS ? m_hSessions[index] : CK_INVALID_HANDLE;
+    }
+    EAccess SessionAccess(CK_ULONG index) const
+    {
+        return index < MAX_SESSIONS ? m_eSessionAccess[index] : EAccess::Read;
+    }
+    CK_ULONG CertCount() const { return static_cast<CK_ULONG>(m_hCerts.size()); }
+    CK_OBJECT_HANDLE CertObject(CK_ULONG index) const
+    {
+        return index < m_hCerts.size() ? m_hCerts[index] : CK_INVALID_HANDLE;
+    }
 
 private:
     using CGuard = CModuleLibrary::CGuard;
@@ -150,22 +177,25 @@ private:
     // Back to the state of a new object, after the library was unloaded.
     void Empty();
 
+    CK_RV DestroyKeys(const char* step, const char* what, SFoundKeys& found);
+
     // mutable: the readers that change nothing hold the module too.
     mutable CModuleLibrary m_library;
     CSlotSelection m_slots;
 
-public:
-    // Read directly by the window's thread, which alone changes them.
+    // Changed by the window's thread alone, with the module held.
     CK_ULONG m_ulSlotCount = 0;
-    CK_OBJECT_HANDLE m_hCerts[MAX_CERTS] = {};
-    CK_ULONG m_ulCertCount = 0;
+    std::vector<CK_OBJECT_HANDLE> m_hCerts;
     CK_SESSION_HANDLE m_hSessions[MAX_SESSIONS] = {};
-
-private:
-    // The keys the last searches chose, destroyed by the next destroy.
-    std::vector<CK_OBJECT_HANDLE> m_hPubKeys;
-    std::vector<CK_OBJECT_HANDLE> m_hPrivKeys;
-    // The type of the public keys the last search chose, when one.
-    CK_KEY_TYPE m_ulPubKeyType = CK_UNAVAILABLE_INFORMATION;
+    EAccess m_eSessionAccess[MAX_SESSIONS] = {};
     std::atomic<unsigned long> m_ulSessionSerial{0};
 };
+
+// The layer's own results are told from every answer a module gives in
+// the standard's range.
+static_assert((CTokenModule::RV_NO_FUNCTION_LIST & CKR_VENDOR_DEFINED) != 0 &&
+                  (CTokenModule::RV_BUFFER_TOO_SMALL & CKR_VENDOR_DEFINED) != 0 &&
+                  (CTokenModule::RV_KEY_AMBIGUOUS & CKR_VENDOR_DEFINED) != 0 &&
+                  (CTokenModule::RV_BAD_LENGTH & CKR_VENDOR_DEFINED) != 0 &&
+                  (CTokenModule::RV_MODULE_BUSY & CKR_VENDOR_DEFINED) != 0,
+              "the token layer's own results lie in the vendor-defined range");

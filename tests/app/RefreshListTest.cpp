@@ -37,7 +37,7 @@ TEST_F(RefreshListTest, NoTokenEmptiesTheListSilently)
     Dlg().RefreshList();
     EXPECT_TRUE(Rows().empty());
     EXPECT_TRUE(m_prompts.Prompts().empty());
-    EXPECT_EQ(Dlg().Token().m_ulSlotCount, 0u);
+    EXPECT_EQ(Dlg().Token().SlotCount(), 0u);
 }
 
 TEST_F(RefreshListTest, TokenWithoutCertificatesEmptiesTheListSilently)
@@ -111,17 +111,32 @@ TEST_F(RefreshListTest, ScanStopShowsTheCertificatesBeforeIt)
     EXPECT_TRUE(m_prompts.Prompts().empty());
 }
 
-TEST_F(RefreshListTest, ElevenCertificatesShowTen)
+// Every certificate is listed and judged, past the first ten a search
+// hands out: the renewal handed out twelfth marks the one it renews.
+TEST_F(RefreshListTest, TwelveCertificatesAreListedAndARenewalPastTheTenthCounts)
 {
-    for (int i = 0; i < 11; ++i)
-        AddCert("N" + std::to_string(i), "2030010" + std::to_string(i % 9 + 1) + "000000Z", "20400101000000Z",
-                {Bytes::value_type(i + 1)}, false);
+    Sim().SetFindOrder(ETokenSimFindOrder::Label);
+    AddCert("Ann", "20300101000000Z", "20400101000000Z", {1}, false);
+    for (int i = 0; i < 10; ++i)
+        AddCert("N" + std::to_string(i), "2030020" + std::to_string(i % 9 + 1) + "000000Z", "20400101000000Z",
+                {Bytes::value_type(i + 2)}, false);
+    // Labelled to come last.
+    Token().ImportCertificate(testsupport::CTestCertificate()
+                                  .Add("C", "CN")
+                                  .Add("O", "Acme")
+                                  .Add("CN", "Ann")
+                                  .NotBefore("20300301000000Z")
+                                  .NotAfter("20400101000000Z")
+                                  .Der(),
+                              {12}, "Z-renewal");
     Start();
     std::vector<SRow> rows = Rows();
-    ASSERT_EQ(rows.size(), 10u);
+    ASSERT_EQ(rows.size(), 12u);
     for (std::size_t i = 1; i < rows.size(); ++i)
         EXPECT_LE(rows[i - 1].issue, rows[i].issue);
-    EXPECT_TRUE(RedNames().empty());
+    EXPECT_EQ(rows.front(), (SRow{"20300101", "20400101", "Ann's Acme ID", true}));
+    EXPECT_EQ(rows.back(), (SRow{"20300301", "20400101", "Ann's Acme ID", false}));
+    EXPECT_EQ(RedNames(), std::vector<std::string>{"Ann's Acme ID"});
 }
 
 TEST_F(RefreshListTest, ColoursOfAnEarlierRefreshNeverColourThisOnesRows)

@@ -193,3 +193,34 @@ TEST_F(CertPurgeListTest, PlanRefusedHalfwayPrintsNothing)
     EXPECT_EQ(m_run.Err(), "certpurge.removal: the plan: the search for certificates with id 02 refused: "
                            "CKR_DEVICE_ERROR\n查找Ulda证书失败!\n");
 }
+
+// Every certificate of a write-protected token is listed, read on a session
+// that only reads, past the first ten a search hands out; a renewal handed
+// out twelfth marks the one it renews.
+TEST_F(CertPurgeListTest, EveryCertificateOfAWriteProtectedTokenIsListed)
+{
+    testsupport::CSimulatedToken sim;
+    sim.Control().SetFindOrder(ETokenSimFindOrder::Label);
+    sim.Control().SetTokenFlags(sim.Slot(), CKF_WRITE_PROTECTED);
+    auto cert = [](const std::string& cn, const std::string& notBefore) {
+        return CTestCertificate().Add("C", "CN").Add("O", "Acme").Add("CN", cn).NotBefore(notBefore)
+            .NotAfter("20990101000000Z").Der();
+    };
+    sim.SoftHsm().ImportCertificate(cert("Ann", "20300101000000Z"), {1}, "A");
+    for (unsigned char i = 0; i < 10; ++i)
+        sim.SoftHsm().ImportCertificate(cert("N" + std::to_string(i), "2030020" + std::to_string(i % 9 + 1) + "000000Z"),
+                                        {static_cast<unsigned char>(i + 2)}, "N" + std::to_string(i));
+    sim.SoftHsm().ImportCertificate(cert("Ann", "20300301000000Z"), {12}, "Z");
+    LinkDefault(testsupport::CSimulatedToken::ModulePath());
+    ASSERT_EQ(Run(), 0) << m_run.Err();
+    const std::string& out = m_run.Out();
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 12) << out;
+    EXPECT_EQ(out.rfind("20300101000000\t20990101000000\t1\tAnn's Acme ID\n", 0), 0u) << out;
+    EXPECT_NE(out.find("\n20300301000000\t20990101000000\t0\tAnn's Acme ID\n"), std::string::npos) << out;
+    std::size_t marked = 0;
+    for (std::size_t at = out.find("\t1\t"); at != std::string::npos; at = out.find("\t1\t", at + 1))
+        ++marked;
+    EXPECT_EQ(marked, 1u) << out;
+    for (const CTraceRecord& open : sim.Trace().Records("C_OpenSession"))
+        EXPECT_EQ(open.Field("flags"), "0x4");
+}

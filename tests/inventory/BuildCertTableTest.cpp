@@ -35,12 +35,12 @@ protected:
     // The position in the found order of the record with this CKA_ID's first byte.
     CK_ULONG FoundIndexOf(const CertRecord& r)
     {
-        for (CK_ULONG i = 0; i < m_module.m_ulCertCount; ++i) {
-            if (m_module.m_hCerts[i] == r.hCertObject)
+        for (CK_ULONG i = 0; i < m_module.CertCount(); ++i) {
+            if (m_module.CertObject(i) == r.hCertObject)
                 return i;
         }
         ADD_FAILURE() << "record not among the found handles";
-        return MAX_CERTS;
+        return m_module.CertCount();
     }
 
     CSoftHsmToken m_token;
@@ -101,7 +101,7 @@ TEST_F(BuildCertTableTest, KeepsTheIdWithATerminatingZero)
     const CertRecord& r = m_table.records[0];
     EXPECT_EQ(r.ulIdLen, 4u);
     EXPECT_EQ(Bytes(r.pId.get(), r.pId.get() + 5), (Bytes{0xDE, 0xAD, 0xBE, 0xEF, 0x00}));
-    EXPECT_EQ(r.hCertObject, m_module.m_hCerts[0]);
+    EXPECT_EQ(r.hCertObject, m_module.CertObject(0));
 }
 
 TEST_F(BuildCertTableTest, KeyTypeFollowsTheCertificatesOwnKey)
@@ -134,12 +134,23 @@ TEST_F(BuildCertTableTest, KeyTypeFollowsTheCertificatesOwnKey)
     }
 }
 
-TEST_F(BuildCertTableTest, ElevenCertificatesGiveTenRecords)
+// Every certificate is a record, past any one batch of the search: a
+// renewal found last marks the certificate it renews, found first.
+TEST_F(BuildCertTableTest, EveryCertificateFoundIsARecord)
 {
-    for (int i = 0; i < 11; ++i)
-        AddCert("n" + std::to_string(i), "20300101000000Z", "20400101000000Z", {Bytes::value_type(i + 1)});
+    AddCert("Renewed", "20300101000000Z", "20400101000000Z", {1});
+    for (int i = 0; i < 2 * static_cast<int>(MAX_CERTS); ++i)
+        AddCert("n" + std::to_string(i), "20300102000000Z", "20400101000000Z", {Bytes::value_type(i + 2)});
+    AddCert("Renewed", "20300103000000Z", "20400101000000Z", {0x40});
     ASSERT_EQ(Scan(), ScanResult::Scanned);
-    EXPECT_EQ(m_table.nCount, MAX_CERTS);
+    ASSERT_EQ(m_table.nCount, 2 * MAX_CERTS + 2);
+    EXPECT_EQ(m_table.nFound, m_table.nCount);
+    EXPECT_TRUE(m_table.IsComplete());
+    EXPECT_EQ(m_table.records.front().pId[0], 1);
+    EXPECT_EQ(m_table.records.front().nMark, 1);
+    EXPECT_EQ(m_table.records.back().pId[0], 0x40);
+    EXPECT_EQ(std::count_if(m_table.records.begin(), m_table.records.end(), [](const CertRecord& r) { return r.nMark == 1; }),
+              1);
 }
 
 TEST_F(BuildCertTableTest, ScanStopsAtTheFirstUndecodableCertificate)
@@ -148,10 +159,10 @@ TEST_F(BuildCertTableTest, ScanStopsAtTheFirstUndecodableCertificate)
     m_token.ImportCertificate(Bytes(200, 0x5A), {2});
     AddCert("b", "20300102000000Z", "20400101000000Z", {3});
     ASSERT_EQ(Scan(), ScanResult::Scanned);
-    ASSERT_EQ(m_module.m_ulCertCount, 3u);
+    ASSERT_EQ(m_module.CertCount(), 3u);
 
     // The table holds exactly the certificates found before the bad one.
-    CK_ULONG bad = MAX_CERTS;
+    CK_ULONG bad = 3;
     for (CK_ULONG i = 0; i < 3; ++i) {
         CK_ULONG vl = 0, il = 0;
         ASSERT_EQ(m_module.ReadCertificate(i, nullptr, &vl, nullptr, &il), CKR_OK);

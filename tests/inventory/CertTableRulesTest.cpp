@@ -33,7 +33,8 @@ CertTable TableOf(std::initializer_list<SRecord> records)
 {
     CertTable table;
     for (const SRecord& r : records) {
-        CertRecord& record = table.records[table.nCount++];
+        CertRecord& record = table.records.emplace_back();
+        ++table.nCount;
         record.pId = std::make_unique<unsigned char[]>(2);
         record.pId[0] = r.id;
         record.ulIdLen = 1;

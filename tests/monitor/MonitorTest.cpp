@@ -115,7 +115,7 @@ TEST_F(MonitorTest, RemovalMadeWhileTheModuleWasClosedIsSeen)
     // The removal closes the module on some paths and leaves the rows.
     Dlg().Token().Close();
     ASSERT_EQ(Rows().size(), 3u);
-    ASSERT_EQ(Dlg().Token().m_ulSlotCount, 0u);
+    ASSERT_EQ(Dlg().Token().SlotCount(), 0u);
     Sim().Remove(Slot());
     EXPECT_TRUE(WaitUntil([&] { return ListEmpty(); }));
     Sim().Insert(Slot());

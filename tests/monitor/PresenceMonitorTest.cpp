@@ -34,7 +34,7 @@ protected:
     // Loads the simulator and starts the monitor, knowing the slots now holding a token.
     void StartMonitor()
     {
-        ASSERT_EQ(m_pModule->Load(testsupport::CSimulatedToken::ModulePath()), CKR_OK);
+        ASSERT_TRUE(m_pModule->Load(testsupport::CSimulatedToken::ModulePath()).Loaded());
         ASSERT_EQ(m_pModule->GetSlotList(), CKR_OK);
         ASSERT_TRUE(m_pMonitor->Start(m_pModule->SlotList()));
     }
@@ -83,7 +83,7 @@ TEST_F(PresenceMonitorTest, ModuleFailureEndsTheThreadWithoutReport)
         m_sim.Trace().Truncate();
         auto module = std::make_shared<CTokenModule>();
         auto monitor = CPresenceMonitor::Create(module, m_sink);
-        ASSERT_EQ(module->Load(testsupport::CSimulatedToken::ModulePath()), CKR_OK);
+        ASSERT_TRUE(module->Load(testsupport::CSimulatedToken::ModulePath()).Loaded());
         ASSERT_TRUE(monitor->Start({}));
         EXPECT_TRUE(WaitUntil([&] { return !monitor->IsRunning(); })) << rv;
         EXPECT_EQ(m_sim.Trace().Count("C_WaitForSlotEvent"), 1u) << rv;

@@ -48,12 +48,14 @@ void Append(Calls& calls, const Calls& more)
     calls.insert(calls.end(), more.begin(), more.end());
 }
 
-// Session 0 opened anew (for the removal, with the token it belongs to) and
-// the certificates read: three reads each.
-Calls ScanCalls(int certificates, bool bReadsToken)
+// Session 0 opened anew (for the removal, one that writes, with the token
+// it belongs to; for the list, one that reads) and the certificates read:
+// three reads each.
+Calls ScanCalls(int certificates, bool bRemoval)
 {
-    Calls calls = {"C_CloseSession rv=CKR_OK", "C_OpenSession flags=0x6 rv=CKR_OK"};
-    if (bReadsToken)
+    Calls calls = {"C_CloseSession rv=CKR_OK", bRemoval ? "C_OpenSession flags=0x6 rv=CKR_OK"
+                                                        : "C_OpenSession flags=0x4 rv=CKR_OK"};
+    if (bRemoval)
         calls.push_back("C_GetTokenInfo rv=CKR_OK");
     calls.insert(calls.end(), {
         "C_FindObjectsInit attrs=CKA_CLASS,CKA_CERTIFICATE_TYPE rv=CKR_OK",

@@ -107,6 +107,40 @@ TEST_F(RemovalPathsTest, NothingMarked)
     EXPECT_TRUE(AllThere(4));
 }
 
+// A write-protected token is listed, read on sessions that only read; the
+// button then says it cannot delete, once the scan has found something
+// red, and asks nothing, logs in nowhere, destroys nothing. Whether the
+// token says so in its flags, or only refuses a session that would write.
+TEST_F(RemovalPathsTest, WriteProtectedTokenIsListedAndNothingIsAttempted)
+{
+    AddStandardCerts();
+    for (bool bFlagged : {true, false}) {
+        Sim().SetTokenFlags(Slot(), bFlagged ? CKF_WRITE_PROTECTED : 0);
+        Start();
+        EXPECT_TRUE(m_prompts.Prompts().empty()) << bFlagged;
+        EXPECT_EQ(RedNames(), (std::vector<std::string>{"Exp's Acme ID", "Dup's Acme ID"})) << bFlagged;
+        if (!bFlagged)
+            Sim().AddFault("C_OpenSession:1:CKR_TOKEN_WRITE_PROTECTED");
+        Click();
+        ASSERT_EQ(Texts(), std::vector<std::string>{Messages::kWriteProtected}) << bFlagged;
+        EXPECT_EQ(m_prompts.Prompts()[0].caption, "提示...");
+        EXPECT_EQ(m_prompts.Prompts()[0].type, MB_ICONINFORMATION);
+        EXPECT_EQ(Trace().Count("C_Login"), 0u);
+        EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
+        EXPECT_EQ(Names(), kAllNames) << bFlagged;
+        for (const CTraceRecord& open : Trace().Records("C_OpenSession")) {
+            if (open.Rv() == "CKR_OK") {
+                EXPECT_EQ(open.Field("flags"), "0x4") << bFlagged;
+            }
+        }
+        Close();
+        Sim().ClearFaults();
+        m_prompts.Forget();
+    }
+    for (unsigned char id : {1, 2, 3, 4})
+        EXPECT_TRUE(AllThere(id)) << int(id);
+}
+
 TEST_F(RemovalPathsTest, ConfirmationDeclined)
 {
     AddStandardCerts();
@@ -203,7 +237,7 @@ TEST_P(RemovalRefusedStepTest, EndsWithItsMessageAndTheNextPressFinishes)
     EXPECT_EQ(Names(), kAllNames);
 
     Sim().ClearFaults();
-    ASSERT_GE(Dlg().Token().m_ulSlotCount, 1u);
+    ASSERT_GE(Dlg().Token().SlotCount(), 1u);
     Click();
     EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
     EXPECT_TRUE(NoneThere(1));

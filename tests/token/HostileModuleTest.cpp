@@ -70,11 +70,11 @@ TEST_F(HostileModuleTest, SearchClaimingMoreThanItWasAskedFor)
     AddCert("c", {3}, "20300103000000Z");
     m_sim.Control().AddFault("C_FindObjects:1:count=50");
     ASSERT_EQ(Scan(), ScanResult::Scanned);
-    EXPECT_EQ(m_module.m_ulCertCount, MAX_CERTS);
-    // The three real handles are read; the scan stops at the first handle
-    // the module never wrote.
+    // The three real handles are read; a handle the module never wrote is
+    // never used.
+    EXPECT_EQ(m_module.CertCount(), 3u);
     EXPECT_EQ(m_table.nCount, 3u);
-    EXPECT_EQ(m_sim.Trace().Count("C_GetAttributeValue"), 3u * 3 + 1);
+    EXPECT_EQ(m_sim.Trace().Count("C_GetAttributeValue"), 3u * 3);
 }
 
 TEST_F(HostileModuleTest, StaleHandlesOfAnEarlierSearchAreNeverReused)
@@ -121,7 +121,7 @@ TEST_F(HostileModuleTest, TenIdenticalCertificates)
     ASSERT_EQ(Scan(), ScanResult::Scanned);
     ASSERT_EQ(m_table.nCount, 10u);
     for (CK_ULONG i = 0; i < 10; ++i) {
-        EXPECT_EQ(m_table.records[i].hCertObject, m_module.m_hCerts[i]);  // equal dates keep the found order
+        EXPECT_EQ(m_table.records[i].hCertObject, m_module.CertObject(i));  // equal dates keep the found order
         EXPECT_EQ(m_table.records[i].nMark, 0);  // issued in one second: none renews another
     }
 }
@@ -142,13 +142,19 @@ TEST_F(HostileModuleTest, SearchesThatNeverEndTakeNothing)
     ASSERT_EQ(Scan(), ScanResult::Scanned);
     ASSERT_EQ(m_table.nCount, 1u);
     m_sim.Control().AddFault("C_FindObjects:*:count=16");
-    const CK_SESSION_HANDLE session = m_module.m_hSessions[0];
+    const CK_SESSION_HANDLE session = m_module.Session(0);
     const unsigned char id[] = {7};
     std::vector<CK_OBJECT_HANDLE> holders;
     EXPECT_NE(m_module.FindCertificatesWithId(session, id, 1, holders), CKR_OK);
-    EXPECT_NE(m_module.FindPubKey(session, id, 1, m_table.records[0].key), CKR_OK);
-    EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
+    CTokenModule::SFoundKeys found;
+    EXPECT_NE(m_module.FindPubKey(session, id, 1, m_table.records[0].key, found), CKR_OK);
+    EXPECT_TRUE(found.keys.empty());
+    EXPECT_EQ(m_module.DestroyPubKey(found), CKR_OK);
     EXPECT_EQ(m_sim.SoftHsm().Count(CKO_PUBLIC_KEY, {7}), 1u);
+    // Nor does a certificate search that hands out full batches without end
+    // list anything: it fails, as the window and certpurge-list say.
+    EXPECT_EQ(Scan(), ScanResult::FindFailed);
+    EXPECT_EQ(m_table.nCount, 0u);
 }
 
 // The lengths a fetch answers are the caller's, within the room it gave: a
@@ -158,7 +164,7 @@ TEST_F(HostileModuleTest, ReadCertificateGivesTheLengthsFetched)
 {
     AddCert("a", {1, 2, 3});
     ASSERT_EQ(Scan(), ScanResult::Scanned);
-    ASSERT_EQ(m_module.m_ulCertCount, 1u);
+    ASSERT_EQ(m_module.CertCount(), 1u);
     CK_ULONG derLen = 0;
     CK_ULONG idLen = 0;
     ASSERT_EQ(m_module.ReadCertificate(0, nullptr, &derLen, nullptr, &idLen), CKR_OK);

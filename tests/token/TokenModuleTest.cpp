@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <optional>
@@ -44,15 +45,34 @@ CK_FUNCTION_LIST_PTR SameInstance(CLibrary& lib, const std::string& path)
 class TokenModuleTest : public ::testing::Test {
 protected:
     // Loaded, slot list read, session 0 open.
-    void Open()
+    void Open(CTokenModule::EAccess access = CTokenModule::EAccess::ReadWrite)
     {
-        ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+        ASSERT_TRUE(m_module.Load(m_token.ModulePath().c_str()).Loaded());
         ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
-        ASSERT_GE(m_module.m_ulSlotCount, 1u);
-        ASSERT_EQ(m_module.OpenSession(0), CKR_OK);
+        ASSERT_GE(m_module.SlotCount(), 1u);
+        ASSERT_EQ(m_module.OpenSession(0, access), CKR_OK);
     }
 
-    CK_RV FindCerts() { return m_module.FindCertificates(m_module.m_hSessions[0], &m_module.m_ulCertCount); }
+    CK_RV FindCerts()
+    {
+        CK_ULONG count = 0;
+        CK_RV rv = m_module.FindCertificates(m_module.Session(0), &count);
+        EXPECT_EQ(count, m_module.CertCount());
+        return rv;
+    }
+
+    // The key pair of a certificate carrying `spki` under `id`: found, then destroyed.
+    void DestroyPair(CK_SESSION_HANDLE s, const unsigned char* id, CK_ULONG idLen, const CCertKey& key,
+                     bool bPrivate = true)
+    {
+        CTokenModule::SFoundKeys pub, priv;
+        ASSERT_EQ(m_module.FindPubKey(s, id, idLen, key, pub), CKR_OK);
+        ASSERT_EQ(m_module.DestroyPubKey(pub), CKR_OK);
+        if (!bPrivate)
+            return;
+        ASSERT_EQ(m_module.FindPrivKey(s, id, idLen, key, CK_UNAVAILABLE_INFORMATION, priv), CKR_OK);
+        ASSERT_EQ(m_module.DestroyPrivKey(priv), CKR_OK);
+    }
 
     CSoftHsmToken m_token;
     CTokenModule m_module;
@@ -63,22 +83,26 @@ protected:
 TEST_F(TokenModuleTest, LoadInitialisesAndSecondLoadIgnoresTheName)
 {
     EXPECT_FALSE(m_module.HasFunctionList());
-    ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+    ASSERT_TRUE(m_module.Load(m_token.ModulePath().c_str()).Loaded());
     EXPECT_TRUE(m_module.HasFunctionList());
-    EXPECT_EQ(m_module.Load("no-such-file.dll"), CKR_OK);
+    EXPECT_TRUE(m_module.Load("no-such-file.dll").Loaded());
     EXPECT_EQ(m_module.GetSlotList(), CKR_OK);
-    EXPECT_GE(m_module.m_ulSlotCount, 1u);
+    EXPECT_GE(m_module.SlotCount(), 1u);
 }
 
+// The loader's failure is told by its own number and message, never as a
+// CK_RV a module could also answer.
 TEST_F(TokenModuleTest, LoadFailures)
 {
-    CK_RV rv = m_module.Load("certpurge-missing-module.dll");
-    EXPECT_NE(rv, CKR_OK);
-    EXPECT_FALSE(m_module.LastLoadError().empty());
+    SLoadResult missing = m_module.Load("certpurge-missing-module.dll");
+    EXPECT_EQ(missing.eStep, SLoadResult::EStep::Library);
+    EXPECT_NE(missing.nLoaderError, 0);
+    EXPECT_NE(missing.strLoaderMessage.find("certpurge-missing-module.dll"), std::string::npos);
+    EXPECT_EQ(missing.rv, static_cast<CK_RV>(CKR_OK));
     EXPECT_FALSE(m_module.HasFunctionList());
 
     // A library, but no PKCS#11 module.
-    EXPECT_EQ(m_module.Load("libm.so.6"), CTokenModule::RV_NO_FUNCTION_LIST);
+    EXPECT_EQ(m_module.Load("libm.so.6").eStep, SLoadResult::EStep::EntryPoint);
     EXPECT_FALSE(m_module.HasFunctionList());
     EXPECT_EQ(m_module.GetSlotList(), CTokenModule::RV_NO_FUNCTION_LIST);
 }
@@ -88,7 +112,7 @@ TEST_F(TokenModuleTest, FirstLoadOfAnInitialisedModuleTakesIt)
     CLibrary lib;
     CK_FUNCTION_LIST_PTR f = SameInstance(lib, m_token.ModulePath());
     ASSERT_EQ(f->C_Initialize(nullptr), CKR_OK);
-    EXPECT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+    EXPECT_TRUE(m_module.Load(m_token.ModulePath().c_str()).Loaded());
     EXPECT_TRUE(m_module.HasFunctionList());
     f->C_Finalize(nullptr);
 }
@@ -98,10 +122,10 @@ TEST_F(TokenModuleTest, FirstLoadOfAnInitialisedModuleTakesIt)
 TEST_F(TokenModuleTest, SlotListPutsTheTokenFirst)
 {
     m_token.AddToken("second-token");
-    ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+    ASSERT_TRUE(m_module.Load(m_token.ModulePath().c_str()).Loaded());
     auto listed = [this] {
         std::vector<std::string> labels;
-        for (CK_ULONG i = 0; i < m_module.m_ulSlotCount; ++i) {
+        for (CK_ULONG i = 0; i < m_module.SlotCount(); ++i) {
             STokenIdentity token;
             EXPECT_EQ(m_module.ReadTokenIdentity(i, token), CKR_OK);
             labels.push_back(token.strLabel);
@@ -129,13 +153,13 @@ TEST_F(TokenModuleTest, SlotListPutsTheTokenFirst)
 TEST_F(TokenModuleTest, ReopeningSessionZeroClosesTheOldOneAndItsLogin)
 {
     Open();
-    CK_SESSION_HANDLE first = m_module.m_hSessions[0];
+    CK_SESSION_HANDLE first = m_module.Session(0);
     const char* pin = CSoftHsmToken::kUserPin;
     ASSERT_EQ(m_module.Login(0, Pin(pin), std::strlen(pin)), CKR_OK);
     EXPECT_EQ(m_module.Login(0, Pin(pin), std::strlen(pin)), CKR_OK);  // already logged in counts as success
 
     ASSERT_EQ(m_module.OpenSession(0), CKR_OK);
-    EXPECT_NE(m_module.m_hSessions[0], first);
+    EXPECT_NE(m_module.Session(0), first);
     CLibrary lib;
     CK_FUNCTION_LIST_PTR f = SameInstance(lib, m_token.ModulePath());
     CK_SESSION_INFO info{};
@@ -145,26 +169,30 @@ TEST_F(TokenModuleTest, ReopeningSessionZeroClosesTheOldOneAndItsLogin)
     EXPECT_EQ(m_module.Login(0, Pin("000000"), 6), CKR_PIN_INCORRECT);
 }
 
-TEST_F(TokenModuleTest, FindCertificatesSeesAtMostTenAndEndsTheSearch)
+// Batch after batch, a whole batch included, until one comes back short;
+// and on a read-only session, which is all a listing needs.
+TEST_F(TokenModuleTest, FindCertificatesFindsThemAllAndEndsTheSearch)
 {
-    for (int i = 0; i < 11; ++i)
-        m_token.ImportCertificate(CTestCertificate().Add("CN", "c" + std::to_string(i)).Der(), {Bytes::value_type(i)});
-    Open();
-    ASSERT_EQ(FindCerts(), CKR_OK);
-    EXPECT_EQ(m_module.m_ulCertCount, MAX_CERTS);
-    // The search was ended: the next one on the same session starts normally.
-    EXPECT_EQ(FindCerts(), CKR_OK);
-    EXPECT_EQ(m_module.FindPubKey(m_module.m_hSessions[0], Pin("\x01"), 1, KeyOf(CPublicKeyDer::Fresh("RSA"))),
-              CKR_OK);
-}
-
-TEST_F(TokenModuleTest, FindCertificatesOnAnEmptyToken)
-{
-    Open();
-    m_module.m_ulCertCount = 7;
-    ASSERT_EQ(FindCerts(), CKR_OK);
-    EXPECT_EQ(m_module.m_ulCertCount, 0u);
-    EXPECT_EQ(FindCerts(), CKR_OK);
+    for (CK_ULONG count : {0ul, 1ul, MAX_CERTS, 2 * MAX_CERTS + 3}) {
+        while (m_token.Count(CKO_CERTIFICATE) < count) {
+            const auto i = static_cast<Bytes::value_type>(m_token.Count(CKO_CERTIFICATE));
+            m_token.ImportCertificate(CTestCertificate().Add("CN", "c" + std::to_string(i)).Der(), {i});
+        }
+        Open(CTokenModule::EAccess::Read);
+        ASSERT_EQ(FindCerts(), CKR_OK) << count;
+        EXPECT_EQ(m_module.CertCount(), count);
+        std::vector<CK_OBJECT_HANDLE> handles;
+        for (CK_ULONG i = 0; i < m_module.CertCount(); ++i)
+            handles.push_back(m_module.CertObject(i));
+        std::sort(handles.begin(), handles.end());
+        EXPECT_EQ(std::unique(handles.begin(), handles.end()), handles.end()) << count;
+        // The search was ended: the next one on the same session starts normally.
+        EXPECT_EQ(FindCerts(), CKR_OK);
+        EXPECT_EQ(m_module.CertCount(), count);
+        CTokenModule::SFoundKeys found;
+        EXPECT_EQ(m_module.FindPubKey(m_module.Session(0), Pin("\x01"), 1, KeyOf(CPublicKeyDer::Fresh("RSA")), found),
+                  CKR_OK);
+    }
 }
 
 TEST_F(TokenModuleTest, ReadCertificateSizesCapacityAndValues)
@@ -174,7 +202,7 @@ TEST_F(TokenModuleTest, ReadCertificateSizesCapacityAndValues)
     m_token.ImportCertificate(der, id);
     Open();
     ASSERT_EQ(FindCerts(), CKR_OK);
-    ASSERT_EQ(m_module.m_ulCertCount, 1u);
+    ASSERT_EQ(m_module.CertCount(), 1u);
 
     CK_ULONG valueLen = 0;
     CK_ULONG idLen = 0;
@@ -212,7 +240,7 @@ TEST_F(TokenModuleTest, KeySearchesTakeOnlyTheCertificatesOwnPair)
         {{0x55}, m_token.GenerateEcKeyPair({0x55})},
     };
     Open();
-    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
+    CK_SESSION_HANDLE s = m_module.Session(0);
     ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
 
     // Keys of certificates with other IDs take no public key and no RSA
@@ -223,12 +251,7 @@ TEST_F(TokenModuleTest, KeySearchesTakeOnlyTheCertificatesOwnPair)
             if (otherId == id)
                 continue;
             const CCertKey other = KeyOf(otherSpki);
-            ASSERT_EQ(m_module.FindPubKey(s, id.data(), 1, other), CKR_OK);
-            ASSERT_EQ(m_module.DestroyPubKey(), CKR_OK);
-            if (other.SearchType() == CKK_RSA) {
-                ASSERT_EQ(m_module.FindPrivKey(s, id.data(), 1, other), CKR_OK);
-                ASSERT_EQ(m_module.DestroyPrivKey(), CKR_OK);
-            }
+            DestroyPair(s, id.data(), 1, other, other.SearchType() == CKK_RSA);
         }
     }
     for (const auto& [id, spki] : pairs) {
@@ -242,10 +265,7 @@ TEST_F(TokenModuleTest, KeySearchesTakeOnlyTheCertificatesOwnPair)
     for (const auto& [id, spki] : pairs) {
         const std::size_t before = m_token.Count(CKO_PRIVATE_KEY, id);
         ASSERT_EQ(m_token.Count(CKO_PUBLIC_KEY, id), before);
-        ASSERT_EQ(m_module.FindPubKey(s, id.data(), 1, KeyOf(spki)), CKR_OK);
-        ASSERT_EQ(m_module.FindPrivKey(s, id.data(), 1, KeyOf(spki)), CKR_OK);
-        EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
-        EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
+        DestroyPair(s, id.data(), 1, KeyOf(spki));
         EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, id), before - 1) << int(id[0]);
         EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, id), before - 1) << int(id[0]);
     }
@@ -258,36 +278,46 @@ TEST_F(TokenModuleTest, KeysThatCannotBeToldApartAreNoneTaken)
     const Bytes own = m_token.GenerateEcKeyPair({0x66});
     m_token.GenerateEcKeyPair({0x66});
     Open();
-    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
+    CK_SESSION_HANDLE s = m_module.Session(0);
     ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x66"), 1, KeyOf(own)), CKR_OK);
-    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x66"), 1, KeyOf(own)), CTokenModule::RV_KEY_AMBIGUOUS);
-    EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);  // nothing chosen, nothing destroyed
+    CTokenModule::SFoundKeys pub, priv;
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x66"), 1, KeyOf(own), pub), CKR_OK);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x66"), 1, KeyOf(own), pub.ulKeyType, priv), CTokenModule::RV_KEY_AMBIGUOUS);
+    EXPECT_TRUE(priv.keys.empty());
+    EXPECT_EQ(m_module.DestroyPrivKey(priv), CKR_OK);  // nothing chosen, nothing destroyed
     EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x66}), 2u);
 }
 
-TEST_F(TokenModuleTest, DestroyAfterASearchThatFoundNothingNeverReachesAnEarlierKey)
+// The keys a destroy takes are the ones its caller was given: those of a
+// later search that found nothing are none, whatever an earlier one found,
+// and each found key is destroyed once.
+TEST_F(TokenModuleTest, DestroyTakesTheKeysItIsGivenAndEachOnce)
 {
     const Bytes spki = m_token.GenerateKeyPair({0x11});
     Open();
-    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
+    CK_SESSION_HANDLE s = m_module.Session(0);
     ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
 
-    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1, KeyOf(spki)), CKR_OK);
-    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x11"), 1, KeyOf(spki)), CKR_OK);
-    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x99"), 1, KeyOf(spki)), CKR_OK);
-    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x99"), 1, KeyOf(spki)), CKR_OK);
-    EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
-    EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
+    CTokenModule::SFoundKeys pub, priv, nonePub, nonePriv;
+    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1, KeyOf(spki), pub), CKR_OK);
+    ASSERT_EQ(m_module.FindPrivKey(s, Pin("\x11"), 1, KeyOf(spki), pub.ulKeyType, priv), CKR_OK);
+    EXPECT_EQ(pub.keys.size(), 1u);
+    EXPECT_EQ(priv.keys.size(), 1u);
+    EXPECT_EQ(m_module.FindPubKey(s, Pin("\x99"), 1, KeyOf(spki), nonePub), CKR_OK);
+    EXPECT_EQ(m_module.FindPrivKey(s, Pin("\x99"), 1, KeyOf(spki), nonePub.ulKeyType, nonePriv), CKR_OK);
+    EXPECT_EQ(m_module.DestroyPubKey(nonePub), CKR_OK);
+    EXPECT_EQ(m_module.DestroyPrivKey(nonePriv), CKR_OK);
     EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x11}), 1u);
     EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x11}), 1u);
 
     // A destroy uses the keys found once.
-    ASSERT_EQ(m_module.FindPubKey(s, Pin("\x11"), 1, KeyOf(spki)), CKR_OK);
-    EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
-    EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
+    EXPECT_EQ(m_module.DestroyPubKey(pub), CKR_OK);
+    EXPECT_TRUE(pub.keys.empty());
+    EXPECT_EQ(m_module.DestroyPubKey(pub), CKR_OK);
     EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x11}), 0u);
     EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x11}), 1u);
+    EXPECT_EQ(m_module.DestroyPrivKey(priv), CKR_OK);
+    EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x11}), 0u);
 }
 
 TEST_F(TokenModuleTest, KeySearchesMatchTheWholeIdZeroBytesIncluded)
@@ -295,20 +325,14 @@ TEST_F(TokenModuleTest, KeySearchesMatchTheWholeIdZeroBytesIncluded)
     const Bytes spki = m_token.GenerateKeyPair({0x11});
     const Bytes leadingSpki = m_token.GenerateKeyPair({0x00, 0x07});
     Open();
-    CK_SESSION_HANDLE s = m_module.m_hSessions[0];
+    CK_SESSION_HANDLE s = m_module.Session(0);
     ASSERT_EQ(m_module.Login(0, Pin(CSoftHsmToken::kUserPin), 6), CKR_OK);
     // 11 00 22 is not 11: the key pair under 11 is no match.
     const unsigned char inner[] = {0x11, 0x00, 0x22};
-    ASSERT_EQ(m_module.FindPubKey(s, inner, 3, KeyOf(spki)), CKR_OK);
-    ASSERT_EQ(m_module.FindPrivKey(s, inner, 3, KeyOf(spki)), CKR_OK);
-    EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
-    EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
+    DestroyPair(s, inner, 3, KeyOf(spki));
     // An ID that starts with a zero byte is found as it is.
     const unsigned char leading[] = {0x00, 0x07};
-    ASSERT_EQ(m_module.FindPubKey(s, leading, 2, KeyOf(leadingSpki)), CKR_OK);
-    EXPECT_EQ(m_module.DestroyPubKey(), CKR_OK);
-    ASSERT_EQ(m_module.FindPrivKey(s, leading, 2, KeyOf(leadingSpki)), CKR_OK);
-    EXPECT_EQ(m_module.DestroyPrivKey(), CKR_OK);
+    DestroyPair(s, leading, 2, KeyOf(leadingSpki));
     EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x00, 0x07}), 0u);
     EXPECT_EQ(m_token.Count(CKO_PRIVATE_KEY, {0x00, 0x07}), 0u);
     EXPECT_EQ(m_token.Count(CKO_PUBLIC_KEY, {0x11}), 1u);
@@ -324,51 +348,51 @@ TEST_F(TokenModuleTest, CertificatesWithAnIdAreFoundAcrossTheWholeToken)
     Open();
     std::vector<CK_OBJECT_HANDLE> found;
     const unsigned char id[] = {0x05, 0x00};
-    ASSERT_EQ(m_module.FindCertificatesWithId(m_module.m_hSessions[0], id, 2, found), CKR_OK);
+    ASSERT_EQ(m_module.FindCertificatesWithId(m_module.Session(0), id, 2, found), CKR_OK);
     EXPECT_EQ(found.size(), 12u);
     const unsigned char none[] = {0x06};
-    ASSERT_EQ(m_module.FindCertificatesWithId(m_module.m_hSessions[0], none, 1, found), CKR_OK);
+    ASSERT_EQ(m_module.FindCertificatesWithId(m_module.Session(0), none, 1, found), CKR_OK);
     EXPECT_TRUE(found.empty());
     // The search was ended: the list search on the same session still works.
     ASSERT_EQ(FindCerts(), CKR_OK);
-    EXPECT_EQ(m_module.m_ulCertCount, MAX_CERTS);
+    EXPECT_EQ(m_module.CertCount(), 13u);
 }
 
 TEST_F(TokenModuleTest, CloseFinalisesAndLoadBringsTheModuleBack)
 {
     EXPECT_EQ(m_module.Close(), CKR_OK);  // nothing open: nothing happens
-    ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+    ASSERT_TRUE(m_module.Load(m_token.ModulePath().c_str()).Loaded());
     ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
-    CK_ULONG slots = m_module.m_ulSlotCount;
+    CK_ULONG slots = m_module.SlotCount();
     EXPECT_EQ(m_module.Close(), CKR_OK);  // no session 0 yet: slot list stays
-    EXPECT_EQ(m_module.m_ulSlotCount, slots);
+    EXPECT_EQ(m_module.SlotCount(), slots);
 
     ASSERT_EQ(m_module.OpenSession(0), CKR_OK);
     EXPECT_EQ(m_module.Close(), CKR_OK);
-    EXPECT_EQ(m_module.m_ulSlotCount, 0u);
-    EXPECT_EQ(m_module.m_hSessions[0], CK_INVALID_HANDLE);
+    EXPECT_EQ(m_module.SlotCount(), 0u);
+    EXPECT_EQ(m_module.Session(0), CK_INVALID_HANDLE);
     EXPECT_TRUE(m_module.HasFunctionList());  // still loaded
     EXPECT_EQ(m_module.Close(), CKR_OK);
     CK_TOKEN_INFO info{};
     EXPECT_EQ(m_module.GetTokenInfo(m_token.Slot(), &info), CKR_CRYPTOKI_NOT_INITIALIZED);
 
-    ASSERT_EQ(m_module.Load("ignored"), CKR_OK);
+    ASSERT_TRUE(m_module.Load("ignored").Loaded());
     ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
-    EXPECT_GE(m_module.m_ulSlotCount, 1u);
+    EXPECT_GE(m_module.SlotCount(), 1u);
     EXPECT_EQ(m_module.OpenSession(0), CKR_OK);
 }
 
 TEST_F(TokenModuleTest, OpenSessionBeyondTheSlotListIsRefused)
 {
     EXPECT_EQ(m_module.OpenSession(0), CKR_ARGUMENTS_BAD);
-    ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+    ASSERT_TRUE(m_module.Load(m_token.ModulePath().c_str()).Loaded());
     ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
-    EXPECT_EQ(m_module.OpenSession(m_module.m_ulSlotCount), CKR_ARGUMENTS_BAD);
+    EXPECT_EQ(m_module.OpenSession(m_module.SlotCount()), CKR_ARGUMENTS_BAD);
 }
 
 TEST_F(TokenModuleTest, CallsFromTwoThreadsAreSerialised)
 {
-    ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+    ASSERT_TRUE(m_module.Load(m_token.ModulePath().c_str()).Loaded());
     std::atomic<bool> stop{false};
     std::atomic<int> unexpected{0};
     std::thread poller([&] {
@@ -380,7 +404,7 @@ TEST_F(TokenModuleTest, CallsFromTwoThreadsAreSerialised)
         }
     });
     for (int i = 0; i < 50; ++i) {
-        ASSERT_EQ(m_module.Load(m_token.ModulePath().c_str()), CKR_OK);
+        ASSERT_TRUE(m_module.Load(m_token.ModulePath().c_str()).Loaded());
         ASSERT_EQ(m_module.GetSlotList(), CKR_OK);
         ASSERT_EQ(m_module.OpenSession(0), CKR_OK);
         m_module.Close();

@@ -144,10 +144,10 @@ int ListTokens(CTokenModule& module, const CListCommandLine& options, const CTok
 void NoteListedToken(const CTokenModule& module, const CTokenChoice& choice)
 {
     std::optional<STokenIdentity> listed = module.ListedToken();
-    if (choice.IsGiven() || module.m_ulSlotCount < 2 || !listed)
+    if (choice.IsGiven() || module.SlotCount() < 2 || !listed)
         return;
     std::fprintf(stderr, "certpurge-list: %lu tokens present, listing %s (choose one with --token)\n",
-                 static_cast<unsigned long>(module.m_ulSlotCount), CEscapedText::Of(listed->strUri).c_str());
+                 static_cast<unsigned long>(module.SlotCount()), CEscapedText::Of(listed->strUri).c_str());
 }
 
 int List(const CListCommandLine& options, const CTokenChoice& choice)
@@ -155,7 +155,7 @@ int List(const CListCommandLine& options, const CTokenChoice& choice)
     CTokenModule module;
     module.SetLog(CTokenLog(std::make_shared<CStderrLog>(options.Verbose())));
     CModuleChoice modules;
-    if (modules.Load(module, CModuleChoice::Resolve(options.Module())) != CKR_OK)
+    if (!modules.Load(module, CModuleChoice::Resolve(options.Module())))
         return FailToLoad(modules.Attempts());
     const std::string& moduleFile = modules.LoadedFile();
     if (options.ListTokens())

@@ -1,15 +1,14 @@
 // certpurge-demo-token FOLDER: makes a SoftHSM2 token in FOLDER holding ten
-// certificates (as many as the window lists) with their key pairs (RSA,
-// P-256, P-384, Ed25519), each certificate carrying its pair's public key,
-// dated around today: valid, expired, superseded, same-name groups, a
-// renewal that kept its key pair, Chinese subjects. The user PIN is 123456.
+// certificates with their key pairs (RSA, P-256, P-384, Ed25519), each
+// certificate carrying its pair's public key, dated around today: valid,
+// expired, superseded, same-name groups, a renewal that kept its key pair,
+// Chinese subjects. The user PIN is 123456.
 
 #include "CSoftHsmToken.h"
 
 #include <cstdio>
 #include <ctime>
 #include <exception>
-#include <iterator>
 #include <map>
 #include <string>
 
@@ -44,7 +43,6 @@ constexpr DemoCert kCerts[] = {
     {"Zhao Lei", "深圳某公司", 90, 1095, 0x08, EKeyKind::P256},
     {"刘洋", "北京某科技有限公司", 360, 730, 0x0A, EKeyKind::Rsa},
 };
-static_assert(std::size(kCerts) <= 10, "the window lists ten certificates at most");
 
 // A key pair made on the token; its public key, for the certificate.
 Bytes MakeKeyPair(CSoftHsmToken& token, const Bytes& id, EKeyKind kind)

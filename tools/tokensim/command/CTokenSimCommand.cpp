@@ -20,7 +20,7 @@ constexpr const char* kUsageText =
     "  status            print the state\n"
     "  flags SLOT FLAGS  token flags C_GetTokenInfo adds: none, or a comma-separated list of\n"
     "                    user-pin-count-low, user-pin-final-try, user-pin-locked,\n"
-    "                    protected-authentication-path\n"
+    "                    protected-authentication-path, write-protected\n"
     "  keypad PIN        type PIN on the reader's keypad, for the keypad logins waiting\n"
     "SLOT: all, a slot ID as the simulator reports it, or #N for the N-th slot it shows (from 0).\n"
     "RULE: C_DestroyObject:2:CKR_ACTION_PROHIBITED, C_Login:*:CKR_PIN_LOCKED,\n"

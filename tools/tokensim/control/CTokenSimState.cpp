@@ -60,6 +60,7 @@ constexpr STokenFlagName kTokenFlagNames[] = {
     {CKF_USER_PIN_FINAL_TRY, "user-pin-final-try"},
     {CKF_USER_PIN_LOCKED, "user-pin-locked"},
     {CKF_PROTECTED_AUTHENTICATION_PATH, "protected-authentication-path"},
+    {CKF_WRITE_PROTECTED, "write-protected"},
 };
 
 const char* PresenceWord(bool present)

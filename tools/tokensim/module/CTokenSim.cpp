@@ -182,6 +182,8 @@ CK_RV CTokenSim::OpenSession(CCall& call, CK_SLOT_ID slot, CK_FLAGS flags, CK_SE
         return call.Result(CKR_ARGUMENTS_BAD);
     if (CK_RV rv = CheckSlot(slot, true); rv != CKR_OK)
         return call.Result(rv);
+    if ((flags & CKF_RW_SESSION) != 0 && (TokenFlags(slot) & CKF_WRITE_PROTECTED) != 0)
+        return call.Result(CKR_TOKEN_WRITE_PROTECTED);
     // No callbacks: the backend would hand them its own session handles.
     CK_SESSION_HANDLE backend = CK_INVALID_HANDLE;
     CK_RV rv = m_backend.Call(&CK_FUNCTION_LIST::C_OpenSession, slot, flags, nullptr, nullptr, &backend);
