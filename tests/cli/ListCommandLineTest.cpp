@@ -16,7 +16,7 @@ using testsupport::CTestCertificate;
 
 namespace {
 
-constexpr const char* kNotAModule = "/lib/x86_64-linux-gnu/libm.so.6";
+constexpr const char* kNotAModule = CERTPURGE_NOT_A_MODULE;
 
 class ListCommandLineTest : public CListProgramTest {
 protected:

@@ -76,7 +76,7 @@ TEST_F(ModuleFallbackTest, AMissingDefaultGivesWayToTheModulesRegisteredWithP11K
               std::string::npos)
         << m_run.Err();
 
-    LinkDefault("/lib/x86_64-linux-gnu/libm.so.6");
+    LinkDefault(CERTPURGE_NOT_A_MODULE);
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(m_run.Err(), std::string(kLoadFailed) + "\ncertpurge-list: no C_GetFunctionList in " + m_strBin +
                                "/qemva_11.dll\n" + kChooseHintLine);
@@ -112,9 +112,9 @@ TEST(LoadFailureDetailsTest, NameEachFileWithTheLoadersReasonThenTheHint)
     EXPECT_EQ(CLoadFailure::Details(choice.Attempts()),
               "Tried:\n  " + missing + ": cannot open shared object file: No such file or directory\n\n" +
                   CLoadFailure::kHint);
-    ASSERT_NE(choice.Load(module, "/lib/x86_64-linux-gnu/libm.so.6"), static_cast<CK_RV>(CKR_OK));
+    ASSERT_NE(choice.Load(module, CERTPURGE_NOT_A_MODULE), static_cast<CK_RV>(CKR_OK));
     EXPECT_EQ(CLoadFailure::Details(choice.Attempts()),
-              std::string("Tried:\n  no C_GetFunctionList in /lib/x86_64-linux-gnu/libm.so.6\n\n") + CLoadFailure::kHint);
+              std::string("Tried:\n  no C_GetFunctionList in " CERTPURGE_NOT_A_MODULE "\n\n") + CLoadFailure::kHint);
 
     const std::vector<CModuleChoice::SAttempt> both{
         {"qemva_11.dll", "qemva_11.dll: cannot open shared object file: No such file or directory"},
