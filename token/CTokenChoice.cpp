@@ -53,6 +53,7 @@ std::optional<CTokenChoice> CTokenChoice::Parse(const std::string& text, std::st
     }
     CTokenChoice choice;
     choice.m_pUri = std::move(uri);
+    choice.m_strText = text;
     return choice;
 }
 

@@ -95,6 +95,16 @@ int ListTokens(CTokenModule& module, const CListCommandLine& options, const CTok
     return std::fflush(stdout) == 0 ? kRead : kFailure;
 }
 
+// A token asked for and not there is said: a mistyped URI must not look
+// like a token pulled out. With none asked for, the status says it all.
+int NoTokenMatches(const CTokenChoice& choice)
+{
+    if (choice.IsGiven())
+        std::fprintf(stderr, "certpurge-list: no token to list matches %s (--list-tokens lists the tokens present)\n",
+                     CEscapedText::Of(choice.Text()).c_str());
+    return kNoToken;
+}
+
 // Several tokens could have been meant: say which one is listed.
 void NoteListedToken(const CTokenModule& module, const CTokenChoice& choice)
 {
@@ -125,7 +135,7 @@ int List(const CListCommandLine& options, const CTokenChoice& choice)
     if (const char* message = ScanFailureMessage(result))
         return Fail(message);
     if (result == ScanResult::NoToken)
-        return kNoToken;
+        return NoTokenMatches(choice);
     if (options.Format() == CListCommandLine::EFormat::Json)
         std::fputs(CJsonListing::Render(table, MakeDateString(clock.GetSystemTime())).c_str(), stdout);
     else
