@@ -69,6 +69,11 @@ CK_RV CModuleChoice::LoadOne(CTokenModule& module, const std::string& moduleFile
 {
     m_strLoadedFile = moduleFile;
     CK_RV rv = module.Load(moduleFile.c_str());
-    m_attempts.push_back({moduleFile, rv == CKR_OK ? std::string() : CLoadFailure::Describe(module, moduleFile, rv)});
+    if (rv == CKR_OK)
+        m_attempts.push_back({moduleFile, std::string()});
+    else if (module.LastLoadStep() == CTokenModule::ELoadStep::Initialize)
+        m_attempts.push_back({moduleFile, CLoadFailure::Describe(module, moduleFile, rv), rv});
+    else
+        m_attempts.push_back({moduleFile, CLoadFailure::Describe(module, moduleFile, rv)});
     return rv;
 }

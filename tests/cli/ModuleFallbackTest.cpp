@@ -1,4 +1,5 @@
 #include "CListProgramTest.h"
+#include "CSimulatedToken.h"
 #include "CTestCertificate.h"
 #include "platform/CLibrary.h"
 #include "token/CLoadFailure.h"
@@ -125,6 +126,16 @@ TEST(LoadFailureDetailsTest, NameEachFileWithTheLoadersReasonThenTheHint)
                   CLoadFailure::kHint);
     for (const std::string hint : {"--module", "CERTPURGE_MODULE", "p11-kit", ".module", "~/.config/pkcs11/modules"})
         EXPECT_NE(std::string(CLoadFailure::kHint).find(hint), std::string::npos) << hint;
+
+    // The one module tried was found but did not start: choosing another is no remedy.
+    testsupport::CSimulatedToken sim;
+    sim.Control().AddFault("C_Initialize:*:CKR_GENERAL_ERROR");
+    const std::string simulator = testsupport::CSimulatedToken::ModulePath();
+    ASSERT_NE(choice.Load(module, simulator), static_cast<CK_RV>(CKR_OK));
+    EXPECT_EQ(CLoadFailure::Details(choice.Attempts()),
+              "Tried:\n  " + simulator + ": C_Initialize returned CKR_GENERAL_ERROR\n\nThe module was found but did "
+                                          "not start (CKR_GENERAL_ERROR): check that the service or device it relies on "
+                                          "is running.");
 
     // Found but unusable, or missing a library of its own: not "not found".
     CLibrary library;

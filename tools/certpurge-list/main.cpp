@@ -34,13 +34,13 @@ int Fail(const char* message, const std::string& detail = {})
     return kFailure;
 }
 
-// The window's message, each file tried with its reason, and how to choose a module.
+// The window's message, each file tried with its reason, and what to do.
 int FailToLoad(const std::vector<CModuleChoice::SAttempt>& attempts)
 {
     std::fprintf(stderr, "%s\n", Messages::kLoadModuleFailed);
     for (const CModuleChoice::SAttempt& attempt : attempts)
         std::fprintf(stderr, "certpurge-list: %s\n", CLoadFailure::Line(attempt, attempts.size() > 1).c_str());
-    std::fprintf(stderr, "certpurge-list: %s\n", CLoadFailure::kHint);
+    std::fprintf(stderr, "certpurge-list: %s\n", CLoadFailure::Hint(attempts).c_str());
     return kFailure;
 }
 
