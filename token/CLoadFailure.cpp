@@ -25,10 +25,21 @@ std::string CLoadFailure::Line(const CModuleChoice::SAttempt& attempt, bool bSev
     return attempt.strFile + ": " + attempt.strReason;
 }
 
+// A module that did not start is the right one, most often, with its
+// service stopped (a slot daemon, a software TPM): choosing it again helps
+// no one. Where p11-kit's proxy stood in, its registrations may be at fault.
+std::string CLoadFailure::Hint(const std::vector<CModuleChoice::SAttempt>& attempts)
+{
+    if (attempts.size() != 1 || attempts.front().rvInitialize == CKR_OK)
+        return kHint;
+    return "The module was found but did not start (" + CCkrNames::Of(attempts.front().rvInitialize) +
+           "): check that the service or device it relies on is running.";
+}
+
 std::string CLoadFailure::Details(const std::vector<CModuleChoice::SAttempt>& attempts)
 {
     std::string text = "Tried:\n";
     for (const CModuleChoice::SAttempt& attempt : attempts)
         text += "  " + Line(attempt, true) + "\n";
-    return text + "\n" + kHint;
+    return text + "\n" + Hint(attempts);
 }

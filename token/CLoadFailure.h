@@ -23,6 +23,9 @@ public:
     // One attempt's line: the reason, led by the file's name when there
     // were several and the reason does not name it.
     static std::string Line(const CModuleChoice::SAttempt& attempt, bool bSeveral);
+    // What to do after these attempts: kHint, but for the one module tried,
+    // found and not started, no other module to choose.
+    static std::string Hint(const std::vector<CModuleChoice::SAttempt>& attempts);
     // The message box's details: each file tried with its reason, then the hint.
     static std::string Details(const std::vector<CModuleChoice::SAttempt>& attempts);
 };

@@ -68,6 +68,11 @@ SLoadResult CModuleChoice::LoadOne(CTokenModule& module, const std::string& modu
 {
     m_strLoadedFile = moduleFile;
     SLoadResult result = module.Load(moduleFile.c_str());
-    m_attempts.push_back({moduleFile, result.Loaded() ? std::string() : CLoadFailure::Describe(result, moduleFile)});
+    if (result.Loaded())
+        m_attempts.push_back({moduleFile, std::string()});
+    else if (result.eStep == SLoadResult::EStep::Initialize)
+        m_attempts.push_back({moduleFile, CLoadFailure::Describe(result, moduleFile), result.rv});
+    else
+        m_attempts.push_back({moduleFile, CLoadFailure::Describe(result, moduleFile)});
     return result;
 }

@@ -23,6 +23,9 @@ public:
     struct SAttempt {
         std::string strFile;
         std::string strReason;
+        // What C_Initialize answered when it refused a module found and
+        // loaded; CKR_OK for every other attempt.
+        CK_RV rvInitialize = CKR_OK;
     };
 
     // An empty variable counts as unset.

@@ -1,5 +1,7 @@
 #include "token/CTokenChoice.h"
 
+#include "token/PaddedText.h"
+
 #include <p11-kit/uri.h>
 
 #include <cstdlib>
@@ -53,12 +55,17 @@ std::optional<CTokenChoice> CTokenChoice::Parse(const std::string& text, std::st
     }
     CTokenChoice choice;
     choice.m_pUri = std::move(uri);
+    choice.m_strText = text;
     return choice;
 }
 
 bool CTokenChoice::Matches(const CK_TOKEN_INFO& info) const
 {
-    return !m_pUri || p11_kit_uri_match_token_info(m_pUri.get(), &info) == 1;
+    if (!m_pUri)
+        return true;
+    // p11-kit compares the fields as they are; the URI's are blank-padded.
+    const CK_TOKEN_INFO padded = BlankPadded(info);
+    return p11_kit_uri_match_token_info(m_pUri.get(), &padded) == 1;
 }
 
 bool CTokenChoice::Accepts(const CK_TOKEN_INFO& info) const

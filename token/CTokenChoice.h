@@ -24,6 +24,8 @@ public:
     static std::optional<CTokenChoice> Parse(const std::string& uri, std::string& problem);
 
     bool IsGiven() const { return m_pUri != nullptr; }
+    // The URI as given; empty when none is.
+    const std::string& Text() const { return m_strText; }
     // Whether the token has the URI's attributes; any token when none is given.
     bool Matches(const CK_TOKEN_INFO& info) const;
     // Whether the program may work on the token: initialised, and matching.
@@ -31,4 +33,5 @@ public:
 
 private:
     std::shared_ptr<p11_kit_uri> m_pUri;
+    std::string m_strText;
 };

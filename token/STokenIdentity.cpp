@@ -36,7 +36,7 @@ STokenIdentity STokenIdentity::Of(const CK_TOKEN_INFO& info)
     identity.strManufacturer = PaddedText(info.manufacturerID);
     identity.strModel = PaddedText(info.model);
     identity.strSerial = PaddedText(info.serialNumber);
-    identity.strUri = UriOf(info);
+    identity.strUri = UriOf(BlankPadded(info));
     identity.bInitialized = (info.flags & CKF_TOKEN_INITIALIZED) != 0;
     identity.ulFlags = info.flags;
     return identity;

@@ -4,8 +4,8 @@
 
 #include <string>
 
-// Who a token is, from its CK_TOKEN_INFO: the blank-padded fields trimmed,
-// and its PKCS#11 URI of token attributes (RFC 7512).
+// Who a token is, from its CK_TOKEN_INFO: the padded fields trimmed, and
+// its PKCS#11 URI of token attributes (RFC 7512).
 struct STokenIdentity {
     std::string strLabel;
     std::string strManufacturer;

@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <thread>
 
 CBackgroundProgram::CBackgroundProgram(const std::string& program, const std::vector<std::string>& args,
-                                       const Environment& env, const std::string& outputFile)
+                                       const Environment& env, const std::string& outputFile,
+                                       const std::string& errorFile)
 {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
@@ -29,9 +29,10 @@ CBackgroundProgram::CBackgroundProgram(const std::string& program, const std::ve
             setenv(name.c_str(), value.c_str(), 1);
     }
     const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = errorFile.empty() ? out : open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int in = open("/dev/null", O_RDONLY);
     dup2(out, STDOUT_FILENO);
-    dup2(out, STDERR_FILENO);
+    dup2(err, STDERR_FILENO);
     dup2(in, STDIN_FILENO);
     execv(program.c_str(), argv.data());
     _exit(127);
@@ -50,15 +51,4 @@ bool CBackgroundProgram::Running()
     if (!m_bEnded && waitpid(m_pid, &m_nStatus, WNOHANG) == m_pid)
         m_bEnded = true;
     return !m_bEnded;
-}
-
-bool CBackgroundProgram::WaitFor(const std::function<bool()>& done, std::chrono::seconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }

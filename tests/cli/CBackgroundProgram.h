@@ -2,21 +2,19 @@
 
 #include <sys/types.h>
 
-#include <chrono>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 // A program run in the background for one test, with changes to its
-// environment and its output (standard output and error) in a file;
-// killed, if still running, when the object goes.
+// environment and its output in a file, standard error in the same one
+// unless given its own; killed, if still running, when the object goes.
 class CBackgroundProgram {
 public:
     using Environment = std::vector<std::pair<std::string, std::string>>;  // "" value: unset
 
     CBackgroundProgram(const std::string& program, const std::vector<std::string>& args, const Environment& env,
-                       const std::string& outputFile);
+                       const std::string& outputFile, const std::string& errorFile = {});
     ~CBackgroundProgram();
     CBackgroundProgram(const CBackgroundProgram&) = delete;
     CBackgroundProgram& operator=(const CBackgroundProgram&) = delete;
@@ -26,9 +24,6 @@ public:
     bool Running();
     // How it ended, as waitpid tells it, once Running() has said it did.
     int Status() const { return m_nStatus; }
-
-    // Polls `done` until it holds, or `limit` is up: false then.
-    static bool WaitFor(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(30));
 
 private:
     pid_t m_pid = -1;

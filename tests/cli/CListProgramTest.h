@@ -21,7 +21,8 @@ protected:
         m_run.Unset("CERTPURGE_MODULE").Unset("CERTPURGE_TOKEN");
     }
 
-    // The last line of every load failure: how to choose a module.
+    // The last line of a load failure, but for a module found that did not
+    // start: how to choose a module.
     static constexpr const char* kChooseHintLine =
         "certpurge-list: Choose the token's PKCS#11 module with --module PATH or the CERTPURGE_MODULE variable, "
         "or register it with p11-kit: a file NAME.module in /usr/share/p11-kit/modules or ~/.config/pkcs11/modules "

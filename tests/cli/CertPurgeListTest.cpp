@@ -98,7 +98,7 @@ TEST_F(CertPurgeListTest, NoTokenPrintsNothing)
 
 TEST_F(CertPurgeListTest, ModuleThatIsNoPkcs11LibraryIsReported)
 {
-    LinkDefault("/lib/x86_64-linux-gnu/libm.so.6");
+    LinkDefault(CERTPURGE_NOT_A_MODULE);
     EXPECT_NE(Run(), 0);
     EXPECT_EQ(m_run.Err().rfind("加载Ulda动态库失败\n", 0), 0u) << m_run.Err();
 }

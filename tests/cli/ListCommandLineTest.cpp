@@ -16,7 +16,7 @@ using testsupport::CTestCertificate;
 
 namespace {
 
-constexpr const char* kNotAModule = "/lib/x86_64-linux-gnu/libm.so.6";
+constexpr const char* kNotAModule = CERTPURGE_NOT_A_MODULE;
 
 class ListCommandLineTest : public CListProgramTest {
 protected:
@@ -107,7 +107,8 @@ TEST_F(ListCommandLineTest, LoadFailuresGiveTheReason)
 }
 
 // Also for the module's answers whose values equal results of the
-// program's own: CKR_CANCEL is 1, CKR_HOST_MEMORY 2.
+// program's own: CKR_CANCEL is 1, CKR_HOST_MEMORY 2. The module was found:
+// no other is to be chosen.
 TEST_F(ListCommandLineTest, RefusedInitialisationGivesTheReason)
 {
     testsupport::CSimulatedToken sim;
@@ -115,7 +116,9 @@ TEST_F(ListCommandLineTest, RefusedInitialisationGivesTheReason)
         sim.Control().ClearFaults();
         sim.Control().AddFault("C_Initialize:*:" + rv);
         EXPECT_EQ(Run({"--module", testsupport::CSimulatedToken::ModulePath()}), 1);
-        EXPECT_EQ(m_run.Err(), "加载Ulda动态库失败\ncertpurge-list: C_Initialize returned " + rv + "\n" + kChooseHintLine);
+        EXPECT_EQ(m_run.Err(), "加载Ulda动态库失败\ncertpurge-list: C_Initialize returned " + rv +
+                                   "\ncertpurge-list: The module was found but did not start (" + rv +
+                                   "): check that the service or device it relies on is running.\n");
     }
 }
 

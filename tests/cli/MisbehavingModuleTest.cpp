@@ -60,6 +60,30 @@ TEST_F(MisbehavingModuleTest, ModuleThreadOutlivingFinalizeCrashesNothing)
     EXPECT_GE(m_sim.Trace().Count("C_Finalize"), 1u);  // the module was done with
 }
 
+// Text fields padded with NULs are padded all the same: no NUL reaches a
+// listing, and the URI listed chooses its token.
+TEST_F(MisbehavingModuleTest, NulPaddedTokenFieldsAreTrimmed)
+{
+    m_sim.Control().AddFault("C_GetTokenInfo:*:lie=nul-padded");
+    ASSERT_EQ(Run({"--list-tokens"}), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out().find("\\x00"), std::string::npos) << m_run.Out();
+    EXPECT_NE(m_run.Out().find(std::string("\t") + testsupport::CSoftHsmToken::kLabel + "\tSoftHSM project\tSoftHSM v2\t"),
+              std::string::npos)
+        << m_run.Out();
+
+    ASSERT_EQ(Run({"--list-tokens", "--format", "json"}), 0) << m_run.Err();
+    const nlohmann::json tokens = nlohmann::json::parse(m_run.Out());
+    ASSERT_EQ(tokens.size(), 1u);
+    EXPECT_EQ(tokens[0]["label"], testsupport::CSoftHsmToken::kLabel);
+    EXPECT_EQ(tokens[0]["model"], "SoftHSM v2");
+    EXPECT_EQ(tokens[0]["serial"].get<std::string>().find('\0'), std::string::npos);
+    const std::string uri = tokens[0]["uri"];
+    EXPECT_EQ(uri.find("%00"), std::string::npos) << uri;
+
+    EXPECT_EQ(Run({"--token", uri}), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), kOneLine);
+}
+
 namespace {
 
 // How the scan is made to stop at the second of three certificates, and

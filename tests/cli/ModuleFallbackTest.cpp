@@ -1,4 +1,5 @@
 #include "CListProgramTest.h"
+#include "CSimulatedToken.h"
 #include "CTestCertificate.h"
 #include "platform/CLibrary.h"
 #include "token/CLoadFailure.h"
@@ -76,7 +77,7 @@ TEST_F(ModuleFallbackTest, AMissingDefaultGivesWayToTheModulesRegisteredWithP11K
               std::string::npos)
         << m_run.Err();
 
-    LinkDefault("/lib/x86_64-linux-gnu/libm.so.6");
+    LinkDefault(CERTPURGE_NOT_A_MODULE);
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(m_run.Err(), std::string(kLoadFailed) + "\ncertpurge-list: no C_GetFunctionList in " + m_strBin +
                                "/qemva_11.dll\n" + kChooseHintLine);
@@ -112,9 +113,9 @@ TEST(LoadFailureDetailsTest, NameEachFileWithTheLoadersReasonThenTheHint)
     EXPECT_EQ(CLoadFailure::Details(choice.Attempts()),
               "Tried:\n  " + missing + ": cannot open shared object file: No such file or directory\n\n" +
                   CLoadFailure::kHint);
-    ASSERT_FALSE(choice.Load(module, "/lib/x86_64-linux-gnu/libm.so.6"));
+    ASSERT_FALSE(choice.Load(module, CERTPURGE_NOT_A_MODULE));
     EXPECT_EQ(CLoadFailure::Details(choice.Attempts()),
-              std::string("Tried:\n  no C_GetFunctionList in /lib/x86_64-linux-gnu/libm.so.6\n\n") + CLoadFailure::kHint);
+              std::string("Tried:\n  no C_GetFunctionList in " CERTPURGE_NOT_A_MODULE "\n\n") + CLoadFailure::kHint);
 
     const std::vector<CModuleChoice::SAttempt> both{
         {"qemva_11.dll", "qemva_11.dll: cannot open shared object file: No such file or directory"},
@@ -125,6 +126,16 @@ TEST(LoadFailureDetailsTest, NameEachFileWithTheLoadersReasonThenTheHint)
                   CLoadFailure::kHint);
     for (const std::string hint : {"--module", "CERTPURGE_MODULE", "p11-kit", ".module", "~/.config/pkcs11/modules"})
         EXPECT_NE(std::string(CLoadFailure::kHint).find(hint), std::string::npos) << hint;
+
+    // The one module tried was found but did not start: choosing another is no remedy.
+    testsupport::CSimulatedToken sim;
+    sim.Control().AddFault("C_Initialize:*:CKR_GENERAL_ERROR");
+    const std::string simulator = testsupport::CSimulatedToken::ModulePath();
+    ASSERT_FALSE(choice.Load(module, simulator));
+    EXPECT_EQ(CLoadFailure::Details(choice.Attempts()),
+              "Tried:\n  " + simulator + ": C_Initialize returned CKR_GENERAL_ERROR\n\nThe module was found but did "
+                                          "not start (CKR_GENERAL_ERROR): check that the service or device it relies on "
+                                          "is running.");
 
     // Found but unusable, or missing a library of its own: not "not found".
     CLibrary library;

@@ -2,6 +2,7 @@
 #include "CProgramRun.h"
 #include "CSimulatedToken.h"
 #include "CTempDir.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -9,11 +10,13 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -59,12 +62,6 @@ TEST_F(WindowCommandLineTest, UsageErrorsExitWithTwo)
 }
 
 namespace {
-
-std::string ReadFirstLine(const std::string& path)
-{
-    std::string text = CProgramRun::ReadFile(path);
-    return text.substr(0, text.find('\n'));
-}
 
 // The _NET_WM_NAME of the program's top-level window that has one.
 std::string WindowTitle(const std::string& display, CProgramRun& run)
@@ -117,9 +114,9 @@ TEST_F(WindowCommandLineTest, WindowTurnsCoreDumpsOff)
     setrlimit(RLIMIT_CORE, &limit);
 
     std::string limits;
-    EXPECT_TRUE(CBackgroundProgram::WaitFor([&] { return (limits = CoreLimits(window.Pid())) == "0 0" || !window.Running(); }));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return (limits = CoreLimits(window.Pid())) == "0 0" || !window.Running(); }));
     EXPECT_EQ(limits, "0 0");
-    EXPECT_TRUE(window.Running());
+    EXPECT_TRUE(window.Running()) << CProgramRun::ReadFile(m_dir.File("window.out"));
 }
 
 // The title names the token the list shows, read from the window system:
@@ -130,27 +127,41 @@ TEST_F(WindowCommandLineTest, TitleNamesTheTokenShown)
         GTEST_SKIP() << "Xvfb or xprop is missing";
     m_run.Set("LC_ALL", "C.UTF-8");  // xprop writes the title as it is
     testsupport::CSimulatedToken sim;
-    CBackgroundProgram xvfb("/usr/bin/Xvfb", {"-displayfd", "1", "-screen", "0", "640x480x24", "-nolisten", "tcp"}, {},
-                            m_dir.File("xvfb.out"));
+    // Each xwininfo and xprop is a client of its own: a server that resets
+    // when its last client leaves would drop one connecting meanwhile, the
+    // window too. The display number comes alone on standard output.
+    CBackgroundProgram xvfb("/usr/bin/Xvfb",
+                            {"-displayfd", "1", "-noreset", "-screen", "0", "640x480x24", "-nolisten", "tcp"}, {},
+                            m_dir.File("xvfb.display"), m_dir.File("xvfb.err"));
     std::string display;
-    ASSERT_TRUE(CBackgroundProgram::WaitFor([&] {
-        display = ReadFirstLine(m_dir.File("xvfb.out"));
-        return !display.empty() || !xvfb.Running();
-    }));
-    ASSERT_FALSE(display.empty()) << ReadFirstLine(m_dir.File("xvfb.out"));
-    display = ":" + display;
+    testsupport::WaitUntil([&] {
+        display = CProgramRun::ReadFile(m_dir.File("xvfb.display"));
+        return display.ends_with('\n') || !xvfb.Running();
+    });
+    ASSERT_TRUE(display.ends_with('\n')) << CProgramRun::ReadFile(m_dir.File("xvfb.err"));
+    display = ":" + display.substr(0, display.find('\n'));
 
     CBackgroundProgram window(CERTPURGE_BINARY, {"--module", testsupport::CSimulatedToken::ModulePath()},
                               {{"DISPLAY", display}, {"QT_QPA_PLATFORM", ""}}, m_dir.File("window.out"));
-    auto titled = [&](const std::function<bool(const std::string&)>& wanted) {
-        return CBackgroundProgram::WaitFor([&] { return wanted(WindowTitle(display, m_run)); });
+    // Waits for the title wanted; gives up at once, with what the window
+    // said, should the window end.
+    auto titled = [&](const std::function<bool(const std::string&)>& wanted) -> testing::AssertionResult {
+        std::string title;
+        bool bWanted = false;
+        testsupport::WaitUntil(
+            [&] { return (bWanted = wanted(title = WindowTitle(display, m_run))) || !window.Running(); },
+            std::chrono::seconds(20), [] { std::this_thread::sleep_for(std::chrono::milliseconds(50)); });
+        if (bWanted)
+            return testing::AssertionSuccess();
+        return testing::AssertionFailure() << (window.Running() ? "the title is \"" + title + "\"" : "the window ended")
+                                           << "; its output:\n" << CProgramRun::ReadFile(m_dir.File("window.out"));
     };
-    EXPECT_TRUE(titled([](const std::string& title) {
+    ASSERT_TRUE(titled([](const std::string& title) {
         return title.rfind("certpurge-test (", 0) == 0 && title.ends_with(") \u2014 certpurge");
-    })) << WindowTitle(display, m_run);
+    }));
 
     sim.Control().Remove(sim.Slot());
-    EXPECT_TRUE(titled([](const std::string& title) { return title == "certpurge"; })) << WindowTitle(display, m_run);
+    EXPECT_TRUE(titled([](const std::string& title) { return title == "certpurge"; }));
 }
 
 // SIGTERM ends the window whatever its monitor is doing, as its default
@@ -179,12 +190,12 @@ TEST_F(WindowCommandLineTest, SigtermEndsTheWindowAndLetsTheModuleGo)
         sim.Trace().Truncate();
         CBackgroundProgram window(CERTPURGE_BINARY, {"--module", testsupport::CSimulatedToken::ModulePath()},
                                   {{"QT_QPA_PLATFORM", "offscreen"}}, output);
-        ASSERT_TRUE(CBackgroundProgram::WaitFor([&] { return c.reached() || !window.Running(); }));
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return c.reached() || !window.Running(); }));
         ASSERT_TRUE(window.Running()) << CProgramRun::ReadFile(output);
         sim.Trace().Truncate();
 
         ASSERT_EQ(kill(window.Pid(), SIGTERM), 0);
-        ASSERT_TRUE(CBackgroundProgram::WaitFor([&] { return !window.Running(); }));
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return !window.Running(); }));
         EXPECT_TRUE(WIFSIGNALED(window.Status()) && WTERMSIG(window.Status()) == SIGTERM) << window.Status();
         EXPECT_EQ(sim.Trace().Count("C_Finalize") >= 1, c.bLetGo);
     }

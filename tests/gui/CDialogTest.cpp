@@ -9,6 +9,17 @@
 using testsupport::Bytes;
 using testsupport::CTestCertificate;
 
+namespace {
+
+// The monitor's hand-overs run in this thread's event loop.
+void RunEventsAndSleep()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(5);
+}
+
+}  // namespace
+
 CDialogTest::CDialogTest() = default;
 
 CDialogTest::~CDialogTest()
@@ -84,20 +95,16 @@ std::vector<std::string> CDialogTest::RedNames() const
     return names;
 }
 
-bool CDialogTest::WaitUntil(const std::function<bool()>& done, int milliseconds)
+bool CDialogTest::WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds base)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
+    return testsupport::WaitUntil(done, base, RunEventsAndSleep);
 }
 
 void CDialogTest::Pump(int milliseconds)
 {
-    WaitUntil([] { return false; }, milliseconds);
+    QElapsedTimer timer;
+    timer.start();
+    do
+        RunEventsAndSleep();
+    while (timer.elapsed() < milliseconds);
 }

@@ -2,6 +2,7 @@
 
 #include "CScriptedPrompts.h"
 #include "CSimulatedToken.h"
+#include "WaitUntil.h"
 #include "app/CCertPurgeDlg.h"
 #include "platform/CFixedClock.h"
 
@@ -61,8 +62,10 @@ protected:
     std::vector<std::string> RedNames() const;
 
     // Lets the event loop run (the monitor's hand-overs among others)
-    // until `done` holds or the time is up.
-    static bool WaitUntil(const std::function<bool()>& done, int milliseconds = 10000);
+    // until `done` holds, or false when it does not within `base`
+    // stretched by CERTPURGE_TIME_SLACK.
+    static bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds base = testsupport::kPatience);
+    // Lets the event loop run for this long, and at least once.
     static void Pump(int milliseconds);
 
     CK_SLOT_ID Slot() const { return m_sim.Slot(); }

@@ -2,7 +2,7 @@
 
 #include "CDialogTest.h"
 
-#include <cstdlib>
+#include <chrono>
 #include <string>
 
 // The presence monitor's tests: a token with two valid certificates.
@@ -30,18 +30,11 @@ protected:
         EXPECT_TRUE(ListEmpty());
     }
     // Puts the token in and pulls it out, each seen in the list.
-    void InsertAndRemove(int milliseconds = 10000)
+    void InsertAndRemove(std::chrono::milliseconds base = testsupport::kPatience)
     {
         Sim().Insert(Slot());
-        EXPECT_TRUE(WaitUntil([&] { return ListFilled(); }, milliseconds));
+        EXPECT_TRUE(WaitUntil([&] { return ListFilled(); }, base));
         Sim().Remove(Slot());
-        EXPECT_TRUE(WaitUntil([&] { return ListEmpty(); }, milliseconds));
-    }
-
-    // Sanitizer builds run several times slower; bounds stretch with them.
-    static int Slack()
-    {
-        const char* slack = std::getenv("CERTPURGE_TIME_SLACK");
-        return slack != nullptr ? std::max(1, std::atoi(slack)) : 1;
+        EXPECT_TRUE(WaitUntil([&] { return ListEmpty(); }, base));
     }
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "WaitUntil.h"
 #include "token/IPresenceSink.h"
 
 #include <chrono>
@@ -13,7 +14,8 @@
 class CRecordingSink : public IPresenceSink {
 public:
     using Event = std::pair<SlotEvent, CK_SLOT_ID>;
-    static constexpr std::chrono::seconds kPatience{10};
+    // How long a test waits for what it is told, stretched by CERTPURGE_TIME_SLACK.
+    static inline const std::chrono::milliseconds kPatience = testsupport::Patience();
 
     virtual ~CRecordingSink() = default;
 

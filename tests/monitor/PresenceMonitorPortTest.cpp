@@ -21,7 +21,7 @@ using Reports = std::vector<CRecordingSink::Event>;
 
 class PresenceMonitorPortTest : public ::testing::Test {
 protected:
-    ~PresenceMonitorPortTest() override { m_pMonitor->Stop(1s); }
+    ~PresenceMonitorPortTest() override { m_pMonitor->Stop(CRecordingSink::kPatience); }
 
     // Polls on this thread until the monitor ends, stopping it once the
     // script is spent.

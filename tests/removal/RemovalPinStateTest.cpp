@@ -45,7 +45,7 @@ protected:
         bool bClicked = false;
         std::thread rescue([&] {
             std::unique_lock<std::mutex> lock(mutex);
-            if (!clicked.wait_for(lock, std::chrono::seconds(60), [&] { return bClicked; }))
+            if (!clicked.wait_for(lock, testsupport::Patience(std::chrono::seconds(20)), [&] { return bClicked; }))
                 Sim().EnterOnKeypad(testsupport::CSoftHsmToken::kUserPin);
         });
         Click();

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "token/CModuleChoice.h"
+
 #include <filesystem>
+#include <string>
 
 namespace testsupport {
 
-// p11-kit's proxy, which shows the slots of every registered module.
-inline constexpr const char* kP11KitProxy = "/usr/lib/x86_64-linux-gnu/p11-kit-proxy.so";
+// p11-kit's proxy, which shows the slots of every registered module, where
+// p11-kit's build put it.
+inline const std::string kP11KitProxy = CModuleChoice::ProxyModule();
 
 // True when the proxy is installed and SoftHSM2 is registered with it.
 inline bool P11KitProxyReachesSoftHsm()

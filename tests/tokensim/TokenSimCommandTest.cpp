@@ -1,9 +1,9 @@
 #include "CSimulatorTest.h"
+#include "WaitUntil.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include <chrono>
 #include <thread>
 
 #include <sys/wait.h>
@@ -194,9 +194,7 @@ TEST_F(TokenSimCommand, TokenFlagsAndTheKeypad)
     CK_SESSION_HANDLE session = module.OpenSession(token.Slot());
     CK_RV rv = CKR_GENERAL_ERROR;
     std::thread login([&] { rv = module->C_Login(session, CKU_USER, nullptr, 0); });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (token.Trace().CountBlocking("C_Login") == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
+    testsupport::WaitUntil([&] { return token.Trace().CountBlocking("C_Login") > 0; });
     EXPECT_EQ(token.Trace().CountBlocking("C_Login"), 1u);
     ASSERT_EQ(Tokensim("keypad " + std::string(testsupport::CSoftHsmToken::kUserPin)).status, 0);
     login.join();

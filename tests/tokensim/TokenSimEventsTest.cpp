@@ -1,4 +1,5 @@
 #include "CSimulatorTest.h"
+#include "WaitUntil.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -6,6 +7,7 @@
 #include <thread>
 
 using namespace std::chrono_literals;
+using testsupport::Patience;
 using testsupport::CSimulatedToken;
 using testsupport::CTokenSimModule;
 
@@ -33,13 +35,7 @@ std::future<std::pair<CK_RV, CK_SLOT_ID>> WaitInThread(const CTokenSimModule& mo
 // Waits until the trace holds `count` notes of waits about to block.
 bool AwaitBlockingNotes(const CTokenSimTrace& trace, std::size_t count)
 {
-    auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (trace.CountBlocking("C_WaitForSlotEvent") < count) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
+    return testsupport::WaitUntil([&] { return trace.CountBlocking("C_WaitForSlotEvent") >= count; });
 }
 
 std::vector<std::string> WaitLines(const CTokenSimTrace& trace)
@@ -131,7 +127,7 @@ TEST_F(TokenSimEvents, BlockingWaitReturnsWithTheNextChange)
     auto waiting = WaitInThread(module);
     std::this_thread::sleep_for(100ms);
     token.Control().Remove(token.Slot());
-    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(waiting.wait_for(Patience()), std::future_status::ready);
     EXPECT_EQ(waiting.get(), std::make_pair(CKR_OK, token.Slot()));
 }
 
@@ -140,7 +136,7 @@ TEST_F(TokenSimEvents, FinalizeEndsABlockingWait)
     auto waiting = WaitInThread(module);
     std::this_thread::sleep_for(100ms);
     ASSERT_EQ(module->C_Finalize(nullptr), CKR_OK);
-    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(waiting.wait_for(Patience()), std::future_status::ready);
     EXPECT_EQ(waiting.get().first, CKR_CRYPTOKI_NOT_INITIALIZED);
 }
 
@@ -202,7 +198,7 @@ TEST_F(TokenSimEvents, SlowPollModeTakesASecondWithoutHoldingOtherCalls)
         EXPECT_EQ(polling.wait_for(0ms), std::future_status::timeout);
     }
 
-    ASSERT_EQ(polling.wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(polling.wait_for(Patience()), std::future_status::ready);
     EXPECT_EQ(polling.get(), std::make_pair(CKR_OK, token.Slot()));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
 }
@@ -219,12 +215,12 @@ TEST_F(TokenSimEvents, BlockingWaitModeBlocksANonBlockingWaitUntilTheNextChange)
         CK_SESSION_HANDLE session = module.OpenSession(token.Slot());
         return std::make_pair(module.Slots(true).size(), module->C_CloseSession(session));
     });
-    bool answered = other.wait_for(10s) == std::future_status::ready;
+    bool answered = other.wait_for(Patience()) == std::future_status::ready;
     token.Control().Remove(token.Slot());
     EXPECT_TRUE(answered);
     EXPECT_EQ(other.get(), std::make_pair(std::size_t{1}, CKR_OK));
 
-    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(waiting.wait_for(Patience()), std::future_status::ready);
     EXPECT_EQ(waiting.get(), std::make_pair(CKR_OK, token.Slot()));
     EXPECT_EQ(WaitLines(token.Trace()),
               (std::vector<std::string>{"C_WaitForSlotEvent flags=0x1 blocking",
@@ -239,7 +235,7 @@ TEST_F(TokenSimEvents, BlockingWaitModeWaitEndsWithFinalize)
     auto waiting = WaitInThread(module, CKF_DONT_BLOCK);
     ASSERT_TRUE(AwaitBlockingNotes(token.Trace(), 1));
     ASSERT_EQ(module->C_Finalize(nullptr), CKR_OK);
-    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(waiting.wait_for(Patience()), std::future_status::ready);
     EXPECT_EQ(waiting.get().first, CKR_CRYPTOKI_NOT_INITIALIZED);
     EXPECT_EQ(WaitLines(token.Trace()).back(), "C_WaitForSlotEvent flags=0x1 rv=CKR_CRYPTOKI_NOT_INITIALIZED");
 }
@@ -264,13 +260,13 @@ TEST_F(TokenSimEvents, BlockingWaitModeNotesEachWaitAboutToBlockWithItsFlags)
     auto waiting = WaitInThread(module, 0);
     ASSERT_TRUE(AwaitBlockingNotes(token.Trace(), 1));
     token.Control().Remove(token.Slot());
-    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(waiting.wait_for(Patience()), std::future_status::ready);
     EXPECT_EQ(waiting.get(), std::make_pair(CKR_OK, token.Slot()));
 
     waiting = WaitInThread(module, CKF_DONT_BLOCK);
     ASSERT_TRUE(AwaitBlockingNotes(token.Trace(), 2));
     token.Control().Insert(token.Slot());
-    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(waiting.wait_for(Patience()), std::future_status::ready);
     EXPECT_EQ(waiting.get(), std::make_pair(CKR_OK, token.Slot()));
 
     std::vector<CTraceRecord> notes = token.Trace().BlockingNotes("C_WaitForSlotEvent");
@@ -290,7 +286,7 @@ TEST_F(TokenSimEvents, OtherModesWriteNoBlockingNote)
     token.Control().SetMode(ETokenSimMode::Normal);
     auto waiting = WaitInThread(module);
     token.Control().Remove(token.Slot());
-    ASSERT_EQ(waiting.wait_for(10s), std::future_status::ready);
+    ASSERT_EQ(waiting.wait_for(Patience()), std::future_status::ready);
     EXPECT_EQ(waiting.get(), std::make_pair(CKR_OK, token.Slot()));
     EXPECT_EQ(token.Trace().CountBlocking("C_WaitForSlotEvent"), 0u);
 }

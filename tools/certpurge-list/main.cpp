@@ -36,13 +36,13 @@ int Fail(const char* message, const std::string& detail = {})
     return kFailure;
 }
 
-// The window's message, each file tried with its reason, and how to choose a module.
+// The window's message, each file tried with its reason, and what to do.
 int FailToLoad(const std::vector<CModuleChoice::SAttempt>& attempts)
 {
     std::fprintf(stderr, "%s\n", Messages::kLoadModuleFailed);
     for (const CModuleChoice::SAttempt& attempt : attempts)
         std::fprintf(stderr, "certpurge-list: %s\n", CLoadFailure::Line(attempt, attempts.size() > 1).c_str());
-    std::fprintf(stderr, "certpurge-list: %s\n", CLoadFailure::kHint);
+    std::fprintf(stderr, "certpurge-list: %s\n", CLoadFailure::Hint(attempts).c_str());
     return kFailure;
 }
 
@@ -140,6 +140,16 @@ int ListTokens(CTokenModule& module, const CListCommandLine& options, const CTok
     return std::fflush(stdout) == 0 ? kRead : kFailure;
 }
 
+// A token asked for and not there is said: a mistyped URI must not look
+// like a token pulled out. With none asked for, the status says it all.
+int NoTokenMatches(const CTokenChoice& choice)
+{
+    if (choice.IsGiven())
+        std::fprintf(stderr, "certpurge-list: no token to list matches %s (--list-tokens lists the tokens present)\n",
+                     CEscapedText::Of(choice.Text()).c_str());
+    return kNoToken;
+}
+
 // Several tokens could have been meant: say which one is listed.
 void NoteListedToken(const CTokenModule& module, const CTokenChoice& choice)
 {
@@ -170,7 +180,7 @@ int List(const CListCommandLine& options, const CTokenChoice& choice)
     if (const char* message = ScanFailureMessage(result))
         return Fail(message);
     if (result == ScanResult::NoToken)
-        return kNoToken;
+        return NoTokenMatches(choice);
     const bool bPrinted = PrintTable(module, options, table, clock);
     module.Close();
     if (!bPrinted || std::fflush(stdout) != 0)

@@ -72,11 +72,11 @@ TEST_F(ModuleChoiceTest, TheDialogLoadsTheModuleItIsGiven)
 // The window's message is unchanged; standard error has the reason.
 TEST_F(ModuleChoiceTest, ALibraryThatIsNoModuleIsReportedOnStandardError)
 {
-    m_strModuleFile = "/lib/x86_64-linux-gnu/libm.so.6";
+    m_strModuleFile = CERTPURGE_NOT_A_MODULE;
     testing::internal::CaptureStderr();
     Start();
     std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_THAT(err, testing::HasSubstr("certpurge: no C_GetFunctionList in /lib/x86_64-linux-gnu/libm.so.6\n"));
+    EXPECT_THAT(err, testing::HasSubstr("certpurge: no C_GetFunctionList in " CERTPURGE_NOT_A_MODULE "\n"));
     ASSERT_EQ(m_prompts.Prompts().size(), 1u);
     EXPECT_EQ(m_prompts.Prompts()[0].text, "加载Ulda动态库失败");
 }

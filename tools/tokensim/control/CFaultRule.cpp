@@ -16,6 +16,7 @@ constexpr const char* kLies[] = {
     "C_FindObjectsInit lie=id-cstring",      // CKA_ID compared up to its first zero byte
     "C_FindObjectsInit lie=key-id-cstring",  // the same, for key searches only
     "C_GetSlotList lie=grown",               // a token came since the count: CKR_BUFFER_TOO_SMALL
+    "C_GetTokenInfo lie=nul-padded",         // text fields padded with NULs, not blanks
     "C_Initialize lie=already-initialized",  // initialises, answers CKR_CRYPTOKI_ALREADY_INITIALIZED
     "C_Initialize lie=lingering-thread",     // starts a thread that runs until the process exits
     "C_Login lie=incorrect-then-locked",     // CKR_PIN_INCORRECT, and the user PIN locked from then on

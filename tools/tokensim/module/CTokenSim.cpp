@@ -41,6 +41,14 @@ void Pad(CK_UTF8CHAR* field, std::size_t size, const char* text)
     std::memcpy(field, text, std::min(std::strlen(text), size));
 }
 
+// A field's trailing blanks made NULs, as some modules pad.
+template <std::size_t N>
+void PadWithNuls(CK_UTF8CHAR (&field)[N])
+{
+    for (std::size_t i = N; i > 0 && field[i - 1] == ' '; --i)
+        field[i - 1] = '\0';
+}
+
 }  // namespace
 
 CTokenSim& CTokenSim::Instance()
@@ -298,14 +306,22 @@ CK_RV CTokenSim::FindObjectsFinal(CCall& call, CK_SESSION_HANDLE session)
 CK_RV CTokenSim::GetTokenInfo(CCall& call, CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info)
 {
     std::lock_guard lock(m_mutex);
-    if (std::optional<CK_RV> rv = Enter(call))
-        return call.Result(*rv);
+    const std::optional<CK_RV> entered = Enter(call);
+    const bool bNulPadded = entered && call.Fault() && call.Fault()->IsLie();
+    if (entered && !bNulPadded)
+        return call.Result(*entered);
     if (CK_RV rv = CheckSlot(slot, true); rv != CKR_OK)
         return call.Result(rv);
     CK_RV rv = m_backend.Call(&CK_FUNCTION_LIST::C_GetTokenInfo, slot, info);
     if (rv == CKR_OK && TokenFlags(slot) != 0) {
         info->flags |= TokenFlags(slot);
         call.Hex("flags", info->flags);
+    }
+    if (rv == CKR_OK && bNulPadded) {
+        PadWithNuls(info->label);
+        PadWithNuls(info->manufacturerID);
+        PadWithNuls(info->model);
+        PadWithNuls(info->serialNumber);
     }
     return call.Result(rv);
 }
