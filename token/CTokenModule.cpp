@@ -47,6 +47,13 @@ CK_RV CTokenModule::ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present, EOr
     });
 }
 
+void CTokenModule::SetRemovableOnly(bool bOnly)
+{
+    std::optional<CGuard> module = m_library.Lock();
+    if (module)
+        m_slots.SetRemovableOnly(bOnly);
+}
+
 std::vector<CK_SLOT_ID> CTokenModule::SlotList() const
 {
     std::optional<CGuard> module = m_library.Lock();

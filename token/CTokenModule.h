@@ -97,6 +97,10 @@ public:
     CK_RV GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info, EOrigin* origin = nullptr) override;
     CK_RV ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present, EOrigin* origin = nullptr) override;
 
+    // Through p11-kit's proxy taken in place of a missing module, tokens of
+    // fixed slots (software, a TPM) are taken only when a URI names them.
+    void SetRemovableOnly(bool bOnly);
+
     // Every slot that held a token at the last slot listing, accepted or not.
     std::vector<CK_SLOT_ID> SlotList() const;
     // The token of the first listed slot, as the last listing read it;

@@ -29,6 +29,12 @@ Json Record(const CertRecord& r, const std::string& now)
     };
 }
 
+// A flag of the token's slot; null when the slot's flags could not be read.
+Json SlotFlag(const STokenIdentity& t, CK_FLAGS flag)
+{
+    return t.slotFlags ? Json((*t.slotFlags & flag) != 0) : Json(nullptr);
+}
+
 Json Token(const STokenIdentity& t)
 {
     return Json{
@@ -39,6 +45,9 @@ Json Token(const STokenIdentity& t)
         {"serial", t.strSerial},
         {"initialised", t.bInitialized},
         {"pin_state", CJsonListing::PinState(t.ulFlags)},
+        {"removable", SlotFlag(t, CKF_REMOVABLE_DEVICE)},
+        {"hardware_slot", SlotFlag(t, CKF_HW_SLOT)},
+        {"write_protected", (t.ulFlags & CKF_WRITE_PROTECTED) != 0},
     };
 }
 

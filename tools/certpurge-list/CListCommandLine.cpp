@@ -77,8 +77,9 @@ std::string CListCommandLine::HelpText()
            "  --module PATH      the token's PKCS#11 module (default: $" + CModuleChoice::kVariable + ", else " +
            CModuleChoice::kDefaultFileName + ")\n"
            "  --token URI        the token, as a PKCS#11 URI such as 'pkcs11:token=Ulda;serial=0123'\n"
-           "                     (default: $" + CTokenChoice::kVariable + ", else the first initialised token)\n"
-           "  --list-tokens      list the tokens present instead, with their URIs\n"
+           "                     (default: $" + CTokenChoice::kVariable + ", else the first initialised token,\n"
+           "                     removable ones first)\n"
+           "  --list-tokens      list the tokens present instead, with their URIs and slot kinds\n"
            "  --format tsv|json  tab-separated lines (the default) or one JSON array\n"
            "  --verbose          what is done with the module and the token, on standard error\n"
            "  --help             this text\n"
