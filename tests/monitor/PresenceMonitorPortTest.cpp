@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -33,6 +34,19 @@ protected:
                 m_pMonitor->Stop(0ms);
         });
         EXPECT_EQ(m_pMonitor->Run(), 1u);
+    }
+
+    // Every report the polls on this thread find until one finds nothing.
+    Reports Drain()
+    {
+        Reports reports;
+        CK_SLOT_ID slot = 0;
+        for (SlotEvent event; (event = m_pMonitor->PollSlotEvent(&slot)) != SLOT_EVENT_NONE;) {
+            if (event == SLOT_EVENT_FAILED)
+                break;
+            reports.emplace_back(event, slot);
+        }
+        return reports;
     }
 
     std::shared_ptr<Port> m_pPort = std::make_shared<Port>();
@@ -128,6 +142,7 @@ struct SEndCase {
     std::vector<Port::SAnswer> script;
     // What the one warning names.
     std::vector<std::string> named;
+    CK_RV slotList = CKR_OK;  // the slot list's answer
 };
 
 // A monitor that ends says why at warning level, once: the window no
@@ -135,8 +150,8 @@ struct SEndCase {
 TEST_F(PresenceMonitorPortTest, AnEndingMonitorSaysWhyAtWarningLevel)
 {
     const SEndCase cases[] = {
-        {"no slot events", {Port::Module(CKR_FUNCTION_NOT_SUPPORTED)},
-         {"C_WaitForSlotEvent", "CKR_FUNCTION_NOT_SUPPORTED"}},
+        {"no slot events, and no slot list", {Port::Module(CKR_FUNCTION_NOT_SUPPORTED)},
+         {"C_GetSlotList", "CKR_DEVICE_ERROR"}, CKR_DEVICE_ERROR},
         {"an error whose value is also one of the port's", {Port::Module(CKR_CANCEL)},
          {"C_WaitForSlotEvent", "CKR_CANCEL"}},
         {"an event for a slot that is none", {Port::Event(999)}, {"C_GetSlotInfo", "slot 999", "CKR_SLOT_ID_INVALID"}},
@@ -146,6 +161,7 @@ TEST_F(PresenceMonitorPortTest, AnEndingMonitorSaysWhyAtWarningLevel)
         m_pPort = std::make_shared<Port>();
         m_pMonitor = CPresenceMonitor::Create(m_pPort, m_sink);
         m_pPort->Script(c.script);
+        m_pPort->SetSlotListAnswer(c.slotList);
         m_pMonitor->SetIdlePause(0ms);
         EXPECT_EQ(m_pMonitor->Run(), 1u);
         EXPECT_EQ(m_pPort->Polls(), c.script.size());
@@ -172,6 +188,68 @@ TEST_F(PresenceMonitorPortTest, AnEventOnEveryPollIsPolledWithPauses)
     EXPECT_EQ(m_pMonitor->Run(), 1u);
     EXPECT_EQ(m_sink.Events().size(), kPolls - 1);
     EXPECT_EQ(m_pPort->Recorded().DebugLinesWith("in a row: pausing"), 3u);
+}
+
+struct SCompareCase {
+    const char* name;
+    std::function<void(Port&)> change;  // made between two polls
+    Reports reports;
+    unsigned tokenReads;  // the tokens asked who they are
+};
+
+// A module without slot events (C_WaitForSlotEvent unsupported) has its
+// tokens compared at every poll, and what changed is reported as events
+// would be. Slot 3 holds a removable token, slot 5 a token in a fixed slot
+// (a software token). Only what modules answer from the readers' state is
+// asked while nothing changes: who a token is only when its slot changed.
+TEST_F(PresenceMonitorPortTest, AModuleWithoutSlotEventsHasItsTokensCompared)
+{
+    const SCompareCase cases[] = {
+        {"nothing changed", [](Port&) {}, {}, 0},
+        {"a token pulled out", [](Port& p) { p.SetPresent(3, false); }, {{SLOT_EVENT_ABSENT, 3}}, 0},
+        {"a token put in", [](Port& p) { p.SetPresent(7, true); }, {{SLOT_EVENT_PRESENT, 7}}, 1},
+        {"another token put in its place between two polls", [](Port& p) { p.SwapToken(3, "other"); },
+         {{SLOT_EVENT_ABSENT, 3}, {SLOT_EVENT_PRESENT, 3}}, 1},
+        {"the same token pulled out and put back between two polls",
+         [](Port& p) { p.EndWatch(3, Port::EWatch::Gone); }, {{SLOT_EVENT_ABSENT, 3}, {SLOT_EVENT_PRESENT, 3}}, 1},
+        {"a fixed slot changed, with another token",
+         [](Port& p) {
+             p.SetSlotFlags(5, CKF_HW_SLOT);
+             p.SwapToken(5, "other");
+         },
+         {{SLOT_EVENT_ABSENT, 5}, {SLOT_EVENT_PRESENT, 5}}, 1},
+        {"a fixed slot changed, its token the same", [](Port& p) { p.SetSlotFlags(5, CKF_HW_SLOT); }, {}, 1},
+        {"the module finalised and brought back, a token put in meanwhile",
+         [](Port& p) {
+             p.SetSlotListAnswer(CKR_CRYPTOKI_NOT_INITIALIZED);
+             p.EndWatch(3, Port::EWatch::Lapsed);
+             p.SetPresent(7, true);
+         },
+         {{SLOT_EVENT_PRESENT, 7}}, 2},
+        {"the module cannot tell a watched token's fate", [](Port& p) { p.EndWatch(3, Port::EWatch::Unknown); },
+         {}, 0},
+    };
+    for (const SCompareCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_pPort = std::make_shared<Port>();
+        m_pMonitor = CPresenceMonitor::Create(m_pPort, m_sink);
+        m_pPort->SetPresent(3, true);
+        m_pPort->SetPresent(5, true);
+        m_pPort->SetSlotFlags(5, 0);
+        m_pPort->Script({Port::Module(CKR_FUNCTION_NOT_SUPPORTED)});
+        ASSERT_EQ(Drain(), (Reports{{SLOT_EVENT_PRESENT, 3}, {SLOT_EVENT_PRESENT, 5}}));
+        EXPECT_EQ(m_pPort->Watched(), 1u);  // the removable token's alone
+        const unsigned tokenReads = m_pPort->CallsOf("C_GetTokenInfo");
+
+        c.change(*m_pPort);
+        EXPECT_EQ(Drain(), c.reports);
+        EXPECT_EQ(m_pPort->CallsOf("C_GetTokenInfo") - tokenReads, c.tokenReads);
+        // Then quiet again, without a word to any token.
+        EXPECT_EQ(Drain(), Reports{});
+        EXPECT_EQ(m_pPort->CallsOf("C_GetTokenInfo") - tokenReads, c.tokenReads);
+        EXPECT_EQ(m_pPort->Polls(), 1u);  // the one wait that was not supported
+        EXPECT_TRUE(m_pPort->Recorded().Warnings().empty());
+    }
 }
 
 }  // namespace
