@@ -13,11 +13,27 @@
 #include <utility>
 #include <vector>
 
-// A log that keeps what it is told, debug lines included.
+// A log that keeps what it is told, debug lines included; a hook may act
+// on each debug line, on the thread that writes it.
 class CRecordingLog : public ITokenLog {
 public:
     bool IsDebugEnabled(ETopic) const override { return true; }
-    void Debug(ETopic, const std::string& text) override { Add(m_debug, text); }
+    void Debug(ETopic, const std::string& text) override
+    {
+        Add(m_debug, text);
+        std::function<void(const std::string&)> hook;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            hook = m_onDebug;
+        }
+        if (hook)
+            hook(text);
+    }
+    void OnDebug(std::function<void(const std::string&)> hook)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_onDebug = std::move(hook);
+    }
     void Warning(ETopic, const std::string& text) override { Add(m_warnings, text); }
 
     std::vector<std::string> Warnings() const { return Copy(m_warnings); }
@@ -44,6 +60,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_debug;
     std::vector<std::string> m_warnings;
+    std::function<void(const std::string&)> m_onDebug;
 };
 
 // The monitor's port without a module: each poll takes the next scripted
