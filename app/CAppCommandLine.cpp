@@ -13,7 +13,7 @@ CAppCommandLine::CAppCommandLine()
                QStringLiteral("PATH")),
       m_token(QStringLiteral("token"),
               QStringLiteral("The token, as a PKCS#11 URI such as pkcs11:token=Ulda;serial=0123 "
-                             "(default: $%1, else the first initialised token).")
+                             "(default: $%1, else the first initialised token, removable ones first).")
                   .arg(QString::fromUtf8(CTokenChoice::kVariable)),
               QStringLiteral("URI")),
       m_verbose(QStringLiteral("verbose"),

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <random>
 #include <set>
+#include <string>
 #include <sys/types.h>
 
 class CBenchDialog;
@@ -24,6 +25,8 @@ public:
     static constexpr int kTimeoutMs = 5000;
     static constexpr int kStormSeconds = 10;
     static constexpr double kTargetStormPercent = 10;
+    // A module without slot events, whose tokens the monitor compares.
+    static constexpr double kTargetComparingIdlePercent = 0.5;
 
     CMonitorBench();
 
@@ -31,19 +34,29 @@ public:
     void Print(std::ostream& out) const;
 
 private:
-    void MeasureInsertions(CBenchDialog& dialog);
+    // The monitor's path through the module: slot events, or comparing.
+    struct SPath {
+        CMarkdownTable latency;
+        CMarkdownTable idle;
+        double targetIdlePercent;
+        const char* pollCall;  // the call each poll makes first
+    };
+
+    void MeasureInsertions(CBenchDialog& dialog, SPath& path);
     // Milliseconds from the insertion to the filled list; negative on time-out.
     double OneInsertion(CBenchDialog& dialog, std::mt19937& random);
-    void MeasureIdle(CBenchDialog& dialog);
+    void MeasureIdle(CBenchDialog& dialog, SPath& path);
     // A module that reports an event on every poll, with the window running.
     void MeasureEventStorm(CBenchDialog& dialog);
     // Restarts the monitor and tells which threads it brought.
     static std::set<pid_t> RestartMonitor(CBenchDialog& dialog);
-    void AddIdleRow(const std::string& what, long long cpuNs, long long wallNs);
+    static CMarkdownTable LatencyTable(const std::string& path);
+    static CMarkdownTable IdleTable(const std::string& path);
+    static void AddIdleRow(SPath& path, const std::string& what, long long cpuNs, long long wallNs);
 
     CBenchToken m_token;
     CModuleLink m_link;
-    CMarkdownTable m_latency;
-    CMarkdownTable m_idle;
+    SPath m_events;
+    SPath m_comparing;
     CMarkdownTable m_storm;
 };

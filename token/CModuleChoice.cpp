@@ -2,23 +2,29 @@
 
 #include "platform/CLibrary.h"
 #include "token/CLoadFailure.h"
+#include "token/CTokenChoice.h"
 #include "token/CTokenModule.h"
 
 #include <cstdlib>
 
-namespace {
-
-// Why this file was the one loaded, for --verbose.
-std::string Origin(const std::string& moduleFile)
+CModuleChoice::EWhy CModuleChoice::WhyNamed(const std::string& moduleFile)
 {
-    if (moduleFile != CModuleChoice::kDefaultFileName)
-        return "named by --module or " + std::string(CModuleChoice::kVariable);
-    if (CLibrary::ResolvePath(moduleFile.c_str()) != moduleFile)
-        return "the default name, found in the program's folder";
-    return "the default name, found by the system's library search";
+    if (moduleFile != kDefaultFileName)
+        return EWhy::Named;
+    return CLibrary::ResolvePath(moduleFile.c_str()) != moduleFile ? EWhy::DefaultBeside : EWhy::DefaultSearched;
 }
 
-}  // namespace
+// For --verbose.
+const char* CModuleChoice::Reason(EWhy why)
+{
+    switch (why) {
+    case EWhy::Named: return "named by --module or CERTPURGE_MODULE";
+    case EWhy::DefaultBeside: return "the default name, found in the program's folder";
+    case EWhy::DefaultSearched: return "the default name, found by the system's library search";
+    case EWhy::ProxyForDefault: break;
+    }
+    return "p11-kit's proxy, the default name being nowhere";
+}
 
 std::string CModuleChoice::Resolve(const std::optional<std::string>& option)
 {
@@ -47,7 +53,9 @@ bool CModuleChoice::Load(CTokenModule& module, const std::string& moduleFile)
     m_attempts.clear();
     SLoadResult result = LoadOne(module, moduleFile);
     if (result.Loaded()) {
-        module.Log().Debug(CTokenLog::ETopic::Token, "module: loaded " + moduleFile + " (" + Origin(moduleFile) + ")");
+        m_eWhy = WhyNamed(moduleFile);
+        module.SetRemovableOnly(false);
+        module.Log().Debug(CTokenLog::ETopic::Token, "module: loaded " + moduleFile + " (" + Reason(m_eWhy) + ")");
         return true;
     }
     // Only a default that is missing gives way: one that is there but
@@ -59,8 +67,12 @@ bool CModuleChoice::Load(CTokenModule& module, const std::string& moduleFile)
     const std::string proxy = ProxyModule();
     if (!LoadOne(module, proxy).Loaded())
         return false;
+    m_eWhy = EWhy::ProxyForDefault;
+    module.SetRemovableOnly(true);
     module.Log().Debug(CTokenLog::ETopic::Token, std::string(kDefaultFileName) + " not found; using p11-kit's proxy " +
                                                      proxy + ", which loads the modules registered with p11-kit");
+    module.Log().Debug(CTokenLog::ETopic::Token, "module: through the proxy only removable tokens are taken, unless "
+                                                 "--token or " + std::string(CTokenChoice::kVariable) + " names one");
     return true;
 }
 

@@ -43,6 +43,8 @@ bool CPresenceMonitor::Start(std::vector<CK_SLOT_ID> knownSlots)
     m_pPort->Log().Debug(ETopic::Monitor, "started, " + std::to_string(knownSlots.size()) + " slots with a token");
     m_knownSlots = std::move(knownSlots);
     m_pendingEvents.clear();
+    if (m_bComparing)
+        m_comparison.Reset(m_knownSlots);
     auto self = shared_from_this();
     bool started = m_thread.Start([self] {
         self->Run();
@@ -91,6 +93,14 @@ bool CPresenceMonitor::StopRequested() const
 
 unsigned CPresenceMonitor::Run()
 {
+    PollUntilEnd();
+    if (m_bComparing)
+        m_comparison.End(*m_pPort);
+    return 1;
+}
+
+void CPresenceMonitor::PollUntilEnd()
+{
     CK_SLOT_ID slot = 0;
     unsigned nInARow = 0;  // events since the last empty poll or pause
     for (;;) {
@@ -99,7 +109,7 @@ unsigned CPresenceMonitor::Run()
             // Said without --verbose: from now on the user must refresh by hand.
             m_pPort->Log().Warning(ETopic::Monitor,
                                    "ends, " + m_strEndReason + ": the list no longer follows the token");
-            return 1;
+            return;
         }
         if (event == SLOT_EVENT_NONE) {
             nInARow = 0;
@@ -115,7 +125,7 @@ unsigned CPresenceMonitor::Run()
             }
         }
         if (StopRequested())
-            return 1;
+            return;
     }
 }
 
@@ -147,6 +157,8 @@ SlotEvent CPresenceMonitor::PollSlotEvent(CK_SLOT_ID* slot)
         return NextPendingEvent(slot);
     if (!m_pPort->HasFunctionList())
         return SLOT_EVENT_NONE;
+    if (m_bComparing)
+        return CompareTokens(slot);
 
     CK_SLOT_ID slotId = 0;
     EOrigin origin = EOrigin::Module;
@@ -156,6 +168,8 @@ SlotEvent CPresenceMonitor::PollSlotEvent(CK_SLOT_ID* slot)
         return SLOT_EVENT_NONE;
     if (rv == CKR_CRYPTOKI_NOT_INITIALIZED)
         return ReviveModule(slot);
+    if (rv == CKR_FUNCTION_NOT_SUPPORTED)
+        return StartComparing(slot);
     if (rv != CKR_OK)
         return Failed("C_WaitForSlotEvent", rv);
 
@@ -197,6 +211,38 @@ SlotEvent CPresenceMonitor::ReviveModule(CK_SLOT_ID* slot)
     m_pPort->Log().Debug(ETopic::Monitor, "the module was finalised and is back: " +
                                               std::to_string(m_pendingEvents.size()) + " changes meanwhile");
     return m_pendingEvents.empty() ? SLOT_EVENT_NONE : NextPendingEvent(slot);
+}
+
+SlotEvent CPresenceMonitor::StartComparing(CK_SLOT_ID* slot)
+{
+    m_pPort->Log().Debug(ETopic::Monitor, "C_WaitForSlotEvent answered CKR_FUNCTION_NOT_SUPPORTED: the tokens present "
+                                          "are compared at every poll instead");
+    m_bComparing = true;
+    m_comparison.Reset(m_knownSlots);
+    return CompareTokens(slot);
+}
+
+SlotEvent CPresenceMonitor::CompareTokens(CK_SLOT_ID* slot)
+{
+    CPresenceComparison::SResult result = m_comparison.Compare(*m_pPort, m_pendingEvents);
+    // Finalised by the window, which found no token to work on: brought
+    // back, and compared at once.
+    if (result.rv == CKR_CRYPTOKI_NOT_INITIALIZED) {
+        std::vector<CK_SLOT_ID> present;
+        EOrigin origin = EOrigin::Module;
+        CK_RV rv = m_pPort->ReinitializeForMonitor(present, &origin);
+        if (origin == EOrigin::Module && rv != CKR_OK)
+            return Failed("C_Initialize or C_GetSlotList", rv);
+        result = origin == EOrigin::Module ? m_comparison.Compare(*m_pPort, m_pendingEvents)
+                                           : CPresenceComparison::SResult{};
+    }
+    // What was found before a failure is reported first; the failure comes
+    // again at the next comparison.
+    if (!m_pendingEvents.empty())
+        return NextPendingEvent(slot);
+    if (result.rv != CKR_OK && result.rv != CKR_CRYPTOKI_NOT_INITIALIZED)
+        return Failed(result.strCall, result.rv);
+    return SLOT_EVENT_NONE;
 }
 
 SlotEvent CPresenceMonitor::Failed(const std::string& call, CK_RV rv)

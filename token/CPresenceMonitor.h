@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/CThread.h"
+#include "token/CPresenceComparison.h"
 #include "token/IPresencePort.h"
 #include "token/IPresenceSink.h"
 
@@ -15,8 +16,12 @@
 
 // Follows the token: a thread polls the module for slot events without
 // blocking, pausing while nothing happens, and hands each event to a sink.
-// The thread shares ownership of the monitor and of its port to the module,
-// so one held up in a module that never answers can be left behind safely.
+// A module that supports no slot events (C_WaitForSlotEvent answers
+// CKR_FUNCTION_NOT_SUPPORTED, as p11-kit's proxy does with some modules
+// registered) has its tokens compared from poll to poll instead, and what
+// changed is handed over just the same. The thread shares ownership of the
+// monitor and of its port to the module, so one held up in a module that
+// never answers can be left behind safely.
 class CPresenceMonitor : public std::enable_shared_from_this<CPresenceMonitor> {
 public:
     static constexpr std::chrono::milliseconds kIdlePause{500};
@@ -49,9 +54,12 @@ private:
     CPresenceMonitor(std::shared_ptr<IPresencePort> port, IPresenceSink& sink);
 
     bool StopRequested() const;
+    void PollUntilEnd();
     void SleepUnlessStopped();
     void Deliver(SlotEvent event, CK_SLOT_ID slot);
     SlotEvent ReviveModule(CK_SLOT_ID* slot);
+    SlotEvent StartComparing(CK_SLOT_ID* slot);
+    SlotEvent CompareTokens(CK_SLOT_ID* slot);
     SlotEvent NextPendingEvent(CK_SLOT_ID* slot);
     SlotEvent Failed(const std::string& call, CK_RV rv);
     void NoteSlot(CK_SLOT_ID slot, bool present);
@@ -72,4 +80,7 @@ private:
     std::vector<CK_SLOT_ID> m_knownSlots;
     std::deque<std::pair<SlotEvent, CK_SLOT_ID>> m_pendingEvents;
     std::string m_strEndReason;  // the failed call that ends the thread
+    // The module supports no slot events: its tokens are compared instead.
+    bool m_bComparing = false;
+    CPresenceComparison m_comparison;
 };

@@ -1,6 +1,7 @@
 #include "token/CSlotSelection.h"
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -10,6 +11,17 @@ using ETopic = CTokenLog::ETopic;
 
 // How often a slot list that grew between its count and its listing is asked again.
 constexpr int kSlotListRetries = 3;
+// The room a poll's slot list has at first.
+constexpr CK_ULONG kPollRoom = 8;
+
+// The slot's flags as C_GetSlotInfo tells them; none when it does not.
+std::optional<CK_FLAGS> SlotFlags(const CModuleLibrary::CGuard& module, const char* step, CK_SLOT_ID slot)
+{
+    CK_SLOT_INFO info{};
+    if (module.Step(step, "C_GetSlotInfo", slot, &CK_FUNCTION_LIST::C_GetSlotInfo, slot, &info) != CKR_OK)
+        return std::nullopt;
+    return info.flags;
+}
 
 }  // namespace
 
@@ -74,7 +86,7 @@ CK_RV CSlotSelection::PresentSlots(const CGuard& module, std::vector<CK_SLOT_ID>
 std::vector<CK_SLOT_ID> CSlotSelection::AcceptedSlots(const CGuard& module, const std::vector<CK_SLOT_ID>& present)
 {
     const CTokenLog& log = module.Log();
-    std::vector<std::pair<CK_SLOT_ID, STokenIdentity>> accepted;
+    std::vector<SCandidate> accepted;
     for (CK_SLOT_ID slot : present) {
         CK_TOKEN_INFO info{};
         if (module.Step("GetSlotList", "C_GetTokenInfo", slot, &CK_FUNCTION_LIST::C_GetTokenInfo, slot, &info) !=
@@ -87,6 +99,9 @@ std::vector<CK_SLOT_ID> CSlotSelection::AcceptedSlots(const CGuard& module, cons
         if (passedOver == nullptr)
             accepted.emplace_back(slot, std::move(token));
     }
+    // Where one token alone is there and may be taken, its slot changes nothing.
+    if (!m_tokenChoice.IsGiven() && (m_bRemovableOnly || accepted.size() > 1))
+        PreferRemovable(module, accepted);
     if (accepted.empty()) {
         log.Debug(ETopic::Token, "GetSlotList: no token to work on");
         return {};
@@ -105,6 +120,48 @@ std::vector<CK_SLOT_ID> CSlotSelection::AcceptedSlots(const CGuard& module, cons
     return slots;
 }
 
+void CSlotSelection::PreferRemovable(const CGuard& module, std::vector<SCandidate>& candidates) const
+{
+    std::vector<SCandidate> removable;
+    std::vector<SCandidate> fixed;
+    for (SCandidate& candidate : candidates) {
+        std::optional<CK_FLAGS> flags = SlotFlags(module, "GetSlotList", candidate.first);
+        (flags && (*flags & CKF_REMOVABLE_DEVICE) ? removable : fixed).push_back(std::move(candidate));
+    }
+    for (const SCandidate& candidate : fixed) {
+        const char* why = m_bRemovableOnly ? ", passed over: not removable (a software or TPM token, taken through "
+                                             "p11-kit's proxy only when --token names it)"
+                          : removable.empty() ? ", not removable, but no removable token is there"
+                                              : ", not removable: after the removable tokens";
+        module.Log().Debug(ETopic::Token,
+                           "GetSlotList: slot " + std::to_string(candidate.first) + ": " + candidate.second.strUri + why);
+    }
+    if (!m_bRemovableOnly)
+        std::move(fixed.begin(), fixed.end(), std::back_inserter(removable));
+    candidates = std::move(removable);
+}
+
+CK_RV CSlotSelection::PollPresent(const CGuard& module, std::vector<CK_SLOT_ID>& slots)
+{
+    CK_ULONG room = std::max<CK_ULONG>(static_cast<CK_ULONG>(slots.capacity()), kPollRoom);
+    CK_RV rv = CKR_BUFFER_TOO_SMALL;
+    // A token that came since the last poll may need more room.
+    for (int pass = 0; pass <= kSlotListRetries && rv == CKR_BUFFER_TOO_SMALL; ++pass) {
+        slots.resize(room);
+        CK_ULONG count = room;
+        rv = module.Call(&CK_FUNCTION_LIST::C_GetSlotList, CK_TRUE, slots.data(), &count);
+        if (rv == CKR_BUFFER_TOO_SMALL && count <= MAX_SLOTS)
+            room = std::max(count, room + 1);
+        else if (rv == CKR_BUFFER_TOO_SMALL || (rv == CKR_OK && count > room))
+            rv = CKR_FUNCTION_FAILED;  // more than it could have, or more than it was given room for
+        if (rv == CKR_OK)
+            slots.resize(count);
+    }
+    if (rv != CKR_OK)
+        slots.clear();
+    return rv;
+}
+
 CK_RV CSlotSelection::ListTokens(const CGuard& module, const CTokenChoice& choice,
                                  std::vector<STokenIdentity>& tokens) const
 {
@@ -113,10 +170,13 @@ CK_RV CSlotSelection::ListTokens(const CGuard& module, const CTokenChoice& choic
     CK_RV rv = PresentSlots(module, present);
     for (CK_SLOT_ID slot : present) {
         CK_TOKEN_INFO info{};
-        if (module.Step("ListTokens", "C_GetTokenInfo", slot, &CK_FUNCTION_LIST::C_GetTokenInfo, slot, &info) ==
-                CKR_OK &&
-            choice.Matches(info))
-            tokens.push_back(STokenIdentity::Of(info));
+        if (module.Step("ListTokens", "C_GetTokenInfo", slot, &CK_FUNCTION_LIST::C_GetTokenInfo, slot, &info) !=
+                CKR_OK ||
+            !choice.Matches(info))
+            continue;
+        STokenIdentity token = STokenIdentity::Of(info);
+        token.slotFlags = SlotFlags(module, "ListTokens", slot);
+        tokens.push_back(std::move(token));
     }
     return rv;
 }

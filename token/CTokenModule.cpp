@@ -47,6 +47,59 @@ CK_RV CTokenModule::ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present, EOr
     });
 }
 
+CK_RV CTokenModule::ListPresentSlots(std::vector<CK_SLOT_ID>& present, EOrigin* origin)
+{
+    SetOrigin(origin, EOrigin::Wrapper);
+    return m_library.Run([&](CGuard& module) -> CK_RV {
+        if (!module.HasFunctionList())
+            return RV_NO_FUNCTION_LIST;
+        SetOrigin(origin, EOrigin::Module);
+        return CSlotSelection::PollPresent(module, present);
+    });
+}
+
+CK_RV CTokenModule::ReadTokenInfo(CK_SLOT_ID slotId, CK_TOKEN_INFO* info, EOrigin* origin)
+{
+    return CallForMonitor(origin, &CK_FUNCTION_LIST::C_GetTokenInfo, slotId, info);
+}
+
+CK_RV CTokenModule::WatchToken(CK_SLOT_ID slotId, EOrigin* origin)
+{
+    SetOrigin(origin, EOrigin::Wrapper);
+    return m_library.Run([&](CGuard& module) -> CK_RV {
+        if (!module.HasFunctionList())
+            return RV_NO_FUNCTION_LIST;
+        SetOrigin(origin, EOrigin::Module);
+        return m_watch.Watch(module, slotId, m_hSessions);
+    });
+}
+
+CK_RV CTokenModule::CheckWatch(CK_SLOT_ID slotId, EWatch* watch, EOrigin* origin)
+{
+    SetOrigin(origin, EOrigin::Wrapper);
+    return m_library.Run([&](CGuard& module) -> CK_RV {
+        if (!module.HasFunctionList())
+            return RV_NO_FUNCTION_LIST;
+        SetOrigin(origin, EOrigin::Module);
+        return m_watch.Check(module, slotId, m_hSessions, *watch);
+    });
+}
+
+void CTokenModule::EndWatches()
+{
+    m_library.Run([&](CGuard& module) -> CK_RV {
+        m_watch.CloseAll(module, m_hSessions);
+        return CKR_OK;
+    });
+}
+
+void CTokenModule::SetRemovableOnly(bool bOnly)
+{
+    std::optional<CGuard> module = m_library.Lock();
+    if (module)
+        m_slots.SetRemovableOnly(bOnly);
+}
+
 std::vector<CK_SLOT_ID> CTokenModule::SlotList() const
 {
     std::optional<CGuard> module = m_library.Lock();
@@ -291,6 +344,7 @@ void CTokenModule::Finalize(CGuard& module)
 void CTokenModule::ForgetSessions()
 {
     ++m_ulSessionSerial;
+    m_watch.Forget();
     std::fill(std::begin(m_hSessions), std::end(m_hSessions), CK_INVALID_HANDLE);
     std::fill(std::begin(m_eSessionAccess), std::end(m_eSessionAccess), EAccess::Read);
 }

@@ -7,6 +7,7 @@
 #include "token/CSlotSelection.h"
 #include "token/CTokenChoice.h"
 #include "token/CTokenLog.h"
+#include "token/CTokenWatch.h"
 #include "token/IPresencePort.h"
 #include "token/Pkcs11.h"
 #include "token/SLoadResult.h"
@@ -112,6 +113,15 @@ public:
     CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID* slot, EOrigin* origin = nullptr) override;
     CK_RV GetSlotInfo(CK_SLOT_ID slotId, CK_SLOT_INFO* info, EOrigin* origin = nullptr) override;
     CK_RV ReinitializeForMonitor(std::vector<CK_SLOT_ID>& present, EOrigin* origin = nullptr) override;
+    CK_RV ListPresentSlots(std::vector<CK_SLOT_ID>& present, EOrigin* origin = nullptr) override;
+    CK_RV ReadTokenInfo(CK_SLOT_ID slotId, CK_TOKEN_INFO* info, EOrigin* origin = nullptr) override;
+    CK_RV WatchToken(CK_SLOT_ID slotId, EOrigin* origin = nullptr) override;
+    CK_RV CheckWatch(CK_SLOT_ID slotId, EWatch* watch, EOrigin* origin = nullptr) override;
+    void EndWatches() override;
+
+    // Through p11-kit's proxy taken in place of a missing module, tokens of
+    // fixed slots (software, a TPM) are taken only when a URI names them.
+    void SetRemovableOnly(bool bOnly);
 
     // Every slot that held a token at the last slot listing, accepted or not.
     std::vector<CK_SLOT_ID> SlotList() const;
@@ -182,6 +192,7 @@ private:
     // mutable: the readers that change nothing hold the module too.
     mutable CModuleLibrary m_library;
     CSlotSelection m_slots;
+    CTokenWatch m_watch;  // the monitor's sessions, for a module without slot events
 
     // Changed by the window's thread alone, with the module held.
     CK_ULONG m_ulSlotCount = 0;

@@ -2,6 +2,7 @@
 
 #include "token/Pkcs11.h"
 
+#include <optional>
 #include <string>
 
 // Who a token is, from its CK_TOKEN_INFO: the padded fields trimmed, and
@@ -15,6 +16,9 @@ struct STokenIdentity {
     bool bInitialized = false;
     // The token's flags as read: the user PIN's state and a keypad among them.
     CK_FLAGS ulFlags = 0;
+    // The flags of its slot (removable, hardware), where a listing of the
+    // tokens read them.
+    std::optional<CK_FLAGS> slotFlags;
 
     static STokenIdentity Of(const CK_TOKEN_INFO& info);
 

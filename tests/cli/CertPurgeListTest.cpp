@@ -110,11 +110,11 @@ TEST_F(CertPurgeListTest, TokensShowTheirPinState)
     testsupport::CSimulatedToken sim;
     LinkDefault(testsupport::CSimulatedToken::ModulePath());
     ASSERT_EQ(Run({"--list-tokens"}), 0) << m_run.Err();
-    EXPECT_NE(m_run.Out().find("\tinitialised\t-\n"), std::string::npos) << m_run.Out();
+    EXPECT_NE(m_run.Out().find("\tinitialised\t-\t"), std::string::npos) << m_run.Out();
 
     sim.Control().SetTokenFlags(sim.Slot(), CKF_USER_PIN_LOCKED | CKF_PROTECTED_AUTHENTICATION_PATH);
     ASSERT_EQ(Run({"--list-tokens"}), 0) << m_run.Err();
-    EXPECT_NE(m_run.Out().find("\tinitialised\tpin-locked,keypad\n"), std::string::npos) << m_run.Out();
+    EXPECT_NE(m_run.Out().find("\tinitialised\tpin-locked,keypad\t"), std::string::npos) << m_run.Out();
     sim.Control().SetTokenFlags(sim.Slot(), CKF_USER_PIN_FINAL_TRY);
     ASSERT_EQ(Run({"--list-tokens", "--format", "json"}), 0) << m_run.Err();
     EXPECT_NE(m_run.Out().find("\"pin_state\": [\n      \"pin-final-try\"\n    ]"), std::string::npos) << m_run.Out();

@@ -5,11 +5,13 @@
 #include "token/CLoadFailure.h"
 #include "token/CModuleChoice.h"
 #include "token/CTokenModule.h"
+#include "tools/tokensim/control/CTokenSimControl.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <vector>
 
 #include <unistd.h>
@@ -81,6 +83,54 @@ TEST_F(ModuleFallbackTest, AMissingDefaultGivesWayToTheModulesRegisteredWithP11K
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(m_run.Err(), std::string(kLoadFailed) + "\ncertpurge-list: no C_GetFunctionList in " + m_strBin +
                                "/qemva_11.dll\n" + kChooseHintLine);
+}
+
+// Through the proxy taken in place of the missing default, whatever is
+// registered with p11-kit is reached, software and TPM tokens among it:
+// only tokens of removable slots are taken, a URI naming any other. Behind
+// the simulator, the slot listed first is made fixed, as a software
+// token's is; the token of the removable slot after it is listed.
+TEST_F(ModuleFallbackTest, ThroughTheProxyOnlyRemovableTokensAreTaken)
+{
+    const CK_SLOT_ID second = m_token.AddToken("second-token");
+    m_token.UseToken(second);
+    m_token.ImportCertificate(testsupport::CTestCertificate()
+                                  .Add("C", "CN").Add("CN", "b").NotBefore("20200101000000Z").NotAfter("20990101000000Z").Der(),
+                              {1});
+    const std::string state = m_token.Folder().File("sim.state");
+    CTokenSimControl sim(state);
+    sim.SetSlotFlags(CSlotSelector::Index(0), 0);
+    m_run.Set("TOKENSIM_STATE", state);
+    Register("tokensim", "module: " + std::string(testsupport::CSimulatedToken::ModulePath()) + "\n");
+
+    ASSERT_EQ(Run({"--list-tokens"}), 0) << m_run.Err();
+    std::vector<std::vector<std::string>> tokens;  // label, slot kind
+    std::istringstream lines(m_run.Out());
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> fields;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, '\t');)
+            fields.push_back(cell);
+        ASSERT_EQ(fields.size(), 10u) << line;
+        tokens.push_back({fields[1], fields[7]});
+    }
+    ASSERT_EQ(tokens.size(), 2u) << m_run.Out();
+    EXPECT_EQ(tokens[0][1], "fixed");
+    EXPECT_EQ(tokens[1][1], "removable");
+    const std::string fixedRow = tokens[0][0] == "second-token" ? "b" : "a";
+    const std::string removableRow = fixedRow == "a" ? "b" : "a";
+    auto row = [](const std::string& cn) { return "20200101000000\t20990101000000\t0\t" + cn + "'s \n"; };
+
+    ASSERT_EQ(Run(), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), row(removableRow));
+    EXPECT_EQ(m_run.Err(), "");  // one token taken: nothing to choose from
+
+    sim.SetSlotFlags(CSlotSelector::All(), CKF_HW_SLOT);
+    EXPECT_EQ(Run({"--verbose"}), 3) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), "");
+    EXPECT_NE(m_run.Err().find("passed over: not removable"), std::string::npos) << m_run.Err();
+    ASSERT_EQ(Run({"--token", "pkcs11:token=" + tokens[0][0]}), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), row(fixedRow));
 }
 
 // When the proxy fails too, each file is named with the loader's reason,

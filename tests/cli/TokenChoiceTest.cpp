@@ -1,6 +1,7 @@
 #include "CListProgramTest.h"
 #include "CSimulatedToken.h"
 #include "P11KitProxy.h"
+#include "tools/tokensim/control/CTokenSimControl.h"
 
 #include <nlohmann/json.hpp>
 
@@ -12,7 +13,8 @@ using testsupport::CTestCertificate;
 
 namespace {
 
-// A line of --list-tokens: URI, label, manufacturer, model, serial, state, PIN state.
+// A line of --list-tokens: URI, label, manufacturer, model, serial, state,
+// PIN state, removable|fixed, hardware|software, write-protected|writable.
 std::vector<std::vector<std::string>> Fields(const std::string& out)
 {
     std::vector<std::vector<std::string>> lines;
@@ -67,8 +69,11 @@ TEST_F(TokenChoiceTest, EachTokenIsReachedByItsUri)
     ASSERT_EQ(tokens.size(), 3u) << m_run.Out();
     std::vector<std::string> initialised;
     for (const auto& t : tokens) {
-        ASSERT_EQ(t.size(), 7u);
+        ASSERT_EQ(t.size(), 10u);
         EXPECT_EQ(t[0].rfind("pkcs11:", 0), 0u) << t[0];
+        // The tests' SoftHSM2 says its slots are removable.
+        EXPECT_EQ(std::vector<std::string>(t.begin() + 7, t.end()),
+                  (std::vector<std::string>{"removable", "software", "writable"}));
         if (t[5] == "initialised")
             initialised.push_back(t[1]);
         else
@@ -128,6 +133,9 @@ TEST_F(TokenChoiceTest, TokensAsJson)
     for (const auto& t : tokens) {
         EXPECT_EQ(t["manufacturer"], "SoftHSM project");
         EXPECT_EQ(t["uri"].get<std::string>().rfind("pkcs11:", 0), 0u);
+        EXPECT_EQ(t["removable"], true);
+        EXPECT_EQ(t["hardware_slot"], false);
+        EXPECT_EQ(t["write_protected"], false);
         labels.insert(t["label"].get<std::string>() + (t["initialised"].get<bool>() ? "" : " (uninitialised)"));
     }
     EXPECT_EQ(labels, (std::multiset<std::string>{" (uninitialised)", "certpurge-test", "second-token"}));
@@ -150,4 +158,38 @@ TEST_F(TokenChoiceTest, UninitialisedTokenListedFirstIsPassedOver)
     EXPECT_EQ(m_run.Out(), Row(tokens[1][1] == CSoftHsmToken::kLabel ? "first" : "second"));
     EXPECT_EQ(Run({"--token", "pkcs11:token=second-token"}, module), 0) << m_run.Err();
     EXPECT_EQ(m_run.Out(), Row("second"));
+}
+
+// The simulator's slot listed first made fixed, as a software token's: the
+// token of the removable slot after it is the one listed, and the one of
+// the fixed slot is still reached by its URI, and taken when no removable
+// token is there (a module named, not p11-kit's proxy taken by default).
+TEST_F(TokenChoiceTest, ARemovableTokenComesBeforeOneListedFirstInAFixedSlot)
+{
+    const std::string state = m_token.Folder().File("sim.state");
+    CTokenSimControl sim(state);
+    sim.SetSlotFlags(CSlotSelector::Index(0), 0);
+    m_run.Set("TOKENSIM_STATE", state);
+    const std::string module = testsupport::CSimulatedToken::ModulePath();
+    ASSERT_EQ(Run({"--list-tokens"}, module), 0) << m_run.Err();
+    const auto tokens = Fields(m_run.Out());
+    ASSERT_EQ(tokens.size(), 2u) << m_run.Out();
+    EXPECT_EQ(tokens[0][7], "fixed");
+    EXPECT_EQ(tokens[1][7], "removable");
+    auto rowOf = [](const std::vector<std::string>& token) {
+        return Row(token[1] == CSoftHsmToken::kLabel ? "first" : "second");
+    };
+
+    ASSERT_EQ(Run({"--verbose"}, module), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), rowOf(tokens[1]));
+    EXPECT_NE(m_run.Err().find(tokens[0][0] + ", not removable: after the removable tokens\n"), std::string::npos)
+        << m_run.Err();
+    EXPECT_NE(m_run.Err().find("certpurge-list: 2 tokens present, listing " + tokens[1][0]), std::string::npos)
+        << m_run.Err();
+    ASSERT_EQ(Run({"--token", tokens[0][0]}, module), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), rowOf(tokens[0]));
+
+    sim.SetSlotFlags(CSlotSelector::All(), CKF_HW_SLOT);
+    ASSERT_EQ(Run({}, module), 0) << m_run.Err();
+    EXPECT_EQ(m_run.Out(), rowOf(tokens[0]));
 }

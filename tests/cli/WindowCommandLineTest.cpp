@@ -173,19 +173,24 @@ TEST_F(WindowCommandLineTest, SigtermEndsTheWindowAndLetsTheModuleGo)
     struct SCase {
         const char* pszMonitor;
         ETokenSimMode eMode;
+        const char* pszFault;  // ends the monitor
         std::function<bool()> reached;
         bool bLetGo;
     };
     const std::string output = m_dir.File("window.out");
     const SCase cases[] = {
-        {"running", ETokenSimMode::Normal, [&] { return sim.Trace().Count("C_WaitForSlotEvent") >= 1; }, true},
-        {"ended", ETokenSimMode::NoWait,
+        {"running", ETokenSimMode::Normal, nullptr, [&] { return sim.Trace().Count("C_WaitForSlotEvent") >= 1; },
+         true},
+        {"ended", ETokenSimMode::Normal, "C_WaitForSlotEvent:*:CKR_DEVICE_ERROR",
          [&] { return CProgramRun::ReadFile(output).find("no longer follows the token") != std::string::npos; }, true},
-        {"held in the module", ETokenSimMode::BlockingWait,
+        {"held in the module", ETokenSimMode::BlockingWait, nullptr,
          [&] { return sim.Trace().CountBlocking("C_WaitForSlotEvent") >= 1; }, false},
     };
     for (const SCase& c : cases) {
         SCOPED_TRACE(std::string("monitor ") + c.pszMonitor);
+        sim.Control().ClearFaults();
+        if (c.pszFault != nullptr)
+            sim.Control().AddFault(c.pszFault);
         sim.Control().SetMode(c.eMode);
         sim.Trace().Truncate();
         CBackgroundProgram window(CERTPURGE_BINARY, {"--module", testsupport::CSimulatedToken::ModulePath()},

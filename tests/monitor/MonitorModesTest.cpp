@@ -15,24 +15,35 @@
 
 using MonitorModesTest = CMonitorTest;
 
-TEST_F(MonitorModesTest, WaitNotSupportedEndsTheMonitorSilently)
+// Modules without slot events: no-wait answers every C_WaitForSlotEvent
+// with CKR_FUNCTION_NOT_SUPPORTED, as p11-kit's proxy does with
+// p11-kit-trust registered, opencryptoki and tpm2-pkcs11; no-blocking-wait
+// only one without CKF_DONT_BLOCK, as SoftHSM2. The window follows the
+// token all the same, and while nothing changes its polls ask the token
+// itself nothing.
+TEST_F(MonitorModesTest, WithoutSlotEventsTheWindowFollowsTheTokenAllTheSame)
 {
     AddCerts();
-    AddCert("Exp", "20200101000000Z", "20210101000000Z", {3});
-    Sim().SetMode(ETokenSimMode::NoWait);
-    Start();
-    ASSERT_TRUE(WaitUntil([&] { return !Dlg().Follower().IsRunning(); }));
-    EXPECT_EQ(Trace().Count("C_WaitForSlotEvent"), 1u);
-    EXPECT_TRUE(m_prompts.Prompts().empty());
+    for (ETokenSimMode mode : {ETokenSimMode::NoWait, ETokenSimMode::NoBlockingWait}) {
+        SCOPED_TRACE(CTokenSimState::ModeName(mode));
+        Sim().SetMode(mode);
+        Sim().Remove(Slot());
+        Start();
+        EXPECT_TRUE(ListEmpty());
+        InsertAndRemove();
+        Sim().Insert(Slot());
+        EXPECT_TRUE(WaitUntil([&] { return ListFilled(); }));
 
-    // The window goes on working without it.
-    Dlg().RefreshList();
-    EXPECT_EQ(Rows().size(), 3u);
-    m_prompts.Answer(Messages::kConfirmDelete, IDCANCEL);
-    Dlg().OnDeleteExpired();
-    EXPECT_EQ(m_prompts.Texts(), (std::vector<std::string>{Messages::kConfirmDelete}));
+        Trace().Truncate();
+        const char* poll = mode == ETokenSimMode::NoWait ? "C_GetSlotList" : "C_WaitForSlotEvent";
+        EXPECT_TRUE(WaitUntil([&] { return Trace().Count(poll) >= 3; }));
+        EXPECT_EQ(Trace().Count("C_GetTokenInfo"), 0u);
+        EXPECT_EQ(Trace().Count("C_OpenSession"), 0u);
+        EXPECT_TRUE(Dlg().Follower().IsRunning());
+        EXPECT_TRUE(m_prompts.Prompts().empty());
+        Close();
+    }
 }
-
 
 TEST_F(MonitorModesTest, ModuleReportingPresentTokensAtInitialisation)
 {

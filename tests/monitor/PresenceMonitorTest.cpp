@@ -61,7 +61,7 @@ TEST_F(PresenceMonitorTest, RemovalAndInsertionAreReportedInOrder)
 // wrapper's own (CKR_CANCEL is 1, CKR_HOST_MEMORY 2): no empty poll.
 TEST_F(PresenceMonitorTest, ModuleFailureEndsTheThreadWithoutReport)
 {
-    for (const char* rv : {"CKR_FUNCTION_NOT_SUPPORTED", "CKR_CANCEL", "CKR_HOST_MEMORY"}) {
+    for (const char* rv : {"CKR_DEVICE_ERROR", "CKR_CANCEL", "CKR_HOST_MEMORY"}) {
         Sim().ClearFaults();
         Sim().AddFault(std::string("C_WaitForSlotEvent:*:") + rv);
         m_sim.Trace().Truncate();
@@ -74,6 +74,66 @@ TEST_F(PresenceMonitorTest, ModuleFailureEndsTheThreadWithoutReport)
         monitor->Stop(Patience(2s));
     }
     EXPECT_TRUE(m_sink.Events().empty());
+}
+
+struct SComparedChange {
+    const char* name;
+    std::function<void()> change;  // made between two polls
+    std::vector<CRecordingSink::Event> reports;
+};
+
+// A module without slot events (the simulator's no-wait mode) has its
+// tokens compared, polled here on the test's thread between changes.
+TEST_F(PresenceMonitorTest, WithoutSlotEventsWhatChangedBetweenTwoPollsIsReported)
+{
+    Sim().SetMode(ETokenSimMode::NoWait);
+    ASSERT_TRUE(m_pModule->Load(testsupport::CSimulatedToken::ModulePath()).Loaded());
+    const CK_SLOT_ID slot = Slot();
+    // The window reads the token, then finalises the module for a scan
+    // that finds no token.
+    auto scanAndFinalise = [this] {
+        ASSERT_TRUE(m_pModule->Load(testsupport::CSimulatedToken::ModulePath()).Loaded());
+        ASSERT_EQ(m_pModule->GetSlotList(), CKR_OK);
+        ASSERT_EQ(m_pModule->OpenSession(0), CKR_OK);
+        ASSERT_EQ(m_pModule->Close(), CKR_OK);
+    };
+    const SComparedChange changes[] = {
+        {"the first poll finds the token", [] {}, {{SLOT_EVENT_PRESENT, slot}}},
+        {"nothing changed", [] {}, {}},
+        {"pulled out", [&] { Sim().Remove(slot); }, {{SLOT_EVENT_ABSENT, slot}}},
+        {"put back", [&] { Sim().Insert(slot); }, {{SLOT_EVENT_PRESENT, slot}}},
+        {"pulled out and put back",
+         [&] {
+             Sim().Remove(slot);
+             Sim().Insert(slot);
+         },
+         {{SLOT_EVENT_ABSENT, slot}, {SLOT_EVENT_PRESENT, slot}}},
+        {"the module finalised meanwhile", scanAndFinalise, {}},
+        {"pulled out while the module was finalised",
+         [&] {
+             scanAndFinalise();
+             Sim().Remove(slot);
+         },
+         {{SLOT_EVENT_ABSENT, slot}}},
+    };
+    for (const SComparedChange& c : changes) {
+        SCOPED_TRACE(c.name);
+        c.change();
+        m_sim.Trace().Truncate();
+        std::vector<CRecordingSink::Event> reports;
+        CK_SLOT_ID reported = 0;
+        for (SlotEvent event; (event = m_pMonitor->PollSlotEvent(&reported)) != SLOT_EVENT_NONE;) {
+            ASSERT_NE(event, SLOT_EVENT_FAILED);
+            reports.emplace_back(event, reported);
+        }
+        EXPECT_EQ(reports, c.reports);
+        // Unchanged, the token itself is asked nothing.
+        if (c.reports.empty() && m_sim.Trace().Count("C_Initialize") == 0) {
+            EXPECT_EQ(m_sim.Trace().Count("C_GetTokenInfo"), 0u);
+            EXPECT_EQ(m_sim.Trace().Count("C_OpenSession"), 0u);
+            EXPECT_EQ(m_sim.Trace().Count("C_GetSessionInfo"), 1u);
+        }
+    }
 }
 
 TEST_F(PresenceMonitorTest, FinalisedModuleIsRevivedAndChangesMeanwhileReported)

@@ -38,6 +38,19 @@ protected:
 
 }  // namespace
 
+// A software token listed before the user's USB token: the window shows
+// the token that can be pulled out, as certpurge-list lists it.
+TEST_F(TwoTokensTest, ARemovableTokenComesBeforeOneListedFirstInAFixedSlot)
+{
+    Sim().SetSlotFlags(CSlotSelector::Index(0), 0);
+    Start();
+    const std::vector<CK_SLOT_ID> present = Dlg().Token().SlotList();
+    ASSERT_EQ(present.size(), 2u);
+    ASSERT_EQ(Rows().size(), 2u);
+    EXPECT_EQ(m_slots[TokenShown()], present[1]);
+    EXPECT_EQ(Dlg().windowTitle().toStdString().rfind(kLabels[TokenShown()], 0), 0u);
+}
+
 // The list shows the token that was there first; another put in beside it
 // does not take its place; the removal logs in on the shown token alone,
 // and nothing of the other is touched.

@@ -119,20 +119,40 @@ TEST_F(TokenSimCommand, SetsShowsAndClearsTheFindOrder)
     EXPECT_EQ(token.Control().State().FindOrder(), ETokenSimFindOrder::Module);
 }
 
-TEST_F(TokenSimCommand, SetsTheBlockingWaitMode)
+TEST_F(TokenSimCommand, SetsTheWaitModes)
 {
-    ASSERT_EQ(Tokensim("mode blocking-wait").status, 0);
-    EXPECT_EQ(token.Control().State().Mode(), ETokenSimMode::BlockingWait);
+    for (ETokenSimMode mode : {ETokenSimMode::BlockingWait, ETokenSimMode::NoBlockingWait}) {
+        const std::string name = CTokenSimState::ModeName(mode);
+        ASSERT_EQ(Tokensim("mode " + name).status, 0) << name;
+        EXPECT_EQ(token.Control().State().Mode(), mode);
+        SResult status = Tokensim("status");
+        EXPECT_NE(status.output.find("mode: " + name), std::string::npos) << status.output;
+    }
+}
+
+TEST_F(TokenSimCommand, SetsShowsAndClearsTheSlotKind)
+{
+    const CK_FLAGS kinds = CTokenSimState::kSlotKindFlags;
+    ASSERT_EQ(Tokensim("slot '#0' none").status, 0);
+    EXPECT_EQ(SlotFlags(token.Slot()) & kinds, 0u);
     SResult status = Tokensim("status");
-    EXPECT_NE(status.output.find("mode: blocking-wait"), std::string::npos) << status.output;
+    EXPECT_NE(status.output.find("slot flags: #0 none"), std::string::npos) << status.output;
+
+    ASSERT_EQ(Tokensim("slot all removable,hardware").status, 0);
+    EXPECT_EQ(SlotFlags(token.Slot()) & kinds, kinds);
+    ASSERT_EQ(Tokensim("slot " + std::to_string(token.Slot()) + " hardware").status, 0);
+    EXPECT_EQ(SlotFlags(token.Slot()) & kinds, CKF_HW_SLOT);
+    ASSERT_EQ(Tokensim("clear").status, 0);
+    EXPECT_EQ(SlotFlags(token.Slot()) & kinds, CKF_REMOVABLE_DEVICE);
 }
 
 TEST_F(TokenSimCommand, HelpNamesEveryModeAndOrder)
 {
     SResult help = RunShell(Quoted(CSimulatedToken::CommandPath()) + " --help");
     ASSERT_EQ(help.status, 0);
-    for (const char* word : {"normal", "no-wait", "events-at-init", "slow-poll", "blocking-wait", "event-every-poll", "order ORDER",
-                             "module | label"})
+    for (const char* word : {"normal", "no-wait", "no-blocking-wait", "events-at-init", "slow-poll", "blocking-wait",
+                             "event-every-poll", "order ORDER", "module | label", "slot SLOT FLAGS",
+                             "removable,hardware"})
         EXPECT_NE(help.output.find(word), std::string::npos) << word << "\n" << help.output;
 }
 
@@ -141,7 +161,8 @@ TEST_F(TokenSimCommand, RejectsBadArgumentsWithoutChangingTheState)
     const std::string before = token.Control().State().Serialize();
     for (const char* args : {"", "fault C_Nothing:1:CKR_OK", "fault C_Login:0:CKR_OK", "fault C_Login:1:len=4",
                              "remove", "remove slot", "mode fast", "clear everything", "status now", "eject 1",
-                             "order", "order name", "order label module", "order Label"})
+                             "order", "order name", "order label module", "order Label", "slot", "slot #0",
+                             "slot #0 fixed", "slot x removable", "slot #0 removable hardware"})
         EXPECT_EQ(Tokensim(args).status, 2) << args;
     EXPECT_EQ(token.Control().State().Serialize(), before);
 }

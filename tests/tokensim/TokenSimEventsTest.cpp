@@ -140,15 +140,28 @@ TEST_F(TokenSimEvents, FinalizeEndsABlockingWait)
     EXPECT_EQ(waiting.get().first, CKR_CRYPTOKI_NOT_INITIALIZED);
 }
 
-TEST_F(TokenSimEvents, NoWaitModeSupportsNoWaitAtAll)
+// no-wait supports no wait at all; no-blocking-wait only waits with
+// CKF_DONT_BLOCK, which report the change as usual.
+TEST_F(TokenSimEvents, WaitsNotSupportedAnswerSo)
 {
-    token.Control().SetMode(ETokenSimMode::NoWait);
-    token.Control().Remove(token.Slot());
-    CK_SLOT_ID slot = 0;
-    EXPECT_EQ(Poll(module, &slot), CKR_FUNCTION_NOT_SUPPORTED);
-    EXPECT_EQ(module->C_WaitForSlotEvent(0, &slot, nullptr), CKR_FUNCTION_NOT_SUPPORTED);
-    // The token is out all the same.
-    EXPECT_TRUE(module.Slots(true).empty());
+    struct SModeCase {
+        ETokenSimMode mode;
+        CK_RV poll;
+        CK_RV blocking;
+    };
+    for (const SModeCase& c : {SModeCase{ETokenSimMode::NoWait, CKR_FUNCTION_NOT_SUPPORTED, CKR_FUNCTION_NOT_SUPPORTED},
+                               SModeCase{ETokenSimMode::NoBlockingWait, CKR_OK, CKR_FUNCTION_NOT_SUPPORTED}}) {
+        SCOPED_TRACE(CTokenSimState::ModeName(c.mode));
+        token.Control().SetMode(c.mode);
+        token.Control().Remove(token.Slot());
+        CK_SLOT_ID slot = 0;
+        EXPECT_EQ(module->C_WaitForSlotEvent(0, &slot, nullptr), c.blocking);
+        EXPECT_EQ(Poll(module, &slot), c.poll);
+        // The token is out all the same.
+        EXPECT_TRUE(module.Slots(true).empty());
+        token.Control().Insert(token.Slot());
+        module.DrainEvents();
+    }
 }
 
 TEST_F(TokenSimEvents, EventEveryPollModeReportsAnEventOnEveryPoll)

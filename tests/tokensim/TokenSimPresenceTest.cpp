@@ -32,6 +32,33 @@ TEST_F(TokenSimAllSlots, ShowsTheSpareSlotOnRequest)
     EXPECT_FALSE(info.flags & CKF_TOKEN_INITIALIZED);
 }
 
+// A removable reader beside a fixed slot (a software token, a TPM): the
+// kind of each slot as set, its presence as ever.
+TEST_F(TokenSimAllSlots, SlotsOfEachKindSideBySide)
+{
+    const std::vector<CK_SLOT_ID> slots = module.Slots(false);
+    ASSERT_EQ(slots.size(), 2u);
+    for (CK_SLOT_ID slot : slots)
+        EXPECT_EQ(SlotFlags(slot) & CTokenSimState::kSlotKindFlags, CKF_REMOVABLE_DEVICE) << "unset: removable";
+
+    token.Control().SetSlotFlags(CSlotSelector::Index(0), 0);
+    token.Control().SetSlotFlags(slots[1], CKF_REMOVABLE_DEVICE | CKF_HW_SLOT);
+    EXPECT_EQ(SlotFlags(slots[0]) & (CTokenSimState::kSlotKindFlags | CKF_TOKEN_PRESENT), CKF_TOKEN_PRESENT);
+    EXPECT_EQ(SlotFlags(slots[1]) & CTokenSimState::kSlotKindFlags, CKF_REMOVABLE_DEVICE | CKF_HW_SLOT);
+    token.Control().SetSlotFlags(CSlotSelector::Index(1), CKF_HW_SLOT);
+    EXPECT_EQ(SlotFlags(slots[1]) & CTokenSimState::kSlotKindFlags, CKF_HW_SLOT);
+    token.Control().Remove(slots[0]);
+    EXPECT_EQ(SlotFlags(slots[0]) & (CTokenSimState::kSlotKindFlags | CKF_TOKEN_PRESENT), 0u);
+
+    // "all" replaces every setting; clear takes them away.
+    token.Control().SetSlotFlags(CSlotSelector::All(), CKF_HW_SLOT);
+    for (CK_SLOT_ID slot : slots)
+        EXPECT_EQ(SlotFlags(slot) & CTokenSimState::kSlotKindFlags, CKF_HW_SLOT);
+    token.Control().Clear();
+    for (CK_SLOT_ID slot : slots)
+        EXPECT_EQ(SlotFlags(slot) & CTokenSimState::kSlotKindFlags, CKF_REMOVABLE_DEVICE);
+}
+
 TEST_F(TokenSimPresence, RemovedTokenAnswersAsAbsent)
 {
     const CK_SLOT_ID slot = token.Slot();

@@ -65,6 +65,12 @@ void EndIfCut(Json& array, const CertTable& table)
                              {"reason", table.strStopReason}});
 }
 
+// A flag of the token's slot; null when the slot's flags could not be read.
+Json SlotFlag(const STokenIdentity& t, CK_FLAGS flag)
+{
+    return t.slotFlags ? Json((*t.slotFlags & flag) != 0) : Json(nullptr);
+}
+
 Json Token(const STokenIdentity& t)
 {
     return Json{
@@ -75,6 +81,9 @@ Json Token(const STokenIdentity& t)
         {"serial", t.strSerial},
         {"initialised", t.bInitialized},
         {"pin_state", CJsonListing::PinState(t.ulFlags)},
+        {"removable", SlotFlag(t, CKF_REMOVABLE_DEVICE)},
+        {"hardware_slot", SlotFlag(t, CKF_HW_SLOT)},
+        {"write_protected", (t.ulFlags & CKF_WRITE_PROTECTED) != 0},
     };
 }
 

@@ -82,8 +82,9 @@ std::string CListCommandLine::HelpText()
            "  --module PATH      the token's PKCS#11 module (default: $" + CModuleChoice::kVariable + ", else " +
            CModuleChoice::kDefaultFileName + ")\n"
            "  --token URI        the token, as a PKCS#11 URI such as 'pkcs11:token=Ulda;serial=0123'\n"
-           "                     (default: $" + CTokenChoice::kVariable + ", else the first initialised token)\n"
-           "  --list-tokens      list the tokens present instead, with their URIs\n"
+           "                     (default: $" + CTokenChoice::kVariable + ", else the first initialised token,\n"
+           "                     removable ones first)\n"
+           "  --list-tokens      list the tokens present instead, with their URIs and slot kinds\n"
            "  --plan             what the window's removal would delete instead, one line per red\n"
            "                     certificate, without a PIN: issue date, expiry date, why red\n"
            "                     (expired, superseded), keys (goes, kept or none: no ID),\n"

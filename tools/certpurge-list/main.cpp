@@ -114,14 +114,27 @@ std::string PinStateField(CK_FLAGS flags)
     return field.empty() ? "-" : field;
 }
 
+// Whether a slot flag is set: `set` or `clear`, or "-" when the slot's
+// flags could not be read.
+const char* SlotFlagField(const STokenIdentity& token, CK_FLAGS flag, const char* set, const char* clear)
+{
+    if (!token.slotFlags)
+        return "-";
+    return (*token.slotFlags & flag) != 0 ? set : clear;
+}
+
+// Columns are only ever added at the end, so that scripts reading the
+// first ones keep working.
 void PrintTokens(const std::vector<STokenIdentity>& tokens)
 {
     for (const STokenIdentity& t : tokens) {
         std::string line;
         for (const std::string* field : {&t.strUri, &t.strLabel, &t.strManufacturer, &t.strModel, &t.strSerial})
             line += CEscapedText::Of(*field) + "\t";
-        std::printf("%s%s\t%s\n", line.c_str(), t.bInitialized ? "initialised" : "uninitialised",
-                    PinStateField(t.ulFlags).c_str());
+        std::printf("%s%s\t%s\t%s\t%s\t%s\n", line.c_str(), t.bInitialized ? "initialised" : "uninitialised",
+                    PinStateField(t.ulFlags).c_str(), SlotFlagField(t, CKF_REMOVABLE_DEVICE, "removable", "fixed"),
+                    SlotFlagField(t, CKF_HW_SLOT, "hardware", "software"),
+                    (t.ulFlags & CKF_WRITE_PROTECTED) != 0 ? "write-protected" : "writable");
     }
 }
 

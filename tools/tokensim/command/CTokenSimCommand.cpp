@@ -14,13 +14,15 @@ constexpr const char* kUsageText =
     "  fault RULE...     add fault rules, FUNCTION:CALL:RESULT\n"
     "  clear             every token in, no fault rules, normal mode, module order\n"
     "  clear faults      remove the fault rules only\n"
-    "  mode MODE         normal | no-wait | events-at-init | slow-poll | blocking-wait |\n"
-    "                    event-every-poll\n"
+    "  mode MODE         normal | no-wait | no-blocking-wait | events-at-init | slow-poll |\n"
+    "                    blocking-wait | event-every-poll\n"
     "  order ORDER       module | label: searches as the backend finds, or sorted by CKA_LABEL\n"
     "  status            print the state\n"
     "  flags SLOT FLAGS  token flags C_GetTokenInfo adds: none, or a comma-separated list of\n"
     "                    user-pin-count-low, user-pin-final-try, user-pin-locked,\n"
     "                    protected-authentication-path, write-protected\n"
+    "  slot SLOT FLAGS   the kind of slot C_GetSlotInfo reports: none, removable, hardware or\n"
+    "                    removable,hardware (unset: removable)\n"
     "  keypad PIN        type PIN on the reader's keypad, for the keypad logins waiting\n"
     "SLOT: all, a slot ID as the simulator reports it, or #N for the N-th slot it shows (from 0).\n"
     "RULE: C_DestroyObject:2:CKR_ACTION_PROHIBITED, C_Login:*:CKR_PIN_LOCKED,\n"
@@ -77,6 +79,8 @@ int CTokenSimCommand::Execute(CTokenSimControl& control, const std::string& verb
         return SetFindOrder(control, operands);
     if (verb == "flags")
         return SetTokenFlags(control, operands);
+    if (verb == "slot")
+        return SetSlotFlags(control, operands);
     if (verb == "keypad" && operands.size() == 1 && !operands[0].empty()) {
         control.EnterOnKeypad(operands[0]);
         return kOk;
@@ -140,7 +144,8 @@ int CTokenSimCommand::SetMode(CTokenSimControl& control, const std::vector<std::
 {
     std::optional<ETokenSimMode> mode = operands.size() == 1 ? CTokenSimState::ParseMode(operands[0]) : std::nullopt;
     if (!mode)
-        return Usage("mode takes one of normal, no-wait, events-at-init, slow-poll, blocking-wait, event-every-poll");
+        return Usage("mode takes one of normal, no-wait, no-blocking-wait, events-at-init, slow-poll, blocking-wait, "
+                     "event-every-poll");
     control.SetMode(*mode);
     return kOk;
 }
@@ -162,6 +167,16 @@ int CTokenSimCommand::SetTokenFlags(CTokenSimControl& control, const std::vector
     if (!flags)
         return Usage("flags takes a slot and none or a list of flag names");
     control.SetTokenFlags(*slot, *flags);
+    return kOk;
+}
+
+int CTokenSimCommand::SetSlotFlags(CTokenSimControl& control, const std::vector<std::string>& operands)
+{
+    std::optional<CSlotSelector> slot = operands.size() == 2 ? CSlotSelector::Parse(operands[0]) : std::nullopt;
+    std::optional<CK_FLAGS> flags = slot ? CTokenSimState::ParseSlotFlagNames(operands[1]) : std::nullopt;
+    if (!flags)
+        return Usage("slot takes a slot and none, removable, hardware or removable,hardware");
+    control.SetSlotFlags(*slot, *flags);
     return kOk;
 }
 

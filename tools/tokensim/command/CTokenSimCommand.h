@@ -26,6 +26,7 @@ private:
     int SetMode(CTokenSimControl& control, const std::vector<std::string>& operands);
     int SetFindOrder(CTokenSimControl& control, const std::vector<std::string>& operands);
     int SetTokenFlags(CTokenSimControl& control, const std::vector<std::string>& operands);
+    int SetSlotFlags(CTokenSimControl& control, const std::vector<std::string>& operands);
     int Usage(const std::string& problem);
 
     std::ostream& m_out;

@@ -59,6 +59,11 @@ void CTokenSimControl::SetTokenFlags(const CSlotSelector& slots, CK_FLAGS flags)
     Modify([&](CTokenSimState& s) { s.SetTokenFlags(slots, flags); });
 }
 
+void CTokenSimControl::SetSlotFlags(const CSlotSelector& slots, CK_FLAGS flags)
+{
+    Modify([&](CTokenSimState& s) { s.SetSlotFlags(slots, flags); });
+}
+
 void CTokenSimControl::EnterOnKeypad(const std::string& pin)
 {
     Modify([&](CTokenSimState& s) { s.EnterOnKeypad(pin); });

@@ -30,6 +30,9 @@ public:
     void SetFindOrder(ETokenSimFindOrder order);
     void SetTokenFlags(const CSlotSelector& slots, CK_FLAGS flags);
     void SetTokenFlags(CK_SLOT_ID slot, CK_FLAGS flags) { SetTokenFlags(CSlotSelector::Id(slot), flags); }
+    // The kind of slot: CKF_REMOVABLE_DEVICE and CKF_HW_SLOT as given, set or cleared.
+    void SetSlotFlags(const CSlotSelector& slots, CK_FLAGS flags);
+    void SetSlotFlags(CK_SLOT_ID slot, CK_FLAGS flags) { SetSlotFlags(CSlotSelector::Id(slot), flags); }
     // The user types this PIN on the reader's keypad: the keypad logins
     // waiting now take it.
     void EnterOnKeypad(const std::string& pin);

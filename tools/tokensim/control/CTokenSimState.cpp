@@ -22,6 +22,7 @@ constexpr SEnumName<ETokenSimMode> kModes[] = {
     {ETokenSimMode::SlowPoll, "slow-poll"},
     {ETokenSimMode::BlockingWait, "blocking-wait"},
     {ETokenSimMode::EventEveryPoll, "event-every-poll"},
+    {ETokenSimMode::NoBlockingWait, "no-blocking-wait"},
 };
 
 constexpr SEnumName<ETokenSimFindOrder> kFindOrders[] = {
@@ -50,18 +51,85 @@ std::optional<Enum> ValueOf(const SEnumName<Enum> (&names)[N], std::string_view 
     return std::nullopt;
 }
 
-struct STokenFlagName {
+struct SFlagName {
     CK_FLAGS flag;
     const char* name;
 };
 
-constexpr STokenFlagName kTokenFlagNames[] = {
+constexpr SFlagName kTokenFlagNames[] = {
     {CKF_USER_PIN_COUNT_LOW, "user-pin-count-low"},
     {CKF_USER_PIN_FINAL_TRY, "user-pin-final-try"},
     {CKF_USER_PIN_LOCKED, "user-pin-locked"},
     {CKF_PROTECTED_AUTHENTICATION_PATH, "protected-authentication-path"},
     {CKF_WRITE_PROTECTED, "write-protected"},
 };
+
+constexpr SFlagName kSlotFlagNames[] = {
+    {CKF_REMOVABLE_DEVICE, "removable"},
+    {CKF_HW_SLOT, "hardware"},
+};
+
+template <std::size_t N>
+std::string FlagNames(const SFlagName (&names)[N], CK_FLAGS flags)
+{
+    std::string text;
+    for (const SFlagName& n : names) {
+        if (flags & n.flag)
+            text += (text.empty() ? "" : ",") + std::string(n.name);
+    }
+    return text.empty() ? "none" : text;
+}
+
+template <std::size_t N>
+std::optional<CK_FLAGS> ParseFlagNames(const SFlagName (&names)[N], std::string_view text)
+{
+    if (text == "none")
+        return CK_FLAGS{0};
+    CK_FLAGS flags = 0;
+    while (!text.empty()) {
+        std::string_view name = text.substr(0, text.find(','));
+        text.remove_prefix(std::min(text.size(), name.size() + 1));
+        auto it = std::find_if(std::begin(names), std::end(names), [&](const SFlagName& n) { return name == n.name; });
+        if (it == std::end(names))
+            return std::nullopt;
+        flags |= it->flag;
+    }
+    return flags;
+}
+
+// A setting for some slots: a later one wins, and "all" replaces every earlier one.
+template <typename Setting>
+void SetForSlots(std::vector<Setting>& settings, const CSlotSelector& slot, CK_FLAGS flags)
+{
+    if (slot.Kind() == CSlotSelector::EKind::All)
+        settings.clear();
+    else
+        std::erase_if(settings, [&](const Setting& s) { return s.slot == slot; });
+    settings.push_back({slot, flags});
+}
+
+template <typename Setting>
+const Setting* SettingFor(const std::vector<Setting>& settings, CK_SLOT_ID id, std::size_t index)
+{
+    for (auto it = settings.rbegin(); it != settings.rend(); ++it) {
+        if (it->slot.Matches(id, index))
+            return &*it;
+    }
+    return nullptr;
+}
+
+// "flags SLOT NAMES" and "slot-flags SLOT NAMES" lines.
+template <typename Setting, std::size_t N>
+bool ReadFlagsLine(std::istream& in, const SFlagName (&names)[N], std::vector<Setting>& settings)
+{
+    std::string slot;
+    std::string text;
+    std::optional<CSlotSelector> selector = in >> slot >> text ? CSlotSelector::Parse(slot) : std::nullopt;
+    std::optional<CK_FLAGS> flags = ParseFlagNames(names, text);
+    if (selector && flags)
+        settings.push_back({*selector, *flags});
+    return selector && flags;
+}
 
 const char* PresenceWord(bool present)
 {
@@ -147,47 +215,44 @@ std::optional<ETokenSimFindOrder> CTokenSimState::ParseFindOrder(std::string_vie
 
 void CTokenSimState::SetTokenFlags(const CSlotSelector& slot, CK_FLAGS flags)
 {
-    if (slot.Kind() == CSlotSelector::EKind::All)
-        m_tokenFlags.clear();
-    else
-        std::erase_if(m_tokenFlags, [&](const STokenFlags& f) { return f.slot == slot; });
-    m_tokenFlags.push_back({slot, flags});
+    SetForSlots(m_tokenFlags, slot, flags);
 }
 
 CK_FLAGS CTokenSimState::TokenFlags(CK_SLOT_ID id, std::size_t index) const
 {
-    for (auto it = m_tokenFlags.rbegin(); it != m_tokenFlags.rend(); ++it) {
-        if (it->slot.Matches(id, index))
-            return it->flags;
-    }
-    return 0;
+    const STokenFlags* setting = SettingFor(m_tokenFlags, id, index);
+    return setting != nullptr ? setting->flags : 0;
 }
 
 std::string CTokenSimState::TokenFlagNames(CK_FLAGS flags)
 {
-    std::string names;
-    for (const STokenFlagName& n : kTokenFlagNames) {
-        if (flags & n.flag)
-            names += (names.empty() ? "" : ",") + std::string(n.name);
-    }
-    return names.empty() ? "none" : names;
+    return FlagNames(kTokenFlagNames, flags);
 }
 
 std::optional<CK_FLAGS> CTokenSimState::ParseTokenFlagNames(std::string_view names)
 {
-    if (names == "none")
-        return CK_FLAGS{0};
-    CK_FLAGS flags = 0;
-    while (!names.empty()) {
-        std::string_view name = names.substr(0, names.find(','));
-        names.remove_prefix(std::min(names.size(), name.size() + 1));
-        auto it = std::find_if(std::begin(kTokenFlagNames), std::end(kTokenFlagNames),
-                               [&](const STokenFlagName& n) { return name == n.name; });
-        if (it == std::end(kTokenFlagNames))
-            return std::nullopt;
-        flags |= it->flag;
-    }
-    return flags;
+    return ParseFlagNames(kTokenFlagNames, names);
+}
+
+void CTokenSimState::SetSlotFlags(const CSlotSelector& slot, CK_FLAGS flags)
+{
+    SetForSlots(m_slotFlags, slot, flags & kSlotKindFlags);
+}
+
+std::optional<CK_FLAGS> CTokenSimState::SlotFlags(CK_SLOT_ID id, std::size_t index) const
+{
+    const SSlotFlags* setting = SettingFor(m_slotFlags, id, index);
+    return setting != nullptr ? std::optional<CK_FLAGS>(setting->flags) : std::nullopt;
+}
+
+std::string CTokenSimState::SlotFlagNames(CK_FLAGS flags)
+{
+    return FlagNames(kSlotFlagNames, flags);
+}
+
+std::optional<CK_FLAGS> CTokenSimState::ParseSlotFlagNames(std::string_view names)
+{
+    return ParseFlagNames(kSlotFlagNames, names);
 }
 
 void CTokenSimState::EnterOnKeypad(std::string pin)
@@ -200,6 +265,7 @@ void CTokenSimState::Reset()
 {
     SetPresence(CSlotSelector::All(), true);
     m_tokenFlags.clear();
+    m_slotFlags.clear();
     m_rules.clear();
     m_mode = ETokenSimMode::Normal;
     m_findOrder = ETokenSimFindOrder::Module;
@@ -221,6 +287,8 @@ std::string CTokenSimState::Serialize() const
         out << "rule " << std::hex << r.Id() << std::dec << " " << r.Text() << "\n";
     for (const STokenFlags& f : m_tokenFlags)
         out << "flags " << f.slot.Text() << " " << TokenFlagNames(f.flags) << "\n";
+    for (const SSlotFlags& f : m_slotFlags)
+        out << "slot-flags " << f.slot.Text() << " " << SlotFlagNames(f.flags) << "\n";
     if (m_keypadEntries != 0)
         out << "keypad " << m_keypadEntries << " " << m_strKeypadPin << "\n";
     out << kEnd << "\n";
@@ -292,15 +360,10 @@ bool CTokenSimState::ParseLine(const std::string& line)
         }
         return rule.has_value() && id != 0;
     }
-    if (key == "flags") {
-        std::string slot;
-        std::string names;
-        std::optional<CSlotSelector> selector = in >> slot >> names ? CSlotSelector::Parse(slot) : std::nullopt;
-        std::optional<CK_FLAGS> flags = ParseTokenFlagNames(names);
-        if (selector && flags)
-            m_tokenFlags.push_back({*selector, *flags});
-        return selector && flags;
-    }
+    if (key == "flags")
+        return ReadFlagsLine(in, kTokenFlagNames, m_tokenFlags);
+    if (key == "slot-flags")
+        return ReadFlagsLine(in, kSlotFlagNames, m_slotFlags);
     if (key == "keypad")
         return static_cast<bool>(in >> m_keypadEntries >> m_strKeypadPin);
     return false;
@@ -318,6 +381,8 @@ std::string CTokenSimState::Describe() const
         out << "  " << r.Text() << "\n";
     for (const STokenFlags& f : m_tokenFlags)
         out << "token flags: " << f.slot.Text() << " " << TokenFlagNames(f.flags) << "\n";
+    for (const SSlotFlags& f : m_slotFlags)
+        out << "slot flags: " << f.slot.Text() << " " << SlotFlagNames(f.flags) << "\n";
     if (m_keypadEntries != 0)
         out << "keypad entries: " << m_keypadEntries << "\n";
     return out.str();

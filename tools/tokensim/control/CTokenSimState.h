@@ -18,6 +18,7 @@ enum class ETokenSimMode {
     SlowPoll,      // a non-blocking wait takes about a second to answer
     BlockingWait,  // CKF_DONT_BLOCK is ignored: every wait blocks until an event
     EventEveryPoll,  // every non-blocking wait reports an event, changes or not
+    NoBlockingWait,  // a wait without CKF_DONT_BLOCK answers CKR_FUNCTION_NOT_SUPPORTED
 };
 
 // The order in which object searches hand out what they found.
@@ -34,6 +35,13 @@ struct SPresence {
 
 // Token flags a token reports beside its own, as set for some slots.
 struct STokenFlags {
+    CSlotSelector slot;
+    CK_FLAGS flags;
+};
+
+// The kind of slot C_GetSlotInfo reports (CKF_REMOVABLE_DEVICE,
+// CKF_HW_SLOT), as set for some slots.
+struct SSlotFlags {
     CSlotSelector slot;
     CK_FLAGS flags;
 };
@@ -85,6 +93,16 @@ public:
     static std::string TokenFlagNames(CK_FLAGS flags);
     static std::optional<CK_FLAGS> ParseTokenFlagNames(std::string_view names);
 
+    // The kind of slot C_GetSlotInfo reports for these slots: of
+    // CKF_REMOVABLE_DEVICE and CKF_HW_SLOT, those given are set and the
+    // other cleared. Unset, a slot is removable, as a USB token's reader.
+    static constexpr CK_FLAGS kSlotKindFlags = CKF_REMOVABLE_DEVICE | CKF_HW_SLOT;
+    void SetSlotFlags(const CSlotSelector& slot, CK_FLAGS flags);
+    std::optional<CK_FLAGS> SlotFlags(CK_SLOT_ID id, std::size_t index) const;
+    // "removable,hardware", or "none".
+    static std::string SlotFlagNames(CK_FLAGS flags);
+    static std::optional<CK_FLAGS> ParseSlotFlagNames(std::string_view names);
+
     // A PIN entered on the reader's keypad: a keypad login waiting for an
     // entry takes it. Entries are counted; the count never goes back.
     void EnterOnKeypad(std::string pin);
@@ -92,7 +110,7 @@ public:
     const std::string& KeypadPin() const { return m_strKeypadPin; }
 
     // Every token in (as a recorded change), no rules, normal mode, module
-    // order, no token flags.
+    // order, no token flags, every slot removable.
     void Reset();
 
     std::string Serialize() const;
@@ -114,6 +132,7 @@ private:
     ETokenSimMode m_mode = ETokenSimMode::Normal;
     ETokenSimFindOrder m_findOrder = ETokenSimFindOrder::Module;
     std::vector<STokenFlags> m_tokenFlags;
+    std::vector<SSlotFlags> m_slotFlags;
     std::uint64_t m_keypadEntries = 0;
     std::string m_strKeypadPin;
 };

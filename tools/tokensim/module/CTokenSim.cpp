@@ -156,8 +156,10 @@ CK_RV CTokenSim::GetSlotInfo(CCall& call, CK_SLOT_ID slot, CK_SLOT_INFO_PTR info
         return call.Result(rv);
     CK_RV rv = m_backend.Call(&CK_FUNCTION_LIST::C_GetSlotInfo, slot, info);
     if (rv == CKR_OK) {
-        // A USB token: its reader always says it can be pulled out.
-        info->flags |= CKF_REMOVABLE_DEVICE;
+        // A USB token's reader says it can be pulled out, unless the slot
+        // is set to be another kind.
+        std::optional<CK_FLAGS> kind = m_state.SlotFlags(slot, m_presence.IndexOf(slot));
+        info->flags = kind ? (info->flags & ~CTokenSimState::kSlotKindFlags) | *kind : info->flags | CKF_REMOVABLE_DEVICE;
         info->flags = m_presence.IsPresent(slot) ? info->flags | CKF_TOKEN_PRESENT : info->flags & ~CKF_TOKEN_PRESENT;
         call.Hex("flags", info->flags);
     }
@@ -171,7 +173,8 @@ CK_RV CTokenSim::WaitForSlotEvent(CCall& call, CK_FLAGS flags, CK_SLOT_ID_PTR sl
         return call.Result(*rv);
     if (slot == nullptr)
         return call.Result(CKR_ARGUMENTS_BAD);
-    if (m_state.Mode() == ETokenSimMode::NoWait)
+    if (m_state.Mode() == ETokenSimMode::NoWait ||
+        (m_state.Mode() == ETokenSimMode::NoBlockingWait && (flags & CKF_DONT_BLOCK) == 0))
         return call.Result(CKR_FUNCTION_NOT_SUPPORTED);
     // Like some real modules, blocking-wait blocks whatever the flags say.
     bool poll = (flags & CKF_DONT_BLOCK) && m_state.Mode() != ETokenSimMode::BlockingWait;
