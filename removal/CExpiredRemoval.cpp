@@ -1,6 +1,8 @@
 #include "removal/CExpiredRemoval.h"
 
 #include "inventory/BuildCertTable.h"
+#include "inventory/CKeyPairRule.h"
+#include "inventory/CRemovalPlan.h"
 #include "inventory/InventoryMessages.h"
 #include "inventory/ScanToken.h"
 #include "platform/CMessageBox.h"
@@ -28,12 +30,6 @@ std::size_t MarkedCount(const CertTable& table)
 std::string Named(const CertRecord& record)
 {
     return "certificate id " + CTokenLog::Id(record.pId.get(), record.ulIdLen) + " '" + record.strDisplayName + "'";
-}
-
-bool IsMarkedObject(const CertTable& table, CK_OBJECT_HANDLE object)
-{
-    return std::any_of(table.records.begin(), table.records.begin() + table.nCount,
-                       [object](const CertRecord& r) { return r.nMark == 1 && r.hCertObject == object; });
 }
 
 // Answers of the module that mean the token went away or the session with it.
@@ -77,6 +73,8 @@ constexpr SEndRow kEnds[] = {
     {E::NothingMarked, "nothing red", Messages::kNothingExpired, kNotice, MB_OK, kClose | kRefresh},
     {E::WriteProtected, "the token is write-protected: nothing asked", Messages::kWriteProtected, kNotice, kInfo,
      kClose | kRefresh},
+    {E::PlanRefused, "a search for what goes with a red certificate refused", Messages::kFindCertificatesFailed,
+     kNotice, kInfo, kClose | kRefresh},
     {E::Declined, "declined", nullptr, nullptr, 0, kClose | kRefresh},
     {E::PinNotGiven, "the PIN was not given", nullptr, nullptr, 0, kClose | kRefresh},
     {E::PinLocked, "the user PIN is locked", Messages::kPinLocked, kNotice, MB_ICONHAND, kRefresh},
@@ -96,6 +94,8 @@ constexpr SEndRow kEnds[] = {
      kLogOut | kClose | kRefresh},
     {E::DeleteCertFailed, "a certificate not destroyed", Messages::kDeleteCertFailed, nullptr, MB_OK,
      kLogOut | kClose | kRefresh},
+    {E::NotKept, "a certificate could not be kept before its destroy", Messages::kArchiveFailed, kNotice,
+     MB_ICONHAND, kLogOut | kClose | kRefresh},
     {E::Removed, "every red certificate handled", nullptr, nullptr, 0, kLogOut | kTellDone | kRefresh},
 };
 
@@ -178,7 +178,14 @@ std::optional<SRemovalEnd> CExpiredRemoval::Confirm(const CertTable& table)
     // ends the session they belong to.
     m_ulSessionSerial = m_token.SessionSerial();
     m_ulTokenEvents = m_host.TokenEventsHandled();
-    if (MessageBox(Messages::kConfirmDelete, Messages::kConfirmCaption, MB_OKCANCEL) == IDCANCEL)
+    // The user sees what goes before confirming: each red certificate, what
+    // goes with it, and whether what was encrypted to it becomes unreadable.
+    CRemovalPlan plan;
+    if (plan.Read(m_token, table) != CKR_OK)
+        return ERemovalEnd::PlanRefused;
+    const std::string warning = plan.AnyDecryptionKeyGoes() ? Messages::kDecryptionKeysGo : "";
+    if (m_prompts.MessageBoxWithInformation(m_host.PromptOwner(), Messages::kConfirmDelete, Messages::kConfirmCaption,
+                                            MB_OKCANCEL, warning, plan.Details()) == IDCANCEL)
         return ERemovalEnd::Declined;
     return std::nullopt;
 }
@@ -293,10 +300,11 @@ ERemovalEnd CExpiredRemoval::WrongPinEnd()
 // the first refusal.
 SRemovalEnd CExpiredRemoval::DeleteMarked(const CertTable& table)
 {
+    m_archive.emplace(CRemovedArchive::DataHome(), m_scannedToken, m_token.Log());
     for (CK_ULONG i = 0; i < table.nCount; ++i) {
         if (table.records[i].nMark != 1)
             continue;
-        if (std::optional<ERemovalEnd> failed = RemoveRecord(table, table.records[i]))
+        if (std::optional<SRemovalEnd> failed = RemoveRecord(table, table.records[i]))
             return *failed;
     }
     return ERemovalEnd::Removed;
@@ -310,9 +318,10 @@ void CExpiredRemoval::Finish(const SRemovalEnd& end)
         m_token.Logout(0);
     Log(std::string("the run ends: ") + row.pszWhy + (row.follows & kLogOut ? ", logged out" : ""));
     if (row.pszText != nullptr)
-        MessageBox(row.pszText, row.pszCaption, row.type, end.strDetails);
+        MessageBox((row.pszText + end.strMore).c_str(), row.pszCaption, row.type, end.strDetails);
+    // The completion notice tells where the certificates deleted were kept.
     if (row.follows & kTellDone)
-        MessageBox(Messages::kDeleted, Messages::kNoticeCaption, MB_OK);
+        MessageBox(Messages::kDeleted, Messages::kNoticeCaption, MB_OK, m_archive ? m_archive->Details() : "");
     if (row.follows & kClose)
         m_token.Close();
     // After a refusal midway earlier records may be gone: the list shows
@@ -325,15 +334,17 @@ void CExpiredRemoval::Finish(const SRemovalEnd& end)
 // so a search that fails or cannot tell its keys apart leaves the record
 // whole. Then its public key, its private key, and the certificate last:
 // the certificate is what leads a removal to the keys, so a run stopped
-// anywhere leaves it red for the next run to finish. The step refused, if
-// any.
-std::optional<ERemovalEnd> CExpiredRemoval::RemoveRecord(const CertTable& table, const CertRecord& record)
+// anywhere leaves it red for the next run to finish. Nothing of it goes
+// before the certificate is kept. The step refused, if any.
+std::optional<SRemovalEnd> CExpiredRemoval::RemoveRecord(const CertTable& table, const CertRecord& record)
 {
     Log(Named(record) + ": its keys are looked for first");
     CTokenModule::SFoundKeys pubKeys;
     CTokenModule::SFoundKeys privKeys;
     bool bKeys = false;
     if (std::optional<ERemovalEnd> failed = FindOwnKeys(table, record, pubKeys, privKeys, bKeys))
+        return failed;
+    if (std::optional<SRemovalEnd> failed = KeepCopy(record))
         return failed;
     if (CK_RV rv = bKeys ? m_token.DestroyPubKey(pubKeys) : CKR_OK; rv != CKR_OK) {
         Refused(Named(record) + ": destroying its public key", rv);
@@ -350,6 +361,20 @@ std::optional<ERemovalEnd> CExpiredRemoval::RemoveRecord(const CertTable& table,
     return std::nullopt;
 }
 
+// The certificate in the archive, on the disk, or the run stops before
+// anything of it is destroyed.
+std::optional<SRemovalEnd> CExpiredRemoval::KeepCopy(const CertRecord& record)
+{
+    CRemovedArchive::SKept kept = m_archive->Keep(record.strCertDer, record.strDisplayName, m_clock.GetSystemTime());
+    if (kept.bKept)
+        return std::nullopt;
+    m_token.Log().Warning(ETopic::Removal, Named(record) + ": not kept in " + kept.strFile + " (" + kept.strReason +
+                                               "): nothing of it destroyed");
+    return SRemovalEnd(ERemovalEnd::NotKept, {},
+                       std::string("\n") + Messages::kArchiveFile + kept.strFile + "\n" + Messages::kArchiveReason +
+                           kept.strReason);
+}
+
 // Finds the record's own public and private keys; a search that finds none
 // is no failure. `bKeys` is false when the keys stay whatever they are: no
 // identifier names no key, and another certificate may still use them.
@@ -358,7 +383,7 @@ std::optional<ERemovalEnd> CExpiredRemoval::FindOwnKeys(const CertTable& table, 
                                                         CTokenModule::SFoundKeys& privKeys, bool& bKeys)
 {
     bKeys = false;
-    if (record.ulIdLen == 0) {
+    if (!CKeyPairRule::HasId(record)) {
         Log(Named(record) + ": no ID, so no key is its own; keys kept");
         return std::nullopt;
     }
@@ -396,8 +421,7 @@ bool CExpiredRemoval::KeysStillInUse(const CertTable& table, const CertRecord& r
         Refused(Named(record) + ": the search for certificates with its ID", rv);
         return false;
     }
-    bInUse = std::any_of(holders.begin(), holders.end(),
-                         [&table](CK_OBJECT_HANDLE h) { return !IsMarkedObject(table, h); });
+    bInUse = CKeyPairRule::Judge(table, record, holders).eFate == CKeyPairRule::EFate::KeptInUse;
     return true;
 }
 

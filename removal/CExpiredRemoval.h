@@ -3,6 +3,7 @@
 #include "inventory/CertTable.h"
 #include "platform/CClock.h"
 #include "platform/WinTypes.h"
+#include "removal/CRemovedArchive.h"
 #include "removal/CUserPrompts.h"
 #include "removal/IRemovalHost.h"
 #include "removal/SRemovalEnd.h"
@@ -13,9 +14,10 @@
 #include <vector>
 
 // One press of the delete button: scans the token on a new session, shows
-// what is out of date, asks for the confirmation and the PIN, logs in and
-// destroys each marked certificate with its own key pair, unless another
-// certificate still carries that key pair's CKA_ID.
+// what is out of date and what would go with it, asks for the confirmation
+// and the PIN, logs in and destroys each marked certificate with its own
+// key pair, unless another certificate still carries that key pair's
+// CKA_ID; each certificate is kept in the archive before it goes.
 class CExpiredRemoval {
 public:
     CExpiredRemoval(CTokenModule& token, CUserPrompts& prompts, const CClock& clock, IRemovalHost& host);
@@ -37,7 +39,8 @@ private:
     bool WriteProtected() const;
     bool SessionChanged() const;
     SRemovalEnd DeleteMarked(const CertTable& table);
-    std::optional<ERemovalEnd> RemoveRecord(const CertTable& table, const CertRecord& record);
+    std::optional<SRemovalEnd> RemoveRecord(const CertTable& table, const CertRecord& record);
+    std::optional<SRemovalEnd> KeepCopy(const CertRecord& record);
     std::optional<ERemovalEnd> FindOwnKeys(const CertTable& table, const CertRecord& record,
                                            CTokenModule::SFoundKeys& pubKeys, CTokenModule::SFoundKeys& privKeys,
                                            bool& bKeys);
@@ -58,4 +61,6 @@ private:
     // Session 0 and the token events handled when the user was first asked.
     unsigned long m_ulSessionSerial = 0;
     unsigned long m_ulTokenEvents = 0;
+    // Where the certificates deleted are kept, once the deletion begins.
+    std::optional<CRemovedArchive> m_archive;
 };

@@ -1,7 +1,6 @@
 #include "removal/CRemovedArchive.h"
 
 #include "platform/CEscapedText.h"
-#include "removal/RemovalMessages.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -244,10 +243,4 @@ std::string CRemovedArchive::Details() const
            "its name, in:\n" +
            m_strFile + "\n(" + std::to_string(m_nKept) + (m_nKept == 1 ? " certificate" : " certificates") +
            " this time; their keys are not kept.)";
-}
-
-std::string CRemovedArchive::FailureText(const SKept& kept)
-{
-    return std::string(Messages::kArchiveFailed) + "\n" + Messages::kArchiveFile + kept.strFile + "\n" +
-           Messages::kArchiveReason + kept.strReason;
 }

@@ -43,8 +43,6 @@ public:
     // Where the certificates kept are, for the box that ends the removal;
     // empty when none was kept.
     std::string Details() const;
-    // The box that stops a removal before a certificate it could not keep.
-    static std::string FailureText(const SKept& kept);
 
 private:
     SKept Failed(const std::string& reason) const;

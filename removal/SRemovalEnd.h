@@ -14,6 +14,7 @@ enum class ERemovalEnd {
     NoCertificates,          // the token holds none
     NothingMarked,           // none is red
     WriteProtected,          // the token takes no change: nothing asked
+    PlanRefused,             // a search for what goes with a red certificate was refused
     Declined,                // the confirmation, or the last PIN try, declined
     PinNotGiven,             // the PIN dialog cancelled
     PinLocked,               // before the PIN was asked for, or by the login
@@ -27,15 +28,22 @@ enum class ERemovalEnd {
     FindPrivKeyFailed,
     DeletePrivKeyFailed,
     DeleteCertFailed,
+    NotKept,                 // a certificate could not be kept before its destroy
     Removed,                 // every red record handled
 };
 
 // An end, with what the box telling it unfolds: the module's answer where
-// one ended the run (English, as the log is); empty for a box without.
+// one ended the run (English, as the log is); empty for a box without. A
+// box that must say more than its row's text (which file, and why) says it
+// on the lines of `strMore`.
 struct SRemovalEnd {
     // From the end alone, so a step can simply return the way it ended.
-    SRemovalEnd(ERemovalEnd end, std::string details = {}) : eEnd(end), strDetails(std::move(details)) {}
+    SRemovalEnd(ERemovalEnd end, std::string details = {}, std::string more = {})
+        : eEnd(end), strDetails(std::move(details)), strMore(std::move(more))
+    {
+    }
 
     ERemovalEnd eEnd;
     std::string strDetails;
+    std::string strMore;
 };

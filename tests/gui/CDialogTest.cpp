@@ -20,7 +20,10 @@ void RunEventsAndSleep()
 
 }  // namespace
 
-CDialogTest::CDialogTest() = default;
+CDialogTest::CDialogTest()
+{
+    setenv("XDG_DATA_HOME", m_dataHome.Path().c_str(), 1);
+}
 
 CDialogTest::~CDialogTest()
 {

@@ -2,6 +2,7 @@
 
 #include "CScriptedPrompts.h"
 #include "CSimulatedToken.h"
+#include "CTempDir.h"
 #include "WaitUntil.h"
 #include "app/CCertPurgeDlg.h"
 #include "platform/CFixedClock.h"
@@ -74,6 +75,8 @@ protected:
     testsupport::CSoftHsmToken& Token() { return m_sim.SoftHsm(); }
 
     testsupport::CSimulatedToken m_sim;
+    // The user's data folder, where removals keep what they delete.
+    testsupport::CTempDir m_dataHome;
     CScriptedPrompts m_prompts;
     CFixedClock m_clock{kNow};
     std::unique_ptr<CCertPurgeDlg> m_pDlg;

@@ -121,6 +121,8 @@ TEST_F(DiagnosticsTest, RefusalsThatStopARemovalAreWarnings)
     const SRefusal refusals[] = {
         {"C_Login:*:CKR_DEVICE_ERROR", "certpurge.removal: the login (nothing deleted) refused: CKR_DEVICE_ERROR"},
         {"C_FindObjectsInit:3:CKR_DEVICE_ERROR",
+         "certpurge.removal: the plan: the search for the public key of id 01 refused: CKR_DEVICE_ERROR"},
+        {"C_FindObjectsInit:7:CKR_DEVICE_ERROR",
          "certpurge.removal: certificate id 01 'Exp's Acme ID': the search for its public key refused: CKR_DEVICE_ERROR"},
         {"C_DestroyObject:1:CKR_ACTION_PROHIBITED",
          "certpurge.removal: certificate id 01 'Exp's Acme ID': destroying its public key refused: "

@@ -75,6 +75,18 @@ Calls SearchCalls(const std::string& attrs, int found)
             "C_FindObjects max=16 found=0 rv=CKR_OK", "C_FindObjectsFinal rv=CKR_OK"};
 }
 
+// What the plan asks before the confirmation of one red certificate: who
+// carries its ID (itself), and whether its public key is there.
+Calls PlanRecordCalls()
+{
+    Calls calls = SearchCalls("CKA_CLASS,CKA_ID", 1);
+    calls.push_back("C_GetAttributeValue attrs=CKA_CLASS,CKA_ID rv=CKR_OK");
+    Append(calls, SearchCalls("CKA_CLASS,CKA_KEY_TYPE,CKA_ID", 1));
+    calls.push_back("C_GetAttributeValue attrs=CKA_CLASS,CKA_ID,CKA_KEY_TYPE rv=CKR_OK");
+    calls.push_back("C_GetAttributeValue attrs=CKA_MODULUS,CKA_PUBLIC_EXPONENT rv=CKR_OK");
+    return calls;
+}
+
 // One red certificate whose key pair no other certificate carries: first
 // the search for holders of its ID (itself), then each key found by class,
 // key type and ID; each object found is read back, each key told by its
@@ -105,6 +117,8 @@ TEST_F(RemovalKeyTypesTest, RsaOnlyTokenModuleCalls)
     ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
 
     Calls expected = ScanCalls(4, true);
+    Append(expected, PlanRecordCalls());  // "Exp"
+    Append(expected, PlanRecordCalls());  // the first "Dup"
     // The PIN goes only to the token that was scanned.
     expected.push_back("C_GetTokenInfo rv=CKR_OK");
     expected.push_back("C_Login user=CKU_USER pinlen=6 rv=CKR_OK");

@@ -47,13 +47,19 @@ const SRefusedStep kRefusedSteps[] = {
     {"C_Login:*:CKR_DEVICE_REMOVED",
      {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, Messages::kCommunicationFailed}, 2, kNotice,
      MB_ICONINFORMATION, false, true, true, true},
+    // Before the confirmation, the plan asks the token of each red record
+    // who else carries its ID and whether its public key is there (searches
+    // 2 to 5 of the run): a refusal ends the run with nothing asked.
+    {"C_FindObjectsInit:2:CKR_DEVICE_ERROR", {Messages::kFindCertificatesFailed}, 0, kNotice, MB_ICONINFORMATION,
+     true, true, true, true},
     // The searches of a record come before anything of it is destroyed: the
-    // third search of the run (certificates, holders of the ID, public
-    // keys) or the fourth (private keys) refused leaves the record whole.
-    {"C_FindObjectsInit:3:CKR_DEVICE_ERROR",
+    // seventh search of the run (public keys, after the scan, the plan's
+    // four and the holders of the ID) or the eighth (private keys) refused
+    // leaves the record whole.
+    {"C_FindObjectsInit:7:CKR_DEVICE_ERROR",
      {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "查找Ulda过期证书公钥失败!"}, 2, kAppName, MB_OK, true,
      true, true, true},
-    {"C_FindObjectsInit:4:CKR_DEVICE_ERROR",
+    {"C_FindObjectsInit:8:CKR_DEVICE_ERROR",
      {Messages::kConfirmDelete, CScriptedPrompts::kPinDialogText, "查找Ulda过期证书私钥失败!"}, 2, kAppName, MB_OK, true,
      true, true, true},
     // Then the public key, the private key and the certificate, in turn.

@@ -1,10 +1,10 @@
 // The copies a removal keeps of the certificates it deletes, read back with
-// OpenSSL; no token or window needed.
+// OpenSSL: the archive alone, and the window's removal keeping them.
+#include "CRemovalTest.h"
 #include "CTempDir.h"
 #include "CTestCertificate.h"
 #include "platform/SystemTimeConv.h"
 #include "removal/CRemovedArchive.h"
-#include "removal/RemovalMessages.h"
 
 #include <gtest/gtest.h>
 
@@ -182,8 +182,6 @@ TEST_F(RemovedArchiveTest, WhatCannotBeWrittenSaysWhyAndLeavesTheFileAsItWas)
         EXPECT_EQ(archive.KeptCount(), 0u);
         EXPECT_EQ(archive.Details(), "");
     }
-    EXPECT_EQ(CRemovedArchive::FailureText({false, "/x/0123.pem", "Not a directory"}),
-              std::string(Messages::kArchiveFailed) + "\n文件：/x/0123.pem\n原因：Not a directory");
 
     // No home folder known: nothing to write to.
     CRemovedArchive homeless("", m_token);
@@ -214,4 +212,91 @@ TEST_F(RemovedArchiveTest, DataHomeFollowsTheXdgVariable)
     EXPECT_EQ(CRemovedArchive::DataHome(), "/home/someone/.local/share");
     ::unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(CRemovedArchive::DataHome(), "/home/someone/.local/share");
+}
+
+namespace {
+
+// The window's removal: what it shows before the PIN, and what it keeps.
+class RemovalKeepsWhatGoesTest : public CRemovalTest {
+protected:
+    std::string ArchiveFile() { return m_dataHome.File("certpurge/removed/" + Dlg().Token().ListedToken()->strSerial + ".pem"); }
+    // The certificates on the token with this CKA_ID, as DER.
+    std::vector<std::string> CertificatesWithId(const Bytes& id)
+    {
+        std::vector<std::string> ders;
+        for (const auto& object : Token().Objects()) {
+            if (object.cls == CKO_CERTIFICATE && object.id == id)
+                ders.emplace_back(object.value.begin(), object.value.end());
+        }
+        return ders;
+    }
+};
+
+}  // namespace
+
+// The confirmation carries the plan, and warns when a key that decrypts
+// would go; declined, nothing is touched.
+TEST_F(RemovalKeepsWhatGoesTest, ConfirmationShowsWhatGoesAndWarnsOfDecryptionKeys)
+{
+    auto expired = [](const std::string& cn, const std::string& usage, const std::string& notBefore) {
+        return CTestCertificate().Add("C", "CN").Add("O", "Acme").Add("CN", cn).KeyUsage(usage)
+            .NotBefore(notBefore).NotAfter("20210101000000Z");
+    };
+    Token().AddCertificateWithKeys(expired("Old", "critical,digitalSignature", "20200101000000Z"), {1});
+    AddCert("Ren", "20300101000000Z", "20400101000000Z", {7});
+    AddCert("Ren", "20300201000000Z", "20400101000000Z", {7}, false);  // keeps the pair
+    Token().ImportCertificate(expired("NoId", "critical,keyEncipherment", "20200201000000Z").Der(), {});
+    Start();
+    m_prompts.Answer(Messages::kConfirmDelete, IDCANCEL);
+    Click();
+    ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete}));
+    // No key that decrypts goes: the one without ID keeps its keys.
+    EXPECT_EQ(m_prompts.Prompts()[0].informative, "");
+    const std::string plan = m_prompts.Prompts()[0].details;
+    const std::size_t old = plan.find("Old's Acme ID");
+    const std::size_t noId = plan.find("NoId's Acme ID");
+    const std::size_t ren = plan.find("Ren's Acme ID");
+    EXPECT_TRUE(old < noId && noId < ren && ren != std::string::npos) << plan;  // table order
+    for (const char* fate : {"its key pair", "no ID: keys kept", "keys kept: Ren's Acme ID"})
+        EXPECT_NE(plan.find(fate), std::string::npos) << fate << " in\n" << plan;
+
+    Token().AddCertificateWithKeys(expired("Enc", "critical,keyEncipherment", "20200301000000Z"), {4});
+    Dlg().RefreshList();
+    Click();
+    ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete}));
+    EXPECT_EQ(m_prompts.Prompts()[0].informative, Messages::kDecryptionKeysGo);
+    EXPECT_NE(m_prompts.Prompts()[0].details.find("Enc's Acme ID"), std::string::npos);
+    EXPECT_EQ(Trace().Count("C_Login") + Trace().Count("C_DestroyObject"), 0u);
+    EXPECT_TRUE(AllThere(1));
+    EXPECT_TRUE(AllThere(4));
+}
+
+// Every certificate deleted is in the archive first, byte for byte, and the
+// completion notice says where; one that cannot be kept stops the run
+// before anything of it is destroyed.
+TEST_F(RemovalKeepsWhatGoesTest, EachCertificateDeletedIsKeptFirst)
+{
+    AddStandardCerts();
+    const std::vector<std::string> expired = CertificatesWithId({1});
+    const std::vector<std::string> superseded = CertificatesWithId({2});
+    Start();
+    Click();
+    ASSERT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_TRUE(NoneThere(1));
+    EXPECT_TRUE(NoneThere(2));
+    EXPECT_EQ(CertificatesIn(ArchiveFile()), (std::vector<std::string>{expired[0], superseded[0]}));
+    EXPECT_NE(m_prompts.Prompts()[2].details.find(ArchiveFile()), std::string::npos) << m_prompts.Prompts()[2].details;
+
+    // The archive's folder is a file: nothing can be kept, nothing goes.
+    AddCert("Late", "20200101000000Z", "20210101000000Z", {5});
+    std::filesystem::remove_all(m_dataHome.File("certpurge"));
+    std::ofstream(m_dataHome.File("certpurge")) << "in the way";
+    Dlg().RefreshList();
+    Click();
+    ASSERT_EQ(m_prompts.Prompts().size(), 3u);
+    EXPECT_EQ(Texts()[2], std::string(Messages::kArchiveFailed) + "\n" + Messages::kArchiveFile + ArchiveFile() +
+                              "\n" + Messages::kArchiveReason + "Not a directory");
+    EXPECT_EQ(Trace().Count("C_DestroyObject"), 0u);
+    EXPECT_TRUE(AllThere(5));
+    EXPECT_TRUE(Trace().InOrder({"C_Login", "C_Logout"}));
 }
