@@ -223,4 +223,11 @@ TEST_F(CertPurgeListTest, EveryCertificateOfAWriteProtectedTokenIsListed)
     EXPECT_EQ(marked, 1u) << out;
     for (const CTraceRecord& open : sim.Trace().Records("C_OpenSession"))
         EXPECT_EQ(open.Field("flags"), "0x4");
+
+    // Nothing on it would go, red or not.
+    for (const char* format : {"tsv", "json"}) {
+        ASSERT_EQ(Run({"--plan", "--format", format}), 0) << m_run.Err();
+        EXPECT_EQ(m_run.Out(), std::string(format) == "json" ? "[]\n" : "") << format;
+        EXPECT_EQ(m_run.Err(), "certpurge-list: the token is write-protected: a removal deletes nothing from it\n");
+    }
 }

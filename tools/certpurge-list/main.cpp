@@ -91,9 +91,13 @@ bool PrintTable(CTokenModule& module, const CListCommandLine& options, const Cer
             Print(table);
         return true;
     }
-    // A refusal is told by the plan's warning, naming the search and the ID.
+    // A token that takes no change loses nothing to a removal.
     CRemovalPlan plan;
-    if (plan.Read(module, table) != CKR_OK) {
+    std::optional<STokenIdentity> listed = module.ListedToken();
+    if (listed && (listed->ulFlags & CKF_WRITE_PROTECTED)) {
+        std::fputs("certpurge-list: the token is write-protected: a removal deletes nothing from it\n", stderr);
+    } else if (plan.Read(module, table) != CKR_OK) {
+        // The refusal is told by the plan's warning, naming the search and the ID.
         Fail(Messages::kFindCertificatesFailed);
         return false;
     }
