@@ -29,7 +29,8 @@ public:
 
     // `holders` are the certificate objects on the token that carry the
     // record's CKA_ID, as FindCertificatesWithId found them (the record's
-    // own among them); ignored for a record without ID.
+    // own among them); ignored for a record without ID. A kept record of the
+    // table with the same CKA_ID counts as one, found or not.
     static SVerdict Judge(const CertTable& table, const CertRecord& record,
                           const std::vector<CK_OBJECT_HANDLE>& holders);
 

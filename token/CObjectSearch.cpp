@@ -67,9 +67,15 @@ CK_RV CObjectSearch::FindCertificatesWithId(CK_SESSION_HANDLE session, const uns
         {CKA_CLASS, &certClass, sizeof certClass},
         {CKA_ID, const_cast<unsigned char*>(id), idLen},
     };
-    CK_RV rv = FindAll(session, tmpl, CK_ULONG{2}, found);
+    CK_RV rv = FindAll(session, tmpl, CK_ULONG{2}, found, MAX_TOKEN_CERTS);
+    if (rv == CKR_OK && found.size() >= MAX_TOKEN_CERTS) {
+        m_module.Log().Debug(ETopic::Token, "FindObjects: the search by ID does not end");
+        rv = CKR_FUNCTION_FAILED;
+    }
     if (rv == CKR_OK)
         rv = KeepAsked(session, CKO_CERTIFICATE, id, idLen, CK_UNAVAILABLE_INFORMATION, found);
+    if (rv != CKR_OK)
+        found.clear();
     return rv;
 }
 
@@ -106,7 +112,7 @@ CK_RV CObjectSearch::KeepAsked(CK_SESSION_HANDLE session, CK_OBJECT_CLASS ulClas
 
 // A module that hands out the same objects without end fails the search.
 CK_RV CObjectSearch::FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_ULONG count,
-                             std::vector<CK_OBJECT_HANDLE>& found) const
+                             std::vector<CK_OBJECT_HANDLE>& found, CK_ULONG limit) const
 {
     found.clear();
     CK_RV rv = m_module.Step("FindObjects", "C_FindObjectsInit", m_slot, &CK_FUNCTION_LIST::C_FindObjectsInit, session,
@@ -115,7 +121,7 @@ CK_RV CObjectSearch::FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_U
         return rv;
     CK_OBJECT_HANDLE batch[16];
     bool bEnded = false;
-    for (CK_ULONG calls = 0; !bEnded && calls < MAX_ID_MATCHES && found.size() < MAX_ID_MATCHES; ++calls) {
+    for (CK_ULONG calls = 0; !bEnded && calls < limit && found.size() < limit; ++calls) {
         CK_ULONG n = 0;
         std::fill(std::begin(batch), std::end(batch), CK_INVALID_HANDLE);
         rv = m_module.Step("FindObjects", "C_FindObjects", m_slot, &CK_FUNCTION_LIST::C_FindObjects, session, batch,
@@ -129,7 +135,7 @@ CK_RV CObjectSearch::FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_U
         });
     }
     m_module.Step("FindObjects", "C_FindObjectsFinal", m_slot, &CK_FUNCTION_LIST::C_FindObjectsFinal, session);
-    if (rv == CKR_OK && !bEnded && found.size() < MAX_ID_MATCHES) {
+    if (rv == CKR_OK && !bEnded && found.size() < limit) {
         m_module.Log().Debug(ETopic::Token, "FindObjects: the search does not end");
         rv = CKR_FUNCTION_FAILED;
     }

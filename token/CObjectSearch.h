@@ -29,7 +29,10 @@ public:
     // once, asked for MAX_CERTS at a time until fewer come; a search that
     // hands out more than MAX_TOKEN_CERTS does not end and fails.
     CK_RV FindCertificates(CK_SESSION_HANDLE session, std::vector<CK_OBJECT_HANDLE>& certs) const;
-    // Every certificate carrying exactly this CKA_ID, at most MAX_ID_MATCHES.
+    // Every certificate carrying exactly this CKA_ID. All of them: a module
+    // that ignores the ID in a search hands out every certificate, and one
+    // missed may be a renewal still using a key pair. A search handing out
+    // more than MAX_TOKEN_CERTS fails.
     CK_RV FindCertificatesWithId(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
                                  std::vector<CK_OBJECT_HANDLE>& found) const;
     // Keeps of `found` the objects that read back as asked: their class,
@@ -39,9 +42,10 @@ public:
     CK_RV KeepAsked(CK_SESSION_HANDLE session, CK_OBJECT_CLASS ulClass, const unsigned char* id, CK_ULONG idLen,
                     CK_KEY_TYPE keyType, std::vector<CK_OBJECT_HANDLE>& found,
                     std::vector<CK_KEY_TYPE>* types = nullptr) const;
-    // Runs a search to its end, keeping at most MAX_ID_MATCHES handles, each once.
-    CK_RV FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_ULONG count,
-                  std::vector<CK_OBJECT_HANDLE>& found) const;
+    // Runs a search to its end, keeping at most `limit` handles, each once;
+    // a search that goes on handing out others past it stops there.
+    CK_RV FindAll(CK_SESSION_HANDLE session, CK_ATTRIBUTE* tmpl, CK_ULONG count, std::vector<CK_OBJECT_HANDLE>& found,
+                  CK_ULONG limit = MAX_ID_MATCHES) const;
 
     // A certificate's CKA_VALUE and CKA_ID: their sizes when both buffers
     // are null, else the values, fetched when the capacities hold the sizes

@@ -101,7 +101,7 @@ public:
     CK_RV Close();
 
     // Every certificate object on the token carrying exactly this CKA_ID
-    // (at most MAX_ID_MATCHES of them), so a caller can tell whether a key
+    // (all of them, however many), so a caller can tell whether a key
     // pair still belongs to a certificate it keeps.
     CK_RV FindCertificatesWithId(CK_SESSION_HANDLE session, const unsigned char* id, CK_ULONG idLen,
                                  std::vector<CK_OBJECT_HANDLE>& found);

@@ -167,12 +167,15 @@ TEST_F(CertTableRulesTest, KeyPairGoesUnlessAKeptCertificateCarriesTheId)
         {3, "Dup", "20300201000000", "20400101000000"},
         {4, "Old", "20200102000000", "20210101000000"},
         {5, "NoId", "20200103000000", "20210101000000"},
+        {6, "Ren", "20200104000000", "20210101000000"},
     });
     table.records[4].ulIdLen = 0;
+    table.records[5].pId[0] = 3;  // the valid "Dup"'s ID: a renewal that kept its pair
     Marks(table, m_clock);
+    // By the handle, 100 + the number of its row above.
     auto record = [&table](unsigned char id) -> const CertRecord& {
         for (CK_ULONG i = 0; i < table.nCount; ++i)
-            if (table.records[i].pId[0] == id)
+            if (table.records[i].hCertObject == 100u + id)
                 return table.records[i];
         throw std::out_of_range("no record");
     };
@@ -193,6 +196,8 @@ TEST_F(CertTableRulesTest, KeyPairGoesUnlessAKeptCertificateCarriesTheId)
         {1, {101, kUnread}, EFate::KeptInUse, 0},
         {1, {kUnread, 101, 103}, EFate::KeptInUse, 3},
         {5, {105, 103}, EFate::KeptNoId, 0},
+        // A module whose search by ID missed the kept "Dup": the table keeps the keys.
+        {6, {106}, EFate::KeptInUse, 3},
     };
     for (const SRow& row : rows) {
         SCOPED_TRACE("id " + std::to_string(row.id) + ", " + std::to_string(row.holders.size()) + " holders");

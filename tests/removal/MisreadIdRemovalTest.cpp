@@ -50,3 +50,32 @@ INSTANTIATE_TEST_SUITE_P(Lies, MisreadIdRemovalTest,
                                            SMisreadId{"C_FindObjectsInit:*:lie=id-ignored", {0x02}, {0x01}},
                                            SMisreadId{"C_FindObjectsInit:*:lie=key-id-cstring", {0x11}, {0x11, 0x00, 0x22}},
                                            SMisreadId{"C_FindObjectsInit:*:lie=id-cstring", {0x11}, {0x11, 0x00, 0x22}}));
+
+// A module that ignores CKA_ID hands out every certificate to the search by
+// ID; on a token of many, the renewal that kept the expired certificate's
+// key pair comes out last, and still keeps the pair.
+using IdIgnoredRemovalTest = CRemovalTest;
+
+TEST_F(IdIgnoredRemovalTest, RenewalHandedOutLastKeepsItsPair)
+{
+    Sim().SetFindOrder(ETokenSimFindOrder::Label);
+    for (int i = 0; i < 68; ++i)
+        Token().ImportCertificate(testsupport::CTestCertificate().Add("CN", "Filler " + std::to_string(i))
+                                      .NotBefore("20300101000000Z").NotAfter("20400101000000Z").Der(),
+                                  {Bytes::value_type(0x40 + i)}, "A" + std::to_string(100 + i));
+    const Bytes pair = Token().GenerateKeyPair({7});
+    auto ren = [&pair](const std::string& notBefore, const std::string& notAfter) {
+        return testsupport::CTestCertificate().Add("C", "CN").Add("O", "Acme").Add("CN", "Ren").NotBefore(notBefore)
+            .NotAfter(notAfter).PublicKey(pair).Der();
+    };
+    Token().ImportCertificate(ren("20200101000000Z", "20210101000000Z"), {7}, "B-expired");
+    Token().ImportCertificate(ren("20300201000000Z", "20400101000000Z"), {7}, "Z-renewal");
+    Sim().AddFault("C_FindObjectsInit:*:lie=id-ignored");
+    Start();
+    ASSERT_EQ(Rows().size(), 70u);
+    Click();
+    EXPECT_EQ(Texts(), (std::vector<std::string>{Messages::kConfirmDelete, kPin, Messages::kDeleted}));
+    EXPECT_EQ(Token().Count(CKO_CERTIFICATE, {7}), 1u);
+    EXPECT_TRUE(PubThere(7));
+    EXPECT_TRUE(PrivThere(7));
+}
