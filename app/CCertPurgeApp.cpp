@@ -83,7 +83,10 @@ void CCertPurgeApp::RunModal(CCertPurgeDlg& dlg)
 }
 
 // SIGTERM ends the run where it stands, between two events of whichever
-// loop runs: no removal goes on after it. The module is let go as closing
+// loop runs: a removal waiting for the user goes no further, and one that
+// is deleting, which runs no events, is ended by the watch's grace; either
+// way a certificate goes after its keys, so the next run finishes what is
+// left. The module is let go as closing
 // lets it go, unless a thread is inside it (a monitor left behind, a
 // keypad login), which the process's end stops.
 void CCertPurgeApp::EndOnSignal(CCertPurgeDlg& dlg)

@@ -53,10 +53,11 @@ CPresenceComparison::SResult CPresenceComparison::Compare(IPresencePort& port, E
             }
             continue;
         }
-        // What was found before a stop is kept with the events it gave.
+        // What was found before a stop is kept with the events it gave; a
+        // new slot stopped before its insertion was told stays new.
         if (bKnown)
             *known = slot;
-        else
+        else if (slot.info)
             m_slots.push_back(slot);
         if (outcome == EOutcome::Stop)
             return result;
@@ -160,10 +161,8 @@ CPresenceComparison::EOutcome CPresenceComparison::Learn(IPresencePort& port, SS
 
 bool CPresenceComparison::Stops(SResult& result, const std::string& call, CK_RV rv, EOrigin origin)
 {
-    if (origin == EOrigin::Wrapper) {
-        result.bBusy = true;
+    if (origin == EOrigin::Wrapper)
         return true;
-    }
     if (rv == CKR_OK)
         return false;
     result.rv = rv;

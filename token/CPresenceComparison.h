@@ -26,7 +26,6 @@ public:
     struct SResult {
         CK_RV rv = CKR_OK;     // the module's answer to the call named, when not CKR_OK
         std::string strCall;   // the call that failed
-        bool bBusy = false;    // the port's own answer: nothing compared
     };
 
     // Starts from the slots known to hold a token; who their tokens are is

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -113,6 +114,13 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_watches[slot] = watch;
     }
+    // The slot's next C_GetSlotInfo finds the module busy, as the port
+    // answers while another caller holds it.
+    void BusyOnce(CK_SLOT_ID slot)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_busyOnce.insert(slot);
+    }
     // The answer of the slot list from now on.
     void SetSlotListAnswer(CK_RV rv)
     {
@@ -191,6 +199,10 @@ public:
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         ++m_calls["C_GetSlotInfo"];
+        if (m_busyOnce.erase(slotId) != 0) {
+            *origin = EOrigin::Wrapper;
+            return Busy().rv;
+        }
         *origin = EOrigin::Module;
         auto it = m_slots.find(slotId);
         if (it == m_slots.end())
@@ -266,6 +278,7 @@ private:
     std::deque<SAnswer> m_script;
     std::map<CK_SLOT_ID, std::pair<CK_RV, bool>> m_slots;
     std::map<CK_SLOT_ID, CK_FLAGS> m_slotFlags;
+    std::set<CK_SLOT_ID> m_busyOnce;
     std::map<CK_SLOT_ID, std::string> m_labels;
     std::map<CK_SLOT_ID, EWatch> m_watches;
     std::map<std::string, unsigned> m_calls;

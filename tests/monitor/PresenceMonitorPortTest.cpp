@@ -290,4 +290,17 @@ TEST_F(PresenceMonitorPortTest, AModuleWithoutSlotEventsHasItsTokensCompared)
     }
 }
 
+// A module busy with another caller answers nothing of a token just put
+// in: the comparison learns nothing of it, and tells it at the next poll.
+TEST_F(PresenceMonitorPortTest, AnInsertionMetByABusyModuleIsToldAtTheNextPoll)
+{
+    m_pPort->SetPresent(3, true);
+    m_pPort->Script({Port::Module(CKR_FUNCTION_NOT_SUPPORTED)});
+    ASSERT_EQ(Drain(), (Reports{{SLOT_EVENT_PRESENT, 3}}));
+    m_pPort->SetPresent(7, true);
+    m_pPort->BusyOnce(7);
+    EXPECT_EQ(Drain(), Reports{});
+    EXPECT_EQ(Drain(), (Reports{{SLOT_EVENT_PRESENT, 7}}));
+}
+
 }  // namespace
