@@ -30,8 +30,13 @@ CTermSignalWatch::~CTermSignalWatch()
 
 bool CTermSignalWatch::Start(std::function<void()> onSignal)
 {
-    if (m_signal.Fd() < 0 || !m_wake.Open() || !m_stop.Open())
+    if (m_signal.Fd() < 0)
         return false;
+    // A watch that cannot run leaves the signal its default action.
+    if (!m_wake.Open() || !m_stop.Open()) {
+        m_signal.Release();
+        return false;
+    }
     m_pNotifier = std::make_unique<QSocketNotifier>(m_wake.Fd(), QSocketNotifier::Read);
     QObject::connect(m_pNotifier.get(), &QSocketNotifier::activated, m_pNotifier.get(),
                      [this, onSignal = std::move(onSignal)] {
@@ -41,6 +46,7 @@ bool CTermSignalWatch::Start(std::function<void()> onSignal)
     if (m_thread.Start([this] { Watch(); }))
         return true;
     m_pNotifier.reset();
+    m_signal.Release();
     return false;
 }
 

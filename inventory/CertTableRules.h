@@ -14,8 +14,8 @@ void OrderByIssueDate(CertTable& table);
 // A renewal: `newer` is strictly newer, of the same subject, issuer and use.
 bool Supersedes(const CertRecord& newer, const CertRecord& older);
 
-// Marks the superseded records (those a later record of the same display
-// name, issuer and use renews) and the expired ones.
+// Marks the superseded records (those a later record of the same subject,
+// issuer and use renews) and the expired ones.
 void MarkOutOfDate(CertTable& table, const CClock& clock);
 
 // "<CN>'s " for every CN and "<O> ID" for every O of a rendered subject,

@@ -181,8 +181,9 @@ std::optional<SRemovalEnd> CExpiredRemoval::Confirm(const CertTable& table)
     // The user sees what goes before confirming: each red certificate, what
     // goes with it, and whether what was encrypted to it becomes unreadable.
     CRemovalPlan plan;
-    if (plan.Read(m_token, table) != CKR_OK)
-        return ERemovalEnd::PlanRefused;
+    if (CK_RV rv = plan.Read(m_token, table); rv != CKR_OK)
+        return SRemovalEnd(ERemovalEnd::PlanRefused, "A search for what goes with a red certificate returned " +
+                                                         CCkrNames::Of(rv) + ". Nothing was asked or deleted.");
     const std::string warning = plan.AnyDecryptionKeyGoes() ? Messages::kDecryptionKeysGo : "";
     if (m_prompts.MessageBoxWithInformation(m_host.PromptOwner(), Messages::kConfirmDelete, Messages::kConfirmCaption,
                                             MB_OKCANCEL, warning, plan.Details()) == IDCANCEL)

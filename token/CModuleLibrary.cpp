@@ -109,11 +109,28 @@ void CModuleLibrary::LogModuleInfo(const char* fileName) const
 
 CK_RV CModuleLibrary::Reinitialize()
 {
+    const bool bWasInitialized = m_bInitialized;
     CK_RV rv = Call(&CK_FUNCTION_LIST::C_Initialize, nullptr);
     if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED)
         return rv;
     m_bInitialized = true;
-    return CKR_OK;
+    return rv == CKR_OK && bWasInitialized ? GiveBackInitialization() : CKR_OK;
+}
+
+// p11-kit's proxy counts its initialisations and finalises only at the
+// last C_Finalize: an initialisation taken again is given back, or the
+// finalisations that end every session and login would end none. A module
+// that took it as a first one is finalised by that, and initialised again.
+CK_RV CModuleLibrary::GiveBackInitialization()
+{
+    m_log.Debug(ETopic::Token, "Load: the module counts initialisations; one given back");
+    Call(&CK_FUNCTION_LIST::C_Finalize, nullptr);
+    CK_INFO info{};
+    if (Call(&CK_FUNCTION_LIST::C_GetInfo, &info) != CKR_CRYPTOKI_NOT_INITIALIZED)
+        return CKR_OK;
+    CK_RV rv = Call(&CK_FUNCTION_LIST::C_Initialize, nullptr);
+    m_bInitialized = rv == CKR_OK;
+    return rv;
 }
 
 void CModuleLibrary::Finalize()

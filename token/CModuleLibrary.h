@@ -131,6 +131,7 @@ private:
     SLoadResult Load(const char* fileName);
     SLoadResult LoadLibrary(const char* fileName);
     CK_RV Reinitialize();
+    CK_RV GiveBackInitialization();
     void LogModuleInfo(const char* fileName) const;
     void Finalize();
     void Unload();

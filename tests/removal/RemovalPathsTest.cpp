@@ -51,7 +51,7 @@ const SRefusedStep kRefusedSteps[] = {
     // who else carries its ID and whether its public key is there (searches
     // 2 to 5 of the run): a refusal ends the run with nothing asked.
     {"C_FindObjectsInit:2:CKR_DEVICE_ERROR", {Messages::kFindCertificatesFailed}, 0, kNotice, MB_ICONINFORMATION,
-     true, true, true, true},
+     true, true, true, true, "CKR_DEVICE_ERROR"},
     // The searches of a record come before anything of it is destroyed: the
     // seventh search of the run (public keys, after the scan, the plan's
     // four and the holders of the ID) or the eighth (private keys) refused

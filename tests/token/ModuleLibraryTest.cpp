@@ -1,8 +1,11 @@
+#include "P11KitProxy.h"
 #include "token/CModuleLibrary.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <string>
 #include <optional>
 #include <thread>
 
@@ -39,4 +42,23 @@ TEST(ModuleLibraryTest, AHeldModuleIsBusyToAnotherCaller)
     CK_SLOT_ID slot = 0;
     EXPECT_EQ(module->Call(&CK_FUNCTION_LIST::C_WaitForSlotEvent, CK_FLAGS{CKF_DONT_BLOCK}, &slot, nullptr),
               CModuleLibrary::RV_NO_FUNCTION_LIST);
+}
+
+// p11-kit's proxy counts its initialisations and finalises only at the last
+// C_Finalize. Initialised again at every refresh, it must still be
+// finalised by the one finalisation that ends every session and login.
+TEST(ModuleLibraryTest, AModuleCountingItsInitialisationsIsFinalisedByOneFinalisation)
+{
+    const std::string& proxy = testsupport::kP11KitProxy;
+    if (!std::filesystem::exists(proxy))
+        GTEST_SKIP() << "p11-kit's proxy is not installed";
+    CModuleLibrary library;
+    std::optional<CModuleLibrary::CGuard> module = library.Lock();
+    ASSERT_TRUE(module);
+    ASSERT_TRUE(module->Load(proxy.c_str()).Loaded());
+    ASSERT_TRUE(module->Load(proxy.c_str()).Loaded());  // a refresh's
+    CK_INFO info{};
+    EXPECT_EQ(module->Call(&CK_FUNCTION_LIST::C_GetInfo, &info), CKR_OK);
+    module->Finalize();
+    EXPECT_EQ(module->Call(&CK_FUNCTION_LIST::C_GetInfo, &info), CKR_CRYPTOKI_NOT_INITIALIZED);
 }
