@@ -36,10 +36,12 @@ CK_RV CKeypadNotice::Run(QWidget* owner, const std::function<CK_RV()>& login)
     CKeypadNotice notice(owner);
     CK_RV rv = CKR_GENERAL_ERROR;
     // Joined before the notice goes; an answer posted after the loop ended
-    // is dropped with the notice.
+    // is dropped with the notice. The slot is named, not a functor: a
+    // functor's slot object, shared by both threads, would be freed by
+    // whichever lets it go last.
     std::jthread worker([&] {
         rv = login();
-        QMetaObject::invokeMethod(&notice, [&notice] { notice.accept(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(&notice, "accept", Qt::QueuedConnection);
     });
     notice.exec();
     worker.join();
