@@ -1,5 +1,6 @@
 #include "CRemovalTest.h"
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,12 @@ struct SMisreadId {
     Bytes expiredId;
     Bytes validId;
 };
+
+// Named by its rule in test listings, not by its bytes (which hold addresses).
+void PrintTo(const SMisreadId& lie, std::ostream* os)
+{
+    *os << lie.rule;
+}
 
 }  // namespace
 
