@@ -10,6 +10,7 @@
 #include "removal/CPinDlg.h"
 #include "removal/RemovalMessages.h"
 #include "token/CCkrNames.h"
+#include "token/TokenGone.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -30,13 +31,6 @@ std::size_t MarkedCount(const CertTable& table)
 std::string Named(const CertRecord& record)
 {
     return "certificate id " + CTokenLog::Id(record.pId.get(), record.ulIdLen) + " '" + record.strDisplayName + "'";
-}
-
-// Answers of the module that mean the token went away or the session with it.
-bool TokenWentAway(CK_RV rv)
-{
-    return rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_CLOSED || rv == CKR_DEVICE_REMOVED ||
-           rv == CKR_TOKEN_NOT_PRESENT;
 }
 
 // What follows the telling of an end.
@@ -280,7 +274,7 @@ std::optional<SRemovalEnd> CExpiredRemoval::LoginEnd(CK_RV rv)
     Refused("the login (nothing deleted)", rv);
     if (rv == CKR_PIN_LOCKED)
         return ERemovalEnd::PinLocked;
-    if (TokenWentAway(rv))
+    if (TokenGone(rv))
         return ERemovalEnd::TokenGone;
     return SRemovalEnd(ERemovalEnd::LoginRefused, "C_Login returned " + CCkrNames::Of(rv) + ". Nothing was deleted.");
 }

@@ -1,5 +1,7 @@
 #include "token/CTokenWatch.h"
 
+#include "token/TokenGone.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -8,14 +10,6 @@ namespace {
 bool IsAmong(CK_SESSION_HANDLE session, std::span<const CK_SESSION_HANDLE> sessions)
 {
     return std::find(sessions.begin(), sessions.end(), session) != sessions.end();
-}
-
-// The answers of a session whose token has left. After the last two the
-// module still counts the session as open, dead, until it is closed.
-bool MeansGone(CK_RV rv)
-{
-    return rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_CLOSED || rv == CKR_DEVICE_REMOVED ||
-           rv == CKR_TOKEN_NOT_PRESENT;
 }
 
 bool StillAllocated(CK_RV rv)
@@ -64,7 +58,7 @@ CK_RV CTokenWatch::Check(const CGuard& module, CK_SLOT_ID slot, std::span<const 
     }
     m_sessions.erase(it);
     // A session of another slot under our handle is someone else's.
-    if (rv == CKR_OK || MeansGone(rv)) {
+    if (rv == CKR_OK || TokenGone(rv)) {
         if (StillAllocated(rv))
             Close(module, session, others);
         watch = EWatch::Gone;
